@@ -1,0 +1,9 @@
+// The subcommands of the host program. Each returns the process exit status: 0 success,
+// 1 the operation failed, 2 bad usage.
+#pragma once
+
+#include <cstdio>
+
+constexpr const char* kVersionText = "3.0.1";
+
+int runLogDemo(int argc, char** argv, FILE* out, FILE* err);

@@ -1,0 +1,42 @@
+// vormime: the host program of the library, the main job from a shell.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/Commands.h"
+
+namespace {
+
+void usage(FILE* f) {
+  std::fprintf(f,
+               "usage: vormime <command> [arguments]\n"
+               "\n"
+               "commands:\n"
+               "  log-demo     print the log of a failed call in its text, XML and HTML forms\n"
+               "  --version    print the library version\n"
+               "  --help       print this text\n"
+               "\n"
+               "Each command takes --help. Exit status: 0 success, 1 failure, 2 bad usage.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    usage(stderr);
+    return 2;
+  }
+  const char* command = argv[1];
+  if (std::strcmp(command, "--version") == 0 || std::strcmp(command, "version") == 0) {
+    std::printf("vormime %s\n", kVersionText);
+    return 0;
+  }
+  if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 ||
+      std::strcmp(command, "help") == 0) {
+    usage(stdout);
+    return 0;
+  }
+  if (std::strcmp(command, "log-demo") == 0) return runLogDemo(argc, argv, stdout, stderr);
+  std::fprintf(stderr, "vormime: unknown command '%s'\n", command);
+  usage(stderr);
+  return 2;
+}

@@ -1,0 +1,291 @@
+#include "log/ActivityLog.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr const char* kIndentStep = "    ";
+
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// A text needs CDATA when it holds a LF, a tab or markup, unless it already carries a CDATA
+// section of its own, which a second wrapper would break.
+bool needsWrapping(const char* s) {
+  if (s == nullptr) return false;
+  if (std::strstr(s, "<![CDATA[") != nullptr && std::strstr(s, "]]>") != nullptr) return false;
+  return std::strpbrk(s, "\n\t&<>") != nullptr;
+}
+
+void appendDateTime(const SYSTEMTIME& t, StringBuffer& out) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.wMonth, t.wDay, t.wYear,
+                t.wHour, t.wMinute, t.wSecond);
+  out.append(buf);
+}
+
+// Replaces every occurrence of `placeholder` in `line` by `value` when the template holds it.
+void fill(StringBuffer& line, const StringBuffer& tmpl, const char* placeholder,
+          const char* value) {
+  if (value == nullptr || !tmpl.contains(placeholder)) return;
+  line.replaceAll(placeholder, value);
+}
+
+}  // namespace
+
+ActivityLog::ActivityLog() : template_("_STANDARD_\r\n"), continuationIndent_("  ") {}
+
+ActivityLog::~ActivityLog() { entries_.removeAllObjects(); }
+
+void ActivityLog::recordMessage(LogEntry::Severity severity, const char* text) {
+  bool first = true;
+  const char* p = text;
+  while (*p != '\0') {
+    const char* end = p;
+    while (*end != '\0' && !isLineEnd(*end)) ++end;
+    if (end > p) {
+      StringBuffer line;
+      if (!first) line.appendSb(continuationIndent_);
+      line.appendN(p, end - p);
+      auto* e = new LogEntry(LogEntry::kMessage, severity, line.getString(), nullptr);
+      e->setContinuation(!first);
+      entries_.appendPtr(e);
+      first = false;
+    }
+    p = *end != '\0' ? end + 1 : end;
+  }
+  if (severity == LogEntry::kError) contextError_ = true;
+}
+
+void ActivityLog::recordData(const char* key, const char* value) {
+  entries_.appendPtr(new LogEntry(LogEntry::kData, LogEntry::kNone, value, key));
+}
+
+void ActivityLog::recordContextStart(const char* name, bool flag) {
+  auto* e = new LogEntry(LogEntry::kContextStart, LogEntry::kNone, name, nullptr);
+  e->setContextFlag(flag);
+  entries_.appendPtr(e);
+}
+
+int32_t ActivityLog::findContextStart(int32_t before) const {
+  int depth = 1;
+  for (int32_t i = before; i >= 0; --i) {
+    const LogEntry::Kind k = entryAt(i)->kind();
+    if (k == LogEntry::kContextEnd) ++depth;
+    if (k == LogEntry::kContextStart && --depth == 0) return i;
+  }
+  return -1;
+}
+
+void ActivityLog::leaveContext() {
+  summaryText_.clear();
+  const int32_t n = entries_.getSize();
+  if (n == 0) return;
+  const LogEntry* last = entryAt(n - 1);
+  if (last->kind() == LogEntry::kContextStart) {
+    delete entries_.pop();
+    return;
+  }
+  entries_.appendPtr(new LogEntry(LogEntry::kContextEnd, LogEntry::kNone, nullptr, nullptr));
+  if (!contextError_) return;
+  const int32_t start = findContextStart(n - 1);
+  if (start < 0 || !entryAt(start)->contextFlag()) return;
+  summaryXml_.clear();
+  renderXml(start, entries_.getSize(), false, false, summaryXml_, &summaryText_);
+  contextError_ = false;
+}
+
+void ActivityLog::deleteEntries() { entries_.removeAllObjects(); }
+
+void ActivityLog::renderEntry(const LogEntry& e, const char* text, StringBuffer& out) {
+  const bool isError = e.kind() == LogEntry::kMessage && e.severity() == LogEntry::kError;
+  StringBuffer message(text);
+  if (htmlEscape_) message.entityEncode();
+
+  const SYSTEMTIME& t = e.time();
+  char standard[64];
+  std::snprintf(standard, sizeof standard, "%02d/%02d/%04d %02d:%02d %s", t.wMonth, t.wDay,
+                t.wYear, t.wHour, t.wMinute, isError ? "ERROR: " : "INFO:  ");
+  StringBuffer standardText(standard);
+  standardText.appendSb(message);
+  StringBuffer dateTime;
+  appendDateTime(t, dateTime);
+  char mdy[32], dmy[32], hms[32];
+  std::snprintf(mdy, sizeof mdy, "%02d/%02d/%04d", t.wMonth, t.wDay, t.wYear);
+  std::snprintf(dmy, sizeof dmy, "%02d/%02d/%04d", t.wDay, t.wMonth, t.wYear);
+  std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", t.wHour, t.wMinute, t.wSecond);
+
+  StringBuffer line;
+  line.setSb(template_);
+  fill(line, template_, "_STANDARD_", standardText.getString());
+  fill(line, template_, "_KEYWORD_", e.keyword());
+  fill(line, template_, "_MESSAGE_", message.getString());
+  fill(line, template_, "_DATETIME_", dateTime.getString());
+  fill(line, template_, "_STATUS_", isError ? "ERROR" : "INFO");
+  fill(line, template_, "_MDY_", mdy);
+  fill(line, template_, "_DMY_", dmy);
+  fill(line, template_, "_HMS_", hms);
+  out.appendSb(line);
+}
+
+void ActivityLog::renderLines(StringBuffer& out) {
+  const int32_t n = entries_.getSize();
+  for (int32_t i = 0; i < n; ++i) {
+    const LogEntry& e = *entryAt(i);
+    if (e.kind() == LogEntry::kMessage) {
+      if (e.severity() == LogEntry::kDebug) continue;
+      renderEntry(e, e.text() != nullptr ? e.text() : "", out);
+    } else if (e.kind() == LogEntry::kData) {
+      StringBuffer text(e.keyword());
+      text.append(": ");
+      text.append(e.text());
+      renderEntry(e, text.getString(), out);
+    }
+  }
+}
+
+void ActivityLog::renderText(StringBuffer& out) {
+  template_.setString("_MESSAGE_\r\n");
+  htmlEscape_ = false;
+  renderLines(out);
+}
+
+void ActivityLog::renderHtml(StringBuffer& out) {
+  template_.setString("_MESSAGE_<br>");
+  htmlEscape_ = true;
+  renderLines(out);
+  htmlEscape_ = false;
+}
+
+void ActivityLog::renderXml(int32_t first, int32_t end, bool withDates, bool crlf,
+                            StringBuffer& out, StringBuffer* summary) {
+  if (entries_.getSize() == 0) return;
+  const char* nl = crlf ? "\r\n" : "\n";
+  // The summary gains its pieces one per line.
+  auto summaryLine = [summary]() -> StringBuffer* {
+    if (summary != nullptr && summary->getSize() > 0) summary->appendChar('\n');
+    return summary;
+  };
+  out.append("<VorlundLog>");
+  out.append(nl);
+  StringBuffer indent;
+  std::vector<const char*> open;
+  for (int32_t i = first; i < end; ++i) {
+    const LogEntry& e = *entryAt(i);
+    switch (e.kind()) {
+      case LogEntry::kContextStart: {
+        const char* name = e.text() != nullptr ? e.text() : "";
+        open.push_back(name);
+        out.appendSb(indent);
+        out.appendChar('<');
+        out.append(name);
+        out.appendChar('>');
+        out.append(nl);
+        indent.append(kIndentStep);
+        if (StringBuffer* s = summaryLine()) {
+          s->appendChar('(');
+          s->append(name);
+          s->appendChar(')');
+        }
+        break;
+      }
+      case LogEntry::kContextEnd: {
+        if (open.empty()) break;
+        const char* name = open.back();
+        open.pop_back();
+        indent.shorten(4);
+        out.appendSb(indent);
+        out.append("</");
+        out.append(name);
+        out.appendChar('>');
+        out.append(nl);
+        break;
+      }
+      case LogEntry::kData: {
+        const char* key = e.keyword() != nullptr ? e.keyword() : "";
+        const char* value = e.text() != nullptr ? e.text() : "";
+        if (std::strcmp(key, "__xml__") == 0) {
+          out.append(value);
+          out.append(nl);
+          break;
+        }
+        out.appendSb(indent);
+        out.appendChar('<');
+        out.append(key);
+        out.appendChar('>');
+        if (needsWrapping(value)) {
+          out.append("<![CDATA[");
+          out.append(value);
+          out.append("]]>");
+        } else {
+          StringBuffer escaped(value);
+          escaped.entityEncodeNoQuotes();
+          out.appendSb(escaped);
+        }
+        out.append("</");
+        out.append(key);
+        out.appendChar('>');
+        out.append(nl);
+        if (StringBuffer* s = summaryLine()) {
+          s->append(key);
+          s->append(": ");
+          s->append(value);
+        }
+        break;
+      }
+      case LogEntry::kMessage: {
+        int32_t last = i;
+        while (last + 1 < end && entryAt(last + 1)->kind() == LogEntry::kMessage &&
+               entryAt(last + 1)->continuation())
+          ++last;
+        const char* tag = e.severity() == LogEntry::kError   ? "error"
+                          : e.severity() == LogEntry::kDebug ? "debug"
+                                                             : "info";
+        out.appendSb(indent);
+        out.appendChar('<');
+        out.append(tag);
+        if (withDates) {
+          out.append(" date=\"");
+          appendDateTime(e.time(), out);
+          out.appendChar('"');
+        }
+        if (e.keyword() != nullptr && *e.keyword() != '\0') {
+          out.append(" keyword=\"");
+          out.append(e.keyword());
+          out.appendChar('"');
+        }
+        out.appendChar('>');
+        const bool wrap = last > i || needsWrapping(e.text());
+        if (wrap) out.append("<![CDATA[");
+        for (int32_t k = i; k <= last; ++k) {
+          const char* text = entryAt(k)->text() != nullptr ? entryAt(k)->text() : "";
+          if (k > i) out.append(nl);
+          out.append(text);
+          if (e.severity() == LogEntry::kError) {
+            if (StringBuffer* s = summaryLine()) {
+              if (k > i) s->append(kIndentStep);
+              s->append(text);
+            }
+          }
+        }
+        if (wrap) out.append("]]>");
+        out.append("</");
+        out.append(tag);
+        out.appendChar('>');
+        out.append(nl);
+        i = last;
+        break;
+      }
+    }
+  }
+  while (!open.empty()) {
+    out.append("</");
+    out.append(open.back());
+    out.appendChar('>');
+    out.append(nl);
+    open.pop_back();
+  }
+  out.append("</VorlundLog>");
+  out.append(nl);
+}

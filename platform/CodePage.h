@@ -1,0 +1,34 @@
+// Which code pages are the system's ANSI and OEM code pages, and the system-wide hook through
+// which the library's own conversion engine serves code page conversions to the platform
+// (file names in the ANSI form, the ANSI current directory).
+#pragma once
+
+#include <string>
+
+#include "platform/WinTypes.h"
+
+constexpr UINT CP_UTF16LE = 1200;
+constexpr UINT CP_UTF16BE = 1201;
+constexpr UINT CP_UTF8 = 65001;
+
+// 1252, as a Western-European system answers, unless VORLUND_ACP names another code page
+// the way a system locale would, or a test has pinned one.
+UINT GetACP();
+// 437 unless a test has pinned another.
+UINT GetOEMCP();
+
+// Test hook: pins the answers of GetACP and GetOEMCP; 0 returns to the platform setting.
+void setCodePagesForTesting(UINT acp, UINT oemcp);
+
+// A conversion between two code pages that appends to `out`; true when nothing was lost.
+using PlatformConvertFn = bool (*)(UINT fromCp, UINT toCp, const char* bytes, size_t n,
+                                   std::string& out);
+// The library registers its conversion engine here when it is loaded.
+void setPlatformConverter(PlatformConvertFn fn);
+
+// Converts with the registered engine. Before one is registered only UTF-8 and the two
+// UTF-16 forms convert; any other code page fails with nothing appended.
+bool platformConvert(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out);
+
+// The Unicode-only converter used until an engine is registered.
+bool convertUnicodeForms(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out);

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmarks need, when any is missing.
+set -euo pipefail
+
+packages=(build-essential cmake python3 libgtest-dev libgmock-dev libbenchmark-dev
+          libbz2-dev libssl-dev uuid-dev openssl clang)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,122 @@
+#include "foundation/FileAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "foundation/StringBuffer.h"
+#include "foundation/XString.h"
+#include "log/Logger.h"
+#include "platform/Errors.h"
+#include "platform/Time.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+std::string textOf(Logger& log) {
+  StringBuffer out;
+  log.getErrorText(out);
+  return out.getString();
+}
+
+std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+}  // namespace
+
+TEST(FileAccess, MissingFileFailsAtOnceWithTheWideMessage) {
+  TempDir dir;
+  Logger log;
+  XString name;
+  name.setFromUtf8(dir.file("missing.txt").c_str());
+  const DWORD before = GetTickCount();
+  EXPECT_EQ(openForRead(name, &log), INVALID_HANDLE_VALUE);
+  EXPECT_LT(GetTickCount() - before, 40u);  // no sharing retries for a missing file
+  const std::string text = textOf(log);
+  EXPECT_EQ(text.find("Failed to open file (3)\r\n"), 0u);
+  EXPECT_NE(text.find("filename: " + dir.file("missing.txt")), std::string::npos);
+  EXPECT_NE(text.find("osErrorInfo: The system cannot find the file specified."),
+            std::string::npos);
+
+  Logger empty;
+  XString none;
+  EXPECT_EQ(openForRead(none, &empty), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(textOf(empty), "Cannot open file, filename is empty.\r\n");
+}
+
+TEST(FileAccess, SharingViolationsAreRetriedThreeTimes) {
+  TempDir dir;
+  const std::string path = dir.file("held.txt");
+  writeWholeFile(path, "data");
+  XString name;
+  name.setFromUtf8(path.c_str());
+
+  simulateSharingViolation(path.c_str(), 3);
+  HANDLE h = openForRead(name, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);  // the fourth try succeeds
+  closeFile(h);
+  EXPECT_EQ(pendingSharingViolations(path.c_str()), 0);
+
+  simulateSharingViolation(path.c_str(), 4);
+  Logger log;
+  EXPECT_EQ(openForRead(name, &log), INVALID_HANDLE_VALUE);
+  EXPECT_NE(textOf(log).find("osErrorInfo: The process cannot access the file because it is "
+                             "being used by another process."),
+            std::string::npos);
+  simulateSharingViolation(path.c_str(), 0);
+}
+
+TEST(FileAccess, WritingAndSizing) {
+  TempDir dir;
+  const std::string path = dir.file("out.bin");
+  ASSERT_TRUE(writeFileUtf8(path.c_str(), "12345", 5, nullptr));
+  bool ok = false;
+  EXPECT_EQ(fileSizeUtf8(path.c_str(), nullptr, ok), 5u);
+  EXPECT_TRUE(ok);
+  ASSERT_TRUE(writeFile(path.c_str(), nullptr, 0, nullptr));  // truncates
+  EXPECT_EQ(readWholeFile(path), "");
+  EXPECT_EQ(fileSize(path.c_str(), nullptr, ok), 0u);
+  EXPECT_TRUE(ok);
+  EXPECT_FALSE(writeFile(static_cast<const char*>(nullptr), "x", 1, nullptr));
+  EXPECT_FALSE(writeFileUtf8("", "x", 1, nullptr));
+
+  fileSizeUtf8("", nullptr, ok);
+  EXPECT_FALSE(ok);
+  fileSizeUtf8(dir.file("nope").c_str(), nullptr, ok);
+  EXPECT_FALSE(ok);
+
+  const std::u16string widePath = wide(dir.file("wide.txt"));
+  ASSERT_TRUE(writeFile(widePath.c_str(), "w", 1, nullptr));
+  EXPECT_EQ(readWholeFile(dir.file("wide.txt")), "w");
+
+  // A directory cannot be created as a file: both forms fail and say so.
+  Logger log;
+  EXPECT_FALSE(writeFile(dir.path().c_str(), "x", 1, &log));
+  EXPECT_NE(textOf(log).find("Failed to write complete file (7)"), std::string::npos);
+  Logger wlog;
+  EXPECT_FALSE(writeFile(wide(dir.path()).c_str(), "x", 1, &wlog));
+  EXPECT_NE(textOf(wlog).find("utf8Filename: " + dir.path()), std::string::npos);
+  EXPECT_NE(textOf(wlog).find("Failed to write complete file (6)"), std::string::npos);
+}
+
+TEST(FileAccess, CurrentDirectoryAndPlatformVersion) {
+  XString cwd;
+  getCurrentDirectory(cwd);
+  char buf[4096];
+  ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+  EXPECT_STREQ(cwd.getUtf8(), buf);
+
+  EXPECT_FALSE(WindowsVersion().isWin9x());
+  setVersionForTesting(VER_PLATFORM_WIN32_WINDOWS, 10);
+  EXPECT_TRUE(WindowsVersion().isWin9x());
+  setVersionForTesting(VER_PLATFORM_WIN32_WINDOWS, 51);
+  EXPECT_FALSE(WindowsVersion().isWin9x());
+  // On the ANSI path, the ANSI message names the file.
+  setVersionForTesting(VER_PLATFORM_WIN32_WINDOWS, 0);
+  Logger log;
+  XString name;
+  name.setFromUtf8("/nonexistent/dir/file");
+  EXPECT_EQ(openForRead(name, &log), INVALID_HANDLE_VALUE);
+  setVersionForTesting(0, 0);
+  EXPECT_EQ(textOf(log).find("Failed to open file (2)\r\nfilename: /nonexistent/dir/file\r\n"),
+            0u);
+}

@@ -1,0 +1,104 @@
+#include "log/Logger.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "foundation/StringBuffer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+std::string xmlOf(Logger& log) {
+  StringBuffer out;
+  log.getErrorXml(out);
+  return out.getString();
+}
+
+std::u16string wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+}  // namespace
+
+TEST(Logger, RefusesEmptyTextsAndCleansKeys) {
+  Logger log;
+  EXPECT_FALSE(log.logError(""));
+  EXPECT_FALSE(log.logError(nullptr));
+  EXPECT_FALSE(log.hadError());  // nothing was recorded
+  EXPECT_FALSE(log.logInfo(""));
+  EXPECT_FALSE(log.enterContext("", true));
+  EXPECT_FALSE(log.logData(" \t\r\n", "v"));
+  EXPECT_EQ(xmlOf(log), "");
+
+  EXPECT_TRUE(log.logData(" my key ", "v"));
+  EXPECT_EQ(xmlOf(log), "<VorlundLog>\n<my_key>v</my_key>\n</VorlundLog>\n");
+
+  log.clearLog();
+  log.logDataTick("tick");
+  const std::string xml = xmlOf(log);
+  const size_t open = xml.find("<tick>") + 6;
+  const std::string value = xml.substr(open, xml.find("</tick>") - open);
+  EXPECT_FALSE(value.empty());
+  EXPECT_EQ(value.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_TRUE(value == "0" || value[0] != '0');
+}
+
+TEST(Logger, ErrorFlagAndClearing) {
+  Logger log;
+  log.logError("boom");
+  EXPECT_TRUE(log.hadError());
+  log.clearEntries();
+  EXPECT_TRUE(log.hadError());  // entries gone, flag kept
+  EXPECT_EQ(xmlOf(log), "");
+  log.logInfo("x");
+  log.clearLog();
+  EXPECT_FALSE(log.hadError());
+  EXPECT_EQ(xmlOf(log), "");
+
+  // A member that recorded nothing leaves nothing to read.
+  log.enterContext("NumParts", true);
+  log.leaveContext();
+  StringBuffer text;
+  log.getErrorText(text);
+  EXPECT_EQ(text.getSize(), 0u);
+  EXPECT_EQ(xmlOf(log), "");
+  EXPECT_TRUE(log.setEntryLimit(3));
+  for (int i = 0; i < 10; ++i) log.logInfo("more than the limit");
+  EXPECT_NE(xmlOf(log).find("more than the limit"), std::string::npos);
+}
+
+TEST(Logger, SavedXmlDocument) {
+  TempDir dir;
+  Logger log;
+  const std::string emptyPath = dir.file("empty.xml");
+  ASSERT_TRUE(log.saveErrorXml(false, wide(emptyPath).c_str()));
+  EXPECT_EQ(readWholeFile(emptyPath),
+            "<?xml version=\"1.0\"  encoding=\"utf-8\" standalone=\"yes\" ?>\n"
+            "<VorlundLog>The log is empty</VorlundLog>");
+
+  log.enterContext("SaveLastError", true);
+  log.logInfo("saved");
+  log.leaveContext();
+  const std::string path = dir.file("log.xml");
+  ASSERT_TRUE(log.saveErrorXml(false, wide(path).c_str()));
+  EXPECT_EQ(readWholeFile(path),
+            "<?xml version=\"1.0\"  encoding=\"utf-8\" standalone=\"yes\" ?>\n"
+            "<VorlundLog>\n<SaveLastError>\n    <info>saved</info>\n</SaveLastError>\n"
+            "</VorlundLog>\n");
+
+  ASSERT_TRUE(log.saveErrorXml(true, wide(path).c_str()));
+  const std::string dated = readWholeFile(path);
+  const size_t at = dated.find("<info date=\"");
+  ASSERT_NE(at, std::string::npos);
+  // mm/dd/yyyy hh:mm:ss
+  const std::string stamp = dated.substr(at + 12, 19);
+  EXPECT_EQ(stamp[2], '/');
+  EXPECT_EQ(stamp[5], '/');
+  EXPECT_EQ(stamp[10], ' ');
+  EXPECT_EQ(stamp[13], ':');
+  EXPECT_EQ(dated.substr(at + 31, 7), "\">saved");
+
+  EXPECT_FALSE(log.saveErrorXml(false, nullptr));
+  EXPECT_FALSE(log.saveErrorXml(false, wide(dir.path()).c_str()));  // a directory
+  EXPECT_FALSE(log.saveErrorXml(false, wide(dir.file("no/such/dir.xml")).c_str()));
+}

@@ -1,0 +1,152 @@
+// Error texts, time, the platform root and the Unicode conversions of the code page layer.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/CodePage.h"
+#include "platform/Errors.h"
+#include "platform/HResult.h"
+#include "platform/PlatformRoot.h"
+#include "platform/Time.h"
+
+namespace {
+
+// The text FormatMessageA hands out for a code, the way the log helpers ask for it.
+std::optional<std::string> systemText(DWORD code) {
+  char* block = nullptr;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                           reinterpret_cast<LPSTR>(&block), 0, nullptr);
+  if (n == 0) return std::nullopt;
+  std::string text(block);
+  LocalFree(block);
+  if (text.size() != n) return "length " + std::to_string(n) + " for " + text;
+  return text;
+}
+
+uint64_t ticks(const FILETIME& ft) { return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+
+// Restores an environment variable when the test ends.
+struct SavedEnv {
+  explicit SavedEnv(const char* n) : name(n) {
+    if (const char* v = std::getenv(n)) value = v;
+  }
+  ~SavedEnv() { value ? setenv(name, value->c_str(), 1) : unsetenv(name); }
+  const char* name;
+  std::optional<std::string> value;
+};
+
+}  // namespace
+
+TEST(Errors, FixedTextsEndInCrLf) {
+  EXPECT_EQ(systemText(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.\r\n");
+  EXPECT_EQ(systemText(ERROR_SHARING_VIOLATION),
+            "The process cannot access the file because it is being used by another process.\r\n");
+  EXPECT_EQ(systemText(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), "Access is denied.\r\n");
+  EXPECT_EQ(systemText(0x0BADC0DE), std::nullopt);
+  registerSystemMessage(0x0BADC0DE, "A text added by a layer.");
+  EXPECT_EQ(systemText(0x0BADC0DE), "A text added by a layer.\r\n");
+
+  char room[19];  // one short of the text and its NUL
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, room, 19, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+
+  // The last error belongs to the thread that set it.
+  SetLastError(ERROR_DISK_FULL);
+  DWORD seenThere = 1;
+  std::thread([&] { seenThere = GetLastError(); SetLastError(ERROR_ACCESS_DENIED); }).join();
+  EXPECT_EQ(seenThere, 0u);
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+}
+
+TEST(Time, SystemTimeToFileTimeKnownValuesAndInvalidDates) {
+  FILETIME ft;
+  SYSTEMTIME st = {1601, 1, 0, 1, 0, 0, 0, 0};
+  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+  EXPECT_EQ(ticks(ft), 0u);
+  st = {1970, 1, 4, 1, 0, 0, 0, 0};
+  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+  EXPECT_EQ(ticks(ft), 116444736000000000ull);
+  st = {2000, 2, 2, 29, 23, 59, 59, 999};  // a leap day in a year divisible by 400
+  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+  EXPECT_EQ(ticks(ft), 116444736000000000ull + (951868799ull * 1000 + 999) * 10000);
+  FILETIME earlier;
+  st.wMilliseconds = 998;
+  ASSERT_TRUE(SystemTimeToFileTime(&st, &earlier));
+  EXPECT_EQ(CompareFileTime(&earlier, &ft), -1);
+  EXPECT_EQ(CompareFileTime(&ft, &earlier), 1);
+
+  const SYSTEMTIME invalid[] = {
+      {1600, 12, 0, 31, 0, 0, 0, 0}, {1900, 2, 0, 29, 0, 0, 0, 0}, {2001, 2, 0, 29, 0, 0, 0, 0},
+      {2001, 4, 0, 31, 0, 0, 0, 0},  {2001, 13, 0, 1, 0, 0, 0, 0}, {2001, 0, 0, 1, 0, 0, 0, 0},
+      {2001, 1, 0, 0, 0, 0, 0, 0},   {2001, 1, 0, 1, 24, 0, 0, 0}, {2001, 1, 0, 1, 0, 60, 0, 0},
+      {2001, 1, 0, 1, 0, 0, 60, 0},  {2001, 1, 0, 1, 0, 0, 0, 1000}};
+  for (const SYSTEMTIME& bad : invalid) {
+    SetLastError(0);
+    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+
+  // GetSystemTime is UTC: it agrees with the epoch clock.
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  const uint64_t expected = 116444736000000000ull + uint64_t(std::time(nullptr)) * 10000000;
+  ASSERT_TRUE(SystemTimeToFileTime(&now, &ft));
+  EXPECT_LT(ticks(ft) > expected ? ticks(ft) - expected : expected - ticks(ft), 50000000u);
+}
+
+TEST(PlatformRoot, Precedence) {
+  SavedEnv root("VORLUND_ROOT"), xdg("XDG_DATA_HOME"), home("HOME");
+  setenv("VORLUND_ROOT", "/r", 1);
+  setenv("XDG_DATA_HOME", "/x", 1);
+  setenv("HOME", "/h", 1);
+  EXPECT_EQ(platformRoot(), "/r");
+  EXPECT_EQ(platformPath("hives/HKCU"), "/r/hives/HKCU");
+  setenv("VORLUND_ROOT", "", 1);  // empty counts as unset
+  EXPECT_EQ(platformRoot(), "/x/vorlund");
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(platformRoot(), "/h/.local/share/vorlund");
+}
+
+TEST(CodePage, UnicodeFormsBeforeAnEngineIsRegistered) {
+  auto convert = [](UINT from, UINT to, const std::string& in, std::string* out) {
+    out->clear();
+    return convertUnicodeForms(from, to, in.data(), in.size(), *out);
+  };
+  std::string out;
+  const std::string utf8 = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // A é € 😀
+  const std::string le("A\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE", 10);
+  const std::string be("\0A\0\xE9\x20\xAC\xD8\x3D\xDE\x00", 10);
+  ASSERT_TRUE(convert(CP_UTF8, CP_UTF16LE, utf8, &out));
+  EXPECT_EQ(out, le);
+  ASSERT_TRUE(convert(CP_UTF8, CP_UTF16BE, utf8, &out));
+  EXPECT_EQ(out, be);
+  ASSERT_TRUE(convert(CP_UTF16LE, CP_UTF8, le, &out));
+  EXPECT_EQ(out, utf8);
+
+  const std::string fffd = "\xEF\xBF\xBD";
+  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "a\xFF" "b", &out));  // invalid byte
+  EXPECT_EQ(out, std::string("a\0\xFD\xFF" "b\0", 6));
+  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "\xC0\xAF", &out));  // overlong
+  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "\xED\xA0\x80", &out));  // an encoded surrogate
+  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "a\xE2\x82", &out));  // truncated
+  EXPECT_FALSE(convert(CP_UTF16LE, CP_UTF8, std::string("\x3D\xD8" "a\0", 4), &out));  // lone high
+  EXPECT_EQ(out, fffd + "a");
+  EXPECT_FALSE(convert(CP_UTF16BE, CP_UTF8, std::string("\xDC\x00", 2), &out));  // lone low
+  EXPECT_EQ(out, fffd);
+  EXPECT_FALSE(convert(CP_UTF16LE, CP_UTF8, std::string("a\0b", 3), &out));  // odd length
+  EXPECT_EQ(out, "a" + fffd);
+
+  // Western European text needs the library's engine; the platform alone cannot.
+  EXPECT_FALSE(convert(1252, CP_UTF8, "caf\xE9", &out));
+  EXPECT_EQ(out, "");
+  std::string appended = "kept";
+  EXPECT_FALSE(platformConvert(1252, CP_UTF8, "caf\xE9", 4, appended));
+  EXPECT_FALSE(platformConvert(CP_UTF8, 1252, "caf\xC3\xA9", 5, appended));
+  EXPECT_EQ(appended, "kept");
+}
