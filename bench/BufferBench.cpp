@@ -50,7 +50,7 @@ void BM_StringBufferAppendChar(benchmark::State& state) {
 
 void sizes(benchmark::internal::Benchmark* b) {
   for (int64_t chunk : {kKB, kMB})
-    for (int64_t total : {kKB, kMB, 200 * kMB})
+    for (int64_t total : {kKB, kMB, 16 * kMB, 200 * kMB})
       if (chunk <= total) b->Args({chunk, total});
 }
 
