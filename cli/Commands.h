@@ -7,3 +7,5 @@
 constexpr const char* kVersionText = "3.0.1";
 
 int runLogDemo(int argc, char** argv, FILE* out, FILE* err);
+int runConvert(int argc, char** argv, FILE* out, FILE* err);
+int runCharsets(int argc, char** argv, FILE* out, FILE* err);

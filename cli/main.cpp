@@ -11,6 +11,8 @@ void usage(FILE* f) {
                "usage: vormime <command> [arguments]\n"
                "\n"
                "commands:\n"
+               "  convert      convert a stream between charsets (--from, --to)\n"
+               "  charsets     list the charset names, code pages and converters\n"
                "  log-demo     print the log of a failed call in its text, XML and HTML forms\n"
                "  --version    print the library version\n"
                "  --help       print this text\n"
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(command, "log-demo") == 0) return runLogDemo(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "convert") == 0) return runConvert(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "charsets") == 0) return runCharsets(argc, argv, stdout, stderr);
   std::fprintf(stderr, "vormime: unknown command '%s'\n", command);
   usage(stderr);
   return 2;

@@ -78,13 +78,14 @@ TEST(CreateFile, ShareModesInsideTheProcess) {
   TempDir dir;
   const std::string name = dir.file("shared.txt");
   writeWholeFile(name, "data");
-  HANDLE r1 = openForRead(name);
-  HANDLE r2 = openForRead(name);  // readers that share reading get along
+  HANDLE r1 = openForRead(name);  // readers that share reading get along
+  HANDLE r2 = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(r1, INVALID_HANDLE_VALUE);
   ASSERT_NE(r2, INVALID_HANDLE_VALUE);
   EXPECT_EQ(failureOf(createForWrite(name)), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(readWholeFile(name), "data");  // a refused CREATE_ALWAYS must not truncate
-  CloseHandle(r1);
+  CloseHandle(r1);  // r2 lets others write, but a writer that shares nothing shuts r2's reading out
   EXPECT_EQ(failureOf(createForWrite(name)), ERROR_SHARING_VIOLATION);
   CloseHandle(r2);
 

@@ -76,7 +76,7 @@ TEST(VariantChangeType, StringsToLongs) {
     HRESULT hr;
     LONG value;
   } const cases[] = {
-      {u"0", S_OK, 0}, {u"12", S_OK, 12}, {u" 7", S_OK, 7}, {u"-2147483648", S_OK, INT32_MIN},
+      {u"0", S_OK, 0}, {u"12", S_OK, 12}, {u" 7", S_OK, 7}, {u"8\t ", S_OK, 8}, {u"-2147483648", S_OK, INT32_MIN},
       {u"2.5", S_OK, 2}, {u"3.5", S_OK, 4},  // halves round to even
       {u"abc", DISP_E_TYPEMISMATCH, 0}, {u"12abc", DISP_E_TYPEMISMATCH, 0}, {u"", DISP_E_TYPEMISMATCH, 0},
       {u"0x10", DISP_E_TYPEMISMATCH, 0}, {u"2147483648", DISP_E_OVERFLOW, 0},

@@ -31,12 +31,15 @@ std::optional<std::string> systemText(DWORD code) {
 
 uint64_t ticks(const FILETIME& ft) { return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
-// Restores an environment variable when the test ends.
+// Restores an environment variable (and the time zone read from it) when the test ends.
 struct SavedEnv {
   explicit SavedEnv(const char* n) : name(n) {
     if (const char* v = std::getenv(n)) value = v;
   }
-  ~SavedEnv() { value ? setenv(name, value->c_str(), 1) : unsetenv(name); }
+  ~SavedEnv() {
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+    tzset();
+  }
   const char* name;
   std::optional<std::string> value;
 };
@@ -48,7 +51,7 @@ TEST(Errors, FixedTextsEndInCrLf) {
   EXPECT_EQ(systemText(ERROR_SHARING_VIOLATION),
             "The process cannot access the file because it is being used by another process.\r\n");
   EXPECT_EQ(systemText(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), "Access is denied.\r\n");
-  EXPECT_EQ(systemText(0x0BADC0DE), std::nullopt);
+  EXPECT_EQ(systemText(0x0BADC0DF), std::nullopt);
   registerSystemMessage(0x0BADC0DE, "A text added by a layer.");
   EXPECT_EQ(systemText(0x0BADC0DE), "A text added by a layer.\r\n");
 
@@ -92,12 +95,19 @@ TEST(Time, SystemTimeToFileTimeKnownValuesAndInvalidDates) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   }
 
-  // GetSystemTime is UTC: it agrees with the epoch clock.
-  SYSTEMTIME now;
-  GetSystemTime(&now);
+  // GetSystemTime is UTC and GetLocalTime follows the zone: checked five hours east of UTC.
+  SavedEnv tz("TZ");
+  setenv("TZ", "XST-5", 1);
+  tzset();
+  SYSTEMTIME utc, local;
+  GetSystemTime(&utc);
+  GetLocalTime(&local);
   const uint64_t expected = 116444736000000000ull + uint64_t(std::time(nullptr)) * 10000000;
-  ASSERT_TRUE(SystemTimeToFileTime(&now, &ft));
-  EXPECT_LT(ticks(ft) > expected ? ticks(ft) - expected : expected - ticks(ft), 50000000u);
+  auto near = [](uint64_t a, uint64_t b) { return (a > b ? a - b : b - a) < 50000000u; };  // 5 s
+  ASSERT_TRUE(SystemTimeToFileTime(&utc, &ft));
+  EXPECT_TRUE(near(ticks(ft), expected));
+  ASSERT_TRUE(SystemTimeToFileTime(&local, &ft));
+  EXPECT_TRUE(near(ticks(ft), expected + 5 * 3600 * 10000000ull));
 }
 
 TEST(PlatformRoot, Precedence) {

@@ -1,0 +1,348 @@
+#include "charset/EncodingConvert.h"
+
+#include "charset/CharsetNames.h"
+#include "charset/ConversionTables.h"
+#include "charset/EncodingUtf8.h"
+#include "charset/Iso2022.h"
+#include "charset/UnicodeForms.h"
+#include "foundation/Conversion.h"
+#include "foundation/DataBuffer.h"
+#include "platform/CodePage.h"
+
+namespace {
+
+constexpr int32_t kUtf16 = 1200;
+constexpr int32_t kUtf16Be = 1201;
+constexpr int32_t kUtf7 = 65000;
+constexpr int32_t kUtf8 = 65001;
+constexpr int32_t kUtf32 = 65005;
+constexpr int32_t kUtf32Be = 65006;
+constexpr int32_t kShiftJis = 932;
+constexpr int32_t kKorean = 949;
+constexpr int32_t kMacArabic = 10004;
+
+bool isIso2022Jp(int32_t cp) { return cp >= 50220 && cp <= 50222; }
+bool isTablePage(int32_t cp) { return isSingleByteTablePage(cp) || isMultiByteTablePage(cp); }
+
+// Room behind the current contents, so the hot loops write without growth checks.
+unsigned char* reserve(DataBuffer& out, uint64_t extra) {
+  const uint64_t wanted = out.getSize() + extra;
+  if (wanted > out.capacity()) out.ensureCapacity(static_cast<uint32_t>(wanted));
+  return out.getData() + out.getSize();
+}
+
+void commit(DataBuffer& out, const unsigned char* end) {
+  out.setSize(static_cast<uint32_t>(end - out.getData()));
+}
+
+void utf16ToUtf8(const unsigned char* p, uint32_t n, DataBuffer& out) {
+  const EncodingUtf8& codec = EncodingUtf8::instance();
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n / 2) * 3 + 4);
+  for (uint32_t i = 0; i + 1 < n; i += 2)
+    dst += codec.encodeUnit(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst);
+  commit(out, dst);
+}
+
+// Invalid and incomplete sequences are skipped without making the result false.
+void utf8ToUtf16(const unsigned char* p, uint32_t n, DataBuffer& out) {
+  const EncodingUtf8& codec = EncodingUtf8::instance();
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  ConvertState state{p, p + n};
+  while (state.pos < state.end) {
+    if (*state.pos < 0x80) {  // the common case without the call
+      *dst++ = *state.pos++;
+      *dst++ = 0;
+      continue;
+    }
+    uint16_t unit = 0;
+    if (codec.decodeChar(state, &unit) == DecodeResult::kOk) {
+      *dst++ = static_cast<unsigned char>(unit);
+      *dst++ = static_cast<unsigned char>(unit >> 8);
+    }
+  }
+  commit(out, dst);
+}
+
+void utf8ToUtf8(const unsigned char* p, uint32_t n, DataBuffer& out) {
+  DataBuffer units;
+  utf8ToUtf16(p, n, units);
+  utf16ToUtf8(units.getData(), units.getSize(), out);
+}
+
+bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+  const UnicodeLookup* table = singleByteForward(cp);
+  if (table == nullptr) return false;
+  bool ok = true;
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint16_t u = p[i] == 0 ? 0 : table->units[p[i]];
+    if (u == 0 && p[i] != 0) {
+      ok = false;
+      continue;
+    }
+    *dst++ = static_cast<unsigned char>(u);
+    *dst++ = static_cast<unsigned char>(u >> 8);
+  }
+  commit(out, dst);
+  return ok;
+}
+
+bool multiToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+  const HashConvert* table = multiByteForward(cp);
+  if (table == nullptr) return false;
+  bool ok = true;
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  auto put = [&dst](const unsigned char* v, uint32_t len) {
+    for (uint32_t k = 0; k < len; ++k) *dst++ = v[k];
+  };
+  uint32_t i = 0;
+  while (i < n) {
+    uint32_t len = 0;
+    const unsigned char* v = nullptr;
+    // Longer keys first; a byte no longer key starts with cannot match one.
+    if (i + 1 < n && table->isLeadByte(p[i])) {
+      const uint32_t remaining = n - i;
+      for (uint32_t k = 2; k <= 4 && k <= remaining; ++k) {
+        v = table->lookup(p + i, k, &len);
+        if (len > 0) {
+          put(v, len);
+          i += k;
+          break;
+        }
+      }
+      if (len > 0) continue;
+    }
+    const unsigned char b = p[i++];
+    if (b == 0 || (table->asciiTransparent() && b < 0x80)) {
+      *dst++ = b;
+      *dst++ = 0;
+      continue;
+    }
+    v = table->lookup(&b, 1, &len);
+    if (len > 0)
+      put(v, len);
+    else
+      ok = false;
+  }
+  commit(out, dst);
+  return ok;
+}
+
+bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+  if (n == 1) return false;
+  const HashConvert* table = reverseTable(cp);
+  if (table == nullptr) return false;
+  bool ok = true;
+  const bool ascii = table->asciiTransparent();
+  uint64_t room = n + 4;
+  unsigned char* dst = reserve(out, room);
+  unsigned char* limit = dst + room;
+  for (uint32_t i = 0; i + 1 < n; i += 2) {
+    const uint16_t u = static_cast<uint16_t>(p[i] | (p[i + 1] << 8));
+    if (u == 0 || (ascii && u < 0x80)) {
+      *dst++ = static_cast<unsigned char>(u);
+      continue;
+    }
+    uint32_t len = 0;
+    const unsigned char* v = table->lookup(p + i, 2, &len);
+    if (len == 0) {
+      ok = false;
+      continue;
+    }
+    if (dst + len > limit) {  // only values longer than the unit get here
+      commit(out, dst);
+      room = (n - i) + len + 16;
+      dst = reserve(out, room);
+      limit = dst + room;
+    }
+    for (uint32_t k = 0; k < len; ++k) *dst++ = v[k];
+  }
+  commit(out, dst);
+  return ok;
+}
+
+}  // namespace
+
+bool isConvertibleCodePage(int32_t cp) {
+  return cp == kUtf16 || cp == kUtf16Be || cp == kUtf7 || cp == kUtf8 || cp == kUtf32 ||
+         cp == kUtf32Be || isIso2022Jp(cp) || cp == 50225 || isTablePage(cp);
+}
+
+bool EncodingConvert::convert(int32_t from, int32_t to, const unsigned char* bytes,
+                              uint32_t length, DataBuffer& out) {
+  if (bytes == nullptr || length == 0) return true;
+  if (from == to) {
+    out.append(bytes, length);
+    return true;
+  }
+  if (isIso2022Jp(from)) {
+    DataBuffer sjis;
+    decodeIso2022Jp(bytes, length, sjis);
+    return convert(kShiftJis, to, sjis.getData(), sjis.getSize(), out);
+  }
+  if (from == 50225) {
+    DataBuffer korean;
+    decodeIso2022Kr(bytes, length, korean);
+    return convert(kKorean, to, korean.getData(), korean.getSize(), out);
+  }
+  if (from == kMacArabic) {
+    DataBuffer logical;
+    rewriteMacArabic(bytes, length, logical);
+    return convertTo(from, to, logical.getData(), logical.getSize(), out);
+  }
+  return convertTo(from, to, bytes, length, out);
+}
+
+bool EncodingConvert::convertTo(int32_t from, int32_t to, const unsigned char* bytes,
+                                uint32_t length, DataBuffer& out) {
+  if (to == kUtf7) {
+    DataBuffer units;
+    if (!convert(from, kUtf16, bytes, length, units)) return false;
+    encodeUtf7(units.getData(), units.getSize(), out);
+    return true;
+  }
+  if (to == kUtf32 || to == kUtf32Be) {
+    DataBuffer utf8;
+    if (!convert(from, kUtf8, bytes, length, utf8)) return false;
+    utf8ToUtf32(utf8.getData(), utf8.getSize(), to == kUtf32Be, out);
+    return true;
+  }
+  if (to == kUtf16Be) {
+    DataBuffer units;
+    const bool ok = convert(from, kUtf16, bytes, length, units);
+    appendSwapped16(units.getData(), units.getSize(), out);
+    return ok;
+  }
+  if (isIso2022Jp(to)) {
+    DataBuffer sjis;
+    const bool ok = convert(from, kShiftJis, bytes, length, sjis);
+    encodeIso2022Jp(sjis.getData(), sjis.getSize(), out);
+    return ok;
+  }
+  if (to == 50225) {
+    DataBuffer korean;
+    const bool ok = convert(from, kKorean, bytes, length, korean);
+    encodeIso2022Kr(korean.getData(), korean.getSize(), out);
+    return ok;
+  }
+  return core(from, to, bytes, length, out);
+}
+
+bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uint32_t n,
+                           DataBuffer& out) {
+  fromCodePage_ = from;
+  toCodePage_ = to;
+  // Byte-order marks go; for UTF-16 the mark decides the byte order whatever was declared.
+  if (from == kUtf8 && n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+    p += 3;
+    n -= 3;
+  } else if ((from == kUtf16 || from == kUtf16Be) && n >= 2) {
+    if (p[0] == 0xFE && p[1] == 0xFF) {
+      from = kUtf16Be;
+      p += 2;
+      n -= 2;
+    } else if (p[0] == 0xFF && p[1] == 0xFE) {
+      from = kUtf16;
+      p += 2;
+      n -= 2;
+    }
+  }
+  if (n == 0) return true;
+
+  DataBuffer normalised;
+  const int32_t declared = from;
+  if (from == kUtf16Be) {
+    appendSwapped16(p, n, normalised);
+    from = kUtf16;
+  } else if (from == kUtf32Be || from == kUtf32) {
+    if (n < 4) return true;
+    if (from == kUtf32Be) {
+      DataBuffer little;
+      appendSwapped32(p, n, little);
+      utf32ToUtf8(little.getData(), little.getSize(), normalised);
+    } else {
+      utf32ToUtf8(p, n, normalised);
+    }
+    from = kUtf8;
+  } else if (from == kUtf7) {
+    decodeUtf7(p, n, normalised);  // its report of stray bits does not make a loss
+    from = kUtf16;
+  }
+  if (from != declared || declared == kUtf16Be) {
+    p = normalised.getData();
+    n = normalised.getSize();
+    if (n == 0) return true;
+  }
+  return pivot(from, to, p, n, out);
+}
+
+bool EncodingConvert::pivot(int32_t from, int32_t to, const unsigned char* p, uint32_t n,
+                            DataBuffer& out) {
+  if (from == to) {
+    if (from == kUtf8) {
+      utf8ToUtf8(p, n, out);
+    } else {
+      out.append(p, n);
+    }
+    return true;
+  }
+  if (from == kUtf16 && to == kUtf8) {
+    utf16ToUtf8(p, n, out);
+    return true;
+  }
+  if (from == kUtf8 && to == kUtf16) {
+    utf8ToUtf16(p, n, out);
+    return true;
+  }
+  if (from == kUtf16 && isTablePage(to)) return utf16ToTable(to, p, n, out);
+  if (to == kUtf16 && isSingleByteTablePage(from)) return singleToUtf16(from, p, n, out);
+  if (to == kUtf16 && isMultiByteTablePage(from)) return multiToUtf16(from, p, n, out);
+  if (from == kUtf16 || to == kUtf16 || !isConvertibleCodePage(from) ||
+      !isConvertibleCodePage(to))
+    return false;
+
+  DataBuffer units;
+  firstHalf_ = true;
+  const bool firstOk = pivot(from, kUtf16, p, n, units);
+  firstHalf_ = false;
+  secondHalf_ = true;
+  const bool secondOk = pivot(kUtf16, to, units.getData(), units.getSize(), out);
+  secondHalf_ = false;
+  return firstOk && secondOk;
+}
+
+bool EncodingConvert::convertFromAnsi(int32_t toCodePage, const unsigned char* bytes,
+                                      uint32_t length, DataBuffer& out) {
+  return convert(static_cast<int32_t>(GetACP()), toCodePage, bytes, length, out);
+}
+
+bool EncodingConvert::convertToAnsi(int32_t fromCodePage, const unsigned char* bytes,
+                                    uint32_t length, DataBuffer& out) {
+  return convert(fromCodePage, static_cast<int32_t>(GetACP()), bytes, length, out);
+}
+
+bool convertByName(const char* fromName, const char* toName, const unsigned char* bytes,
+                   uint32_t length, DataBuffer& out) {
+  const int32_t from = codePageFromName(fromName);
+  const int32_t to = codePageFromName(toName);
+  if (from == 0 || to == 0) return false;
+  EncodingConvert engine;
+  return engine.convert(from, to, bytes, length, out);
+}
+
+namespace {
+
+bool engineConverter(int32_t fromCp, int32_t toCp, const unsigned char* bytes, uint32_t n,
+                     DataBuffer& out) {
+  EncodingConvert engine;
+  return engine.convert(fromCp, toCp, bytes, n, out);
+}
+
+// Installed behind the foundation's conversion entry point when the engine is linked in.
+const bool g_installed = (installCodePageConverter(engineConverter), true);
+
+}  // namespace
+
+// Referenced through the linker so that linking the charset library always brings the
+// engine in, even into programs that never name it.
+extern "C" const bool* vorlundConversionEngineAnchor() { return &g_installed; }

@@ -1,0 +1,151 @@
+// `vormime convert` and `vormime charsets`: the conversion engine on a stream, and the
+// charset names it knows.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "charset/CharsetNames.h"
+#include "charset/EncodingConvert.h"
+#include "cli/Commands.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/StringBuffer.h"
+
+namespace {
+
+const char* kConvertUsage =
+    "usage: vormime convert --from CHARSET --to CHARSET [IN [OUT]]\n"
+    "Converts IN (standard input when omitted or \"-\") from one charset to another and\n"
+    "writes OUT (standard output when omitted or \"-\"). Characters the target charset\n"
+    "cannot hold are dropped, with a warning on standard error; the exit status stays 0.\n"
+    "Exit status 1: unknown charset, charset without converter, unreadable or unwritable\n"
+    "file. 2: bad usage. `vormime charsets` lists the names.\n";
+
+bool readAll(FILE* in, DataBuffer& out) {
+  unsigned char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out.append(buf, static_cast<uint32_t>(n));
+  return !std::ferror(in);
+}
+
+// The code page of a charset name, or 0 after saying on stderr why it cannot be used.
+int32_t usableCodePage(const char* name, FILE* err) {
+  const int32_t cp = codePageFromName(name);
+  if (cp == 0) {
+    std::fprintf(err, "vormime convert: unknown charset '%s'\n", name);
+    return 0;
+  }
+  if (!isConvertibleCodePage(cp)) {
+    std::fprintf(err, "vormime convert: charset '%s' (code page %d) has no converter\n", name,
+                 cp);
+    return 0;
+  }
+  return cp;
+}
+
+}  // namespace
+
+int runConvert(int argc, char** argv, FILE* out, FILE* err) {
+  const char* from = nullptr;
+  const char* to = nullptr;
+  std::vector<const char*> files;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kConvertUsage, out);
+      return 0;
+    }
+    if ((std::strcmp(argv[i], "--from") == 0 || std::strcmp(argv[i], "--to") == 0) &&
+        i + 1 < argc) {
+      (argv[i][2] == 'f' ? from : to) = argv[i + 1];
+      ++i;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      std::fprintf(err, "vormime convert: unknown option '%s'\n%s", argv[i], kConvertUsage);
+      return 2;
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (from == nullptr || to == nullptr || files.size() > 2) {
+    std::fputs(kConvertUsage, err);
+    return 2;
+  }
+  const int32_t fromCp = usableCodePage(from, err);
+  const int32_t toCp = fromCp != 0 ? usableCodePage(to, err) : 0;
+  if (fromCp == 0 || toCp == 0) return 1;
+
+  const char* inName = files.size() > 0 ? files[0] : "-";
+  const char* outName = files.size() > 1 ? files[1] : "-";
+  FILE* in = std::strcmp(inName, "-") == 0 ? stdin : std::fopen(inName, "rb");
+  if (in == nullptr) {
+    std::fprintf(err, "vormime convert: cannot open '%s': %s\n", inName, std::strerror(errno));
+    return 1;
+  }
+  DataBuffer input;
+  const bool readOk = readAll(in, input);
+  if (in != stdin) std::fclose(in);
+  if (!readOk) {
+    std::fprintf(err, "vormime convert: cannot read '%s'\n", inName);
+    return 1;
+  }
+
+  EncodingConvert engine;
+  DataBuffer converted;
+  const bool complete =
+      engine.convert(fromCp, toCp, input.getData(), input.getSize(), converted);
+
+  FILE* dest = std::strcmp(outName, "-") == 0 ? out : std::fopen(outName, "wb");
+  if (dest == nullptr) {
+    std::fprintf(err, "vormime convert: cannot create '%s': %s\n", outName,
+                 std::strerror(errno));
+    return 1;
+  }
+  const size_t written = std::fwrite(converted.getData(), 1, converted.getSize(), dest);
+  const bool writeOk = written == converted.getSize() && std::fflush(dest) == 0;
+  if (dest != out) std::fclose(dest);
+  if (!writeOk) {
+    std::fprintf(err, "vormime convert: cannot write '%s'\n", outName);
+    return 1;
+  }
+  if (!complete)
+    std::fprintf(err,
+                 "vormime convert: some characters could not be converted from %s to %s and "
+                 "were dropped\n",
+                 from, to);
+  return 0;
+}
+
+int runCharsets(int argc, char** argv, FILE* out, FILE* err) {
+  if (argc > 2 && (std::strcmp(argv[2], "--help") == 0 || std::strcmp(argv[2], "-h") == 0)) {
+    std::fputs(
+        "usage: vormime charsets\n"
+        "Lists every code page the charset names lead to: its number, the name written in\n"
+        "MIME, whether the conversion engine converts it, and the names that look it up.\n",
+        out);
+    return 0;
+  }
+  if (argc > 2) {
+    std::fprintf(err, "vormime charsets: unexpected argument '%s'\n", argv[2]);
+    return 2;
+  }
+  std::map<int32_t, std::vector<const char*>> byCodePage;
+  for (int32_t i = 0; i < charsetAliasCount(); ++i) {
+    int32_t cp = 0;
+    const char* alias = charsetAliasAt(i, &cp);
+    byCodePage[cp].push_back(alias);
+  }
+  std::fprintf(out, "%-6s %-22s %-8s %s\n", "cp", "written name", "converts", "names");
+  for (const auto& [cp, aliases] : byCodePage) {
+    StringBuffer written;
+    nameFromCodePage(cp, written);
+    std::string names;
+    for (const char* a : aliases) {
+      if (!names.empty()) names += ", ";
+      names += a;
+    }
+    std::fprintf(out, "%-6d %-22s %-8s %s\n", cp, written.isEmpty() ? "-" : written.getString(),
+                 isConvertibleCodePage(cp) ? "yes" : "no", names.c_str());
+  }
+  return 0;
+}

@@ -1,0 +1,355 @@
+#include "foundation/ByteCodecs.h"
+
+#include <array>
+#include <cstring>
+
+#include "foundation/DataBuffer.h"
+#include "foundation/Fatal.h"
+#include "foundation/Memory.h"
+#include "foundation/StringBuffer.h"
+
+namespace {
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// Decoding values of the bytes "+" to "z"; the 16 bytes of that range outside the alphabet
+// give 127, which is packed like any other value.
+constexpr unsigned char kFirstBase64Byte = '+';
+constexpr unsigned char kLastBase64Byte = 'z';
+constexpr unsigned char kPlusValue = 62;
+constexpr std::array<unsigned char, 80> kBase64Values = [] {
+  std::array<unsigned char, 80> t{};
+  for (auto& v : t) v = 127;
+  for (unsigned char i = 0; i < 64; ++i)
+    t[static_cast<unsigned char>(kBase64[i]) - kFirstBase64Byte] = i;
+  return t;
+}();
+
+// Quoted-printable input is encoded in slices, so the room reserved for the worst case
+// (3 characters per byte plus a soft break after it) stays small for large bodies.
+constexpr uint32_t kQpSlice = 8192;
+constexpr uint32_t kQpWorstPerByte = 6;
+constexpr uint32_t kQpDecodeStartRoom = 3000;
+
+inline char* writeHex(char* d, unsigned char c) {
+  d[0] = '=';
+  d[1] = kHex[c >> 4];
+  d[2] = kHex[c & 0x0F];
+  return d + 3;
+}
+
+// Three bytes into four characters.
+inline char* writeGroup(char* d, const unsigned char* p) {
+  d[0] = kBase64[p[0] >> 2];
+  d[1] = kBase64[((p[0] & 0x03) << 4) | (p[1] >> 4)];
+  d[2] = kBase64[((p[1] & 0x0F) << 2) | (p[2] >> 6)];
+  d[3] = kBase64[p[2] & 0x3F];
+  return d + 4;
+}
+
+// The last one or two bytes, with "=" fill.
+inline char* writeTail(char* d, const unsigned char* p, uint32_t left) {
+  d[0] = kBase64[p[0] >> 2];
+  if (left == 1) {
+    d[1] = kBase64[(p[0] & 0x03) << 4];
+    d[2] = '=';
+  } else {
+    d[1] = kBase64[((p[0] & 0x03) << 4) | (p[1] >> 4)];
+    d[2] = kBase64[(p[1] & 0x0F) << 2];
+  }
+  d[3] = '=';
+  return d + 4;
+}
+
+inline uint64_t base64OneLineSize(uint32_t n) { return (static_cast<uint64_t>(n) + 2) / 3 * 4; }
+
+// Writes the one-line base64 of n bytes at d; returns the end.
+char* writeBase64(char* d, const unsigned char* p, uint32_t n) {
+  uint32_t i = 0;
+  for (; i + 3 <= n; i += 3) d = writeGroup(d, p + i);
+  if (i < n) d = writeTail(d, p + i, n - i);
+  return d;
+}
+
+// Room for `need` more bytes behind the contents, growing by at least doubling so byte-wise
+// producers stay linear; returns where to write.
+unsigned char* roomFor(DataBuffer& out, uint32_t need, uint32_t minimum) {
+  const uint64_t wanted = static_cast<uint64_t>(out.getSize()) + need;
+  if (wanted > out.capacity()) {
+    uint64_t grown = static_cast<uint64_t>(out.capacity()) * 2;
+    if (grown < wanted) grown = wanted;
+    if (grown < minimum) grown = minimum;
+    if (grown > 0xFFFFFFF0ULL) grown = wanted;
+    if (grown > 0xFFFFFFF0ULL) fatalError("DataBuffer larger than 4 GB");
+    out.ensureCapacity(static_cast<uint32_t>(grown));
+  }
+  return out.getData() + out.getSize();
+}
+
+inline bool isBase64Blank(unsigned char c) {
+  return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
+
+bool decodeBase64Impl(const char* text, uint32_t n, DataBuffer& out, bool strict) {
+  if (text == nullptr || n == 0) return true;
+  const uint32_t before = out.getSize();
+  unsigned char* const start = roomFor(out, n / 4 * 3 + (n % 4) * 3 / 4 + 4, 0);  // 3n/4 + 4
+  unsigned char* d = start;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  uint32_t acc = 0;  // only the low bits that are still pending matter; the rest wraps
+  int bits = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const unsigned char c = p[i];
+    if (c == '=' || c == 0) break;
+    if (isBase64Blank(c)) continue;
+    unsigned char v;
+    if (c < kFirstBase64Byte || c > kLastBase64Byte) {
+      if (strict) return false;  // nothing committed: the size is still `before`
+      v = kPlusValue;
+    } else {
+      v = kBase64Values[c - kFirstBase64Byte];
+    }
+    acc = (acc << 6) | v;
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      *d++ = static_cast<unsigned char>(acc >> bits);
+    }
+  }
+  out.setSize(before + static_cast<uint32_t>(d - start));
+  return true;
+}
+
+inline int hexValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+inline int upperHexValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+inline bool isQpLiteral(unsigned char c) { return (c >= 33 && c <= 60) || (c >= 62 && c <= 126); }
+
+inline bool isQLiteral(unsigned char c) {
+  return (c >= 33 && c <= 60) || c == 62 || (c >= 64 && c <= 94) || (c >= 96 && c <= 126);
+}
+
+// "=FFFFFFxx" with the first two Fs in either case and the other four in upper case, and
+// xx two hex digits; `q` points at the "=" and has at least 9 bytes.
+bool isSignExtendedEscape(const unsigned char* q) {
+  auto f = [](unsigned char c) { return (c & 0x7F) == 'F' || (c & 0x7F) == 'f'; };
+  if (!f(q[1]) || !f(q[2])) return false;
+  for (int k = 3; k <= 6; ++k)
+    if ((q[k] & 0x7F) != 'F') return false;
+  return hexValue(q[7] & 0x7F) >= 0 && hexValue(q[8] & 0x7F) >= 0;
+}
+
+// One line of quoted-printable text (trailing blanks and line end already cut off) into d.
+// Returns the end; *softBreak tells whether the line ended with a lone "=".
+unsigned char* decodeQpLine(const unsigned char* p, uint32_t len, unsigned char* d,
+                            bool* softBreak) {
+  *softBreak = false;
+  auto digit = [&](uint32_t j) {
+    if (j >= len) return 0;  // missing at the line end: counts like a line-end byte, as 0
+    const int v = hexValue(p[j] & 0x7F);
+    return v < 0 ? 0 : v;
+  };
+  for (uint32_t j = 0; j < len;) {
+    const unsigned char c = p[j] & 0x7F;
+    if (c != '=') {
+      *d++ = c;
+      ++j;
+      continue;
+    }
+    if (j + 1 == len) {
+      *softBreak = true;
+      break;
+    }
+    if (j + 9 <= len && isSignExtendedEscape(p + j)) {
+      *d++ = static_cast<unsigned char>(digit(j + 7) * 16 + digit(j + 8));
+      j += 9;
+      continue;
+    }
+    *d++ = static_cast<unsigned char>(digit(j + 1) * 16 + digit(j + 2));
+    j += 3;
+  }
+  return d;
+}
+
+}  // namespace
+
+void encodeBase64Lines(const void* bytes, uint32_t n, int32_t lineLength, StringBuffer& out) {
+  if (bytes == nullptr || n == 0) return;
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  const uint64_t v = (5 * static_cast<uint64_t>(n) + 10) / 3;
+  const uint64_t room = (lineLength > 0 ? 2 * v / static_cast<uint64_t>(lineLength) : 0) + v + 3;
+  if (room > 0x7FFFFFF0ULL) fatalError("base64 text larger than 2 GB");
+  char* const start = out.appendPointer(static_cast<uint32_t>(room));
+  char* d = start;
+  int32_t column = 0;
+  uint32_t i = 0;
+  for (; i + 3 <= n; i += 3) {
+    d = writeGroup(d, p + i);
+    column += 4;
+    if (lineLength > 0 && column >= lineLength) {
+      *d++ = '\r';
+      *d++ = '\n';
+      column = 0;
+    }
+  }
+  if (i < n) d = writeTail(d, p + i, n - i);
+  *d++ = '\r';
+  *d++ = '\n';
+  if (static_cast<uint64_t>(d - start) > room) fatalError("base64 lines overran their room");
+  out.addLength(static_cast<uint32_t>(d - start));
+}
+
+void encodeBase64(const void* bytes, uint32_t n, StringBuffer& out) {
+  if (bytes == nullptr || n == 0) return;
+  const uint64_t size = base64OneLineSize(n);
+  if (size > 0x7FFFFFF0ULL) fatalError("base64 text larger than 2 GB");
+  char* const start = out.appendPointer(static_cast<uint32_t>(size));
+  char* d = writeBase64(start, static_cast<const unsigned char*>(bytes), n);
+  out.addLength(static_cast<uint32_t>(d - start));
+}
+
+char* encodeBase64(const void* bytes, uint32_t n, uint32_t* length) {
+  if (bytes == nullptr) n = 0;
+  const uint64_t size = base64OneLineSize(n);
+  if (size > 0xFFFFFFF0ULL) fatalError("base64 text larger than 4 GB");
+  auto* block = static_cast<char*>(vorlundAlloc(static_cast<size_t>(size) + 1));
+  char* d = writeBase64(block, static_cast<const unsigned char*>(bytes), n);
+  *d = '\0';
+  if (length != nullptr) *length = static_cast<uint32_t>(d - block);
+  return block;
+}
+
+bool decodeBase64Strict(const char* text, uint32_t n, DataBuffer& out) {
+  return decodeBase64Impl(text, n, out, true);
+}
+
+void decodeBase64(const char* text, uint32_t n, DataBuffer& out) {
+  decodeBase64Impl(text, n, out, false);
+}
+
+void encodeQuotedPrintable(const void* bytes, uint32_t n, int32_t lineLength, StringBuffer& out) {
+  if (bytes == nullptr || n == 0) return;
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  const int32_t limit = lineLength < 1 ? 1 : lineLength;
+  auto crlfAt = [&](uint32_t j) { return j + 1 < n && p[j] == '\r' && p[j + 1] == '\n'; };
+  int32_t column = 0;
+  uint32_t i = 0;
+  while (i < n) {
+    const uint32_t sliceEnd = n - i > kQpSlice ? i + kQpSlice : n;
+    char* const start = out.appendPointer((sliceEnd - i) * kQpWorstPerByte + 3);
+    char* d = start;
+    while (i < sliceEnd) {
+      const unsigned char c = p[i];
+      if (crlfAt(i)) {
+        *d++ = '\r';
+        *d++ = '\n';
+        column = 0;
+        i += 2;
+        continue;
+      }
+      if (column == 0 &&
+          (c == '.' || (c == 'F' && i + 4 < n && std::memcmp(p + i + 1, "rom ", 4) == 0))) {
+        d = writeHex(d, c);
+        column = 3;
+      } else if (isQpLiteral(c)) {
+        *d++ = static_cast<char>(c);
+        ++column;
+      } else if ((c == ' ' || c == '\t') && i + 1 < n && !crlfAt(i + 1)) {
+        *d++ = static_cast<char>(c);
+        ++column;
+      } else {
+        d = writeHex(d, c);
+        column += 3;
+      }
+      ++i;
+      // Also at the very end of the input, where no CRLF follows: the soft break is harmless.
+      if (column >= limit && !crlfAt(i)) {
+        *d++ = '=';
+        *d++ = '\r';
+        *d++ = '\n';
+        column = 0;
+      }
+    }
+    out.addLength(static_cast<uint32_t>(d - start));
+  }
+}
+
+bool decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) {
+  if (text == nullptr || n == 0) return true;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  if (const auto* nul = static_cast<const unsigned char*>(std::memchr(p, 0, n)))
+    n = static_cast<uint32_t>(nul - p);
+  uint32_t pos = 0;
+  while (pos < n) {
+    const auto* lf = static_cast<const unsigned char*>(std::memchr(p + pos, '\n', n - pos));
+    const uint32_t lineEnd = lf != nullptr ? static_cast<uint32_t>(lf - p) : n;
+    uint32_t end = lineEnd;
+    while (end > pos && (p[end - 1] == '\r' || p[end - 1] == ' ' || p[end - 1] == '\t')) --end;
+    // Decoding never lengthens a line; the line end adds two bytes.
+    unsigned char* const start = roomFor(out, end - pos + 2, kQpDecodeStartRoom);
+    bool softBreak = false;
+    unsigned char* d = decodeQpLine(p + pos, end - pos, start, &softBreak);
+    if (lf != nullptr && !softBreak) {
+      *d++ = '\r';
+      *d++ = '\n';
+    }
+    out.setSize(out.getSize() + static_cast<uint32_t>(d - start));
+    pos = lf != nullptr ? lineEnd + 1 : n;
+  }
+  return true;
+}
+
+void encodeQ(const void* bytes, uint32_t n, StringBuffer& out) {
+  if (bytes == nullptr || n == 0) return;
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  if (static_cast<uint64_t>(n) * 3 > 0x7FFFFFF0ULL) fatalError("Q text larger than 2 GB");
+  char* const start = out.appendPointer(n * 3);
+  char* d = start;
+  for (uint32_t i = 0; i < n; ++i) {
+    const unsigned char c = p[i];
+    if (isQLiteral(c)) {
+      *d++ = static_cast<char>(c);
+    } else if (c == ' ') {
+      *d++ = '_';
+    } else {
+      d = writeHex(d, c);
+    }
+  }
+  out.addLength(static_cast<uint32_t>(d - start));
+}
+
+void decodeQ(const char* text, uint32_t n, DataBuffer& out) {
+  if (text == nullptr || n == 0) return;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  unsigned char* const start = roomFor(out, n, 0);
+  unsigned char* d = start;
+  for (uint32_t i = 0; i < n; ++i) {
+    const unsigned char c = p[i];
+    if (c == '=') {
+      const int hi = i + 2 < n ? upperHexValue(p[i + 1]) : -1;
+      const int lo = i + 2 < n ? upperHexValue(p[i + 2]) : -1;
+      if (hi >= 0 && lo >= 0) {
+        *d++ = static_cast<unsigned char>(hi * 16 + lo);
+        i += 2;
+      } else {
+        *d++ = '=';
+      }
+    } else if (c == '_') {
+      *d++ = ' ';
+    } else if (isQLiteral(c) || c >= 160) {
+      *d++ = c;
+    }
+  }
+  out.setSize(out.getSize() + static_cast<uint32_t>(d - start));
+}

@@ -1,0 +1,187 @@
+#include "charset/EncodingConvert.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "charset/ConversionTables.h"
+#include "foundation/DataBuffer.h"
+
+namespace {
+
+struct Converted {
+  bool ok;
+  std::string bytes;
+};
+
+Converted conv(int32_t from, int32_t to, const std::string& in) {
+  EncodingConvert engine;
+  DataBuffer out;
+  const bool ok = engine.convert(from, to, reinterpret_cast<const unsigned char*>(in.data()),
+                                 static_cast<uint32_t>(in.size()), out);
+  return {ok, std::string(reinterpret_cast<const char*>(out.getData()), out.getSize())};
+}
+
+std::string hex(const std::string& s) {
+  static const char* digits = "0123456789abcdef";
+  std::string h;
+  for (unsigned char c : s) {
+    h += digits[c >> 4];
+    h += digits[c & 15];
+  }
+  return h;
+}
+
+std::string unhex(const std::string& h) {
+  std::string s;
+  for (size_t i = 0; i + 1 < h.size(); i += 2) s += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+  return s;
+}
+
+}  // namespace
+
+TEST(EncodingConvert, UnicodeFormsAndMarks) {
+  EXPECT_EQ(conv(28591, 65001, "abc").bytes, "abc");
+  EXPECT_EQ(hex(conv(65001, 1200, "abc").bytes), "610062006300");
+  EXPECT_EQ(hex(conv(65001, 1201, "a\xc3\xa9").bytes), "006100e9");
+
+  // Characters beyond 16 bits are not decoded from UTF-8: skipped, and not a loss.
+  Converted astral = conv(65001, 1200, "\xF0\x9F\x98\x80");
+  EXPECT_TRUE(astral.ok);
+  EXPECT_EQ(astral.bytes, "");
+  // Broken UTF-8 loses only the broken bytes.
+  EXPECT_EQ(hex(conv(65001, 1200, "a\xC3(\xE0\x80\x80z\xE2\x82").bytes), "610028007a00");
+
+  // The mark decides the byte order whatever the declared code page.
+  EXPECT_EQ(conv(1201, 65001, std::string("\xFF\xFE\x41\x00", 4)).bytes, "A");
+  EXPECT_EQ(conv(1200, 65001, std::string("\xFE\xFF\x00\x42", 4)).bytes, "B");
+  EXPECT_EQ(conv(1200, 65001, std::string("\xFF\xFE", 2)).bytes, "");
+  EXPECT_EQ(conv(65001, 1200, "\xEF\xBB\xBF").bytes, "");
+  EXPECT_EQ(hex(conv(65001, 1200, "\xEF\xBB\xBFx").bytes), "7800");
+  // An odd final byte of UTF-16 is dropped; a single byte converts to nothing.
+  EXPECT_EQ(conv(1200, 65001, std::string("A\0B", 3)).bytes, "A");
+  EXPECT_FALSE(conv(1200, 1252, "A").ok);
+
+  // UTF-32 both ways, through UTF-8.
+  EXPECT_EQ(hex(conv(65001, 65005, "A\xE2\x82\xAC").bytes), "41000000ac200000");
+  EXPECT_EQ(hex(conv(65001, 65006, "A").bytes), "00000041");
+  EXPECT_EQ(conv(65006, 65001, std::string("\x00\x00\x20\xAC\x00\x00", 6)).bytes,
+            "\xE2\x82\xAC");
+  EXPECT_EQ(conv(65005, 65001, std::string("\x41\x00\x00", 3)).bytes, "");
+  // A cut sequence ends the UTF-32 text there; the first part converted, so no loss.
+  Converted cut = conv(65001, 65005, "A\xC3");
+  EXPECT_TRUE(cut.ok);
+  EXPECT_EQ(hex(cut.bytes), "41000000");
+
+  // UTF-7 as RFC 2152 writes it.
+  EXPECT_EQ(conv(65001, 65000, "A\xC3\xA9").bytes, "A+AOk-");
+  EXPECT_EQ(conv(65001, 65000, "\xC2\xA3" "1 +x").bytes, "+AKM-1 +-x");
+  EXPECT_EQ(conv(65000, 65001, "A+AOk-+-x+AKM").bytes, "A\xC3\xA9+x\xC2\xA3");
+}
+
+TEST(EncodingConvert, TablePages) {
+  EXPECT_EQ(conv(65001, 1252, "\xC3\xA9").bytes, "\xE9");
+  EXPECT_EQ(conv(65001, 28591, "\xE2\x82\xAC").bytes, "\x80");
+  EXPECT_EQ(conv(28591, 65001, "\x80").bytes, "\xE2\x82\xAC");
+  // 1252 leaves 0x81 undefined: dropped, and reported, so a caller can try 28591 instead.
+  Converted undefined = conv(1252, 65001, "a\x81" "b");
+  EXPECT_FALSE(undefined.ok);
+  EXPECT_EQ(undefined.bytes, "ab");
+  EXPECT_TRUE(conv(28591, 65001, "a\x81" "b").ok);
+  // US-ASCII turns a no-break space into a space and drops what it lacks.
+  EXPECT_EQ(conv(65001, 20127, "a\xC2\xA0" "b").bytes, "a b");
+  Converted lossy = conv(65001, 20127, "\xC3\xA9!");
+  EXPECT_FALSE(lossy.ok);
+  EXPECT_EQ(lossy.bytes, "!");
+  // EBCDIC redefines the low half too.
+  EXPECT_EQ(hex(conv(65001, 37, "A1").bytes), "c1f1");
+  EXPECT_EQ(conv(37, 65001, "\xC1\xF1").bytes, "A1");
+  EXPECT_EQ(conv(20866, 65001, "\xF6").bytes, "\xD0\x96");  // KOI8-R
+
+  EXPECT_EQ(hex(conv(65001, 932, "日本語ｶﾞ①").bytes), "93fa967b8ceab6de8740");
+  EXPECT_EQ(conv(932, 65001, unhex("93fa967b8ceab6de8740")).bytes, "日本語ｶﾞ①");
+  EXPECT_EQ(hex(conv(65001, 51932, "日本語").bytes), "c6fccbdcb8ec");
+  EXPECT_EQ(hex(conv(65001, 936, "中文").bytes), "d6d0cec4");
+  EXPECT_EQ(hex(conv(65001, 51936, "中文").bytes), "d6d0cec4");
+  EXPECT_EQ(hex(conv(65001, 949, "한국어").bytes), "c7d1b1b9beee");
+  EXPECT_EQ(hex(conv(65001, 950, "中文").bytes), "a4a4a4e5");
+  EXPECT_EQ(hex(conv(65001, 1361, "한국").bytes), "d0658a82");
+  EXPECT_EQ(conv(1361, 65001, unhex("d0658a82")).bytes, "한국");
+  // Between two table pages, through UTF-16.
+  EXPECT_EQ(hex(conv(932, 51932, unhex("93fa967b")).bytes), "c6fccbdc");
+  // A lead byte with no valid trail loses just itself; its follower is tried alone.
+  Converted broken = conv(932, 65001, "\x93 A");
+  EXPECT_FALSE(broken.ok);
+  EXPECT_EQ(broken.bytes, " A");
+}
+
+TEST(EncodingConvert, StatefulForms) {
+  EXPECT_EQ(hex(conv(65001, 50220, "日本語").bytes), "1b2442467c4b5c386c1b2842");
+  EXPECT_EQ(conv(50221, 65001, unhex("1b2442467c4b5c386c1b2842")).bytes, "日本語");
+  // Half-width katakana become full-width, a sound mark merging into its kana.
+  EXPECT_EQ(conv(50222, 65001, conv(932, 50222, "\xB6\xDE\xCA\xDF\xA7").bytes).bytes,
+            "ガパァ");
+  // Line ends leave double-byte mode; an unknown or cut escape is dropped.
+  EXPECT_EQ(conv(50220, 65001, unhex("1b2442467c0a41")).bytes, "日\nA");
+  EXPECT_EQ(conv(50220, 65001, unhex("411b2843421b24")).bytes, "AB");
+
+  EXPECT_EQ(hex(conv(65001, 50225, "한국어a").bytes), "1b2429430e475131393e6e0f61");
+  EXPECT_EQ(hex(conv(65001, 50225, "ab").bytes), "1b24294361" "62");
+  EXPECT_EQ(hex(conv(65001, 50225, "a한").bytes), "1b242943610e4751");  // no closing SI
+  EXPECT_EQ(conv(50225, 65001, unhex("1b2429430e475131393e6e0f61")).bytes, "한국어a");
+}
+
+TEST(EncodingConvert, UnsupportedAndDegenerateInput) {
+  for (int32_t to : {1200, 65001, 1201, 65000, 50220}) {
+    Converted r = conv(20000, to, "abc");
+    EXPECT_FALSE(r.ok) << to;
+    if (to != 1201 && to != 50220) {
+      EXPECT_EQ(r.bytes, "") << to;
+    }
+  }
+  EXPECT_FALSE(conv(65001, 54936, "abc").ok);
+  EXPECT_EQ(conv(65001, 54936, "abc").bytes, "");
+  EXPECT_TRUE(conv(20000, 20000, "same").ok);  // nothing to convert
+  EncodingConvert engine;
+  DataBuffer out;
+  EXPECT_TRUE(engine.convert(65001, 1252, nullptr, 5, out));
+  EXPECT_EQ(out.getSize(), 0u);
+  EXPECT_FALSE(isConvertibleCodePage(20000));
+  EXPECT_TRUE(isConvertibleCodePage(10001));
+}
+
+TEST(EncodingConvert, MacArabicVisualRuns) {
+  // A run of right-to-left digits is stored in visual order: it comes out reversed, and
+  // the digits' right-to-left twins become ASCII.
+  EXPECT_EQ(conv(10004, 65001, "\xB1\xB2 \xB3").bytes, "21 3");
+  EXPECT_EQ(conv(10004, 65001, "x\xA8\xA9y").bytes, "x)(y");
+}
+
+TEST(ConversionTables, StoredListsDecodeToTheirMappings) {
+  const HashConvert* reverse = reverseTable(28591);
+  ASSERT_NE(reverse, nullptr);
+  EXPECT_EQ(reverse->numEntries(), 128u);
+  uint32_t len = 0;
+  const unsigned char euro[2] = {0xAC, 0x20};
+  const unsigned char* v = reverse->lookup(euro, 2, &len);
+  ASSERT_EQ(len, 1u);
+  EXPECT_EQ(v[0], 0x80);
+  const unsigned char c1[2] = {0x80, 0x00};
+  reverse->lookup(c1, 2, &len);
+  EXPECT_EQ(len, 0u);
+
+  // The multi-byte lists hold the Windows mappings: their sizes are the check.
+  struct Count {
+    int32_t cp;
+    uint32_t entries;
+  };
+  for (const Count c : {Count{932, 70 + 9206}, Count{936, 3 + 23940}, Count{949, 3 + 17236},
+                        Count{950, 3 + 19710}, Count{51932, 7 + 9269}, Count{51949, 3 + 8414},
+                        Count{1361, 16 + 17252}}) {
+    const HashConvert* forward = multiByteForward(c.cp);
+    ASSERT_NE(forward, nullptr) << c.cp;
+    EXPECT_EQ(forward->numEntries(), c.entries) << c.cp;
+  }
+  EXPECT_EQ(singleByteForward(20127)->units[0x41], 0x41);
+  EXPECT_EQ(singleByteForward(20127)->units[0xA0], 0);
+}
