@@ -1,0 +1,37 @@
+// Feeds arbitrary bytes through the conversion engine between every pair of code page kinds
+// and through the base64 and quoted-printable decoders: nothing may crash, read past its
+// input or loop.
+#include <cstddef>
+#include <cstdint>
+
+#include "charset/EncodingConvert.h"
+#include "foundation/ByteCodecs.h"
+#include "foundation/DataBuffer.h"
+
+namespace {
+
+const int32_t kCodePages[] = {1200,  1201,  65000, 65001, 65005, 65006, 50220, 50225,
+                              932,   936,   949,   950,   1361,  10001, 51932, 51949,
+                              1252,  37,    10004, 20127, 28591, 864,   20000, 0};
+constexpr size_t kNumCodePages = sizeof kCodePages / sizeof kCodePages[0];
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const int32_t from = kCodePages[data[0] % kNumCodePages];
+  const int32_t to = kCodePages[data[1] % kNumCodePages];
+  const unsigned char* text = data + 2;
+  const uint32_t n = static_cast<uint32_t>(size - 2);
+
+  EncodingConvert engine;
+  DataBuffer out;
+  engine.convert(from, to, text, n, out);
+
+  DataBuffer decoded;
+  decodeBase64(reinterpret_cast<const char*>(text), n, decoded);
+  decodeBase64Strict(reinterpret_cast<const char*>(text), n, decoded);
+  decodeQuotedPrintable(reinterpret_cast<const char*>(text), n, decoded);
+  decodeQ(reinterpret_cast<const char*>(text), n, decoded);
+  return 0;
+}
