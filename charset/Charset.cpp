@@ -29,3 +29,9 @@ void Charset::clear() {
   name_.clear();
   codePage_ = 0;
 }
+
+void Charset::copyFrom(const Charset& other) {
+  if (&other == this) return;
+  name_.setSb(other.name_);
+  codePage_ = other.codePage_;
+}

@@ -21,6 +21,7 @@ class Charset : public VorlundObject {
   // written name; anything else empties.
   void setByName(const char* name);
   void clear();
+  void copyFrom(const Charset& other);
 
   const StringBuffer& getName() const { return name_; }
   int32_t getCodePage() const { return codePage_; }

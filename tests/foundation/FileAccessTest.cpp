@@ -84,6 +84,14 @@ TEST(FileAccess, WritingAndSizing) {
   fileSizeUtf8(dir.file("nope").c_str(), nullptr, ok);
   EXPECT_FALSE(ok);
 
+  // An ANSI name is in the ANSI code page (1252); on disk the name is UTF-8.
+  const std::string ansiName = dir.file("caf\xe9.txt");
+  ASSERT_TRUE(writeFile(ansiName.c_str(), "1252", 4, nullptr));
+  EXPECT_EQ(readWholeFile(dir.file("caf\xc3\xa9.txt")), "1252");
+  // A UTF-8 name outside 1252 takes the wide path and keeps every character.
+  ASSERT_TRUE(writeFileUtf8(dir.file("\xce\xa9.txt").c_str(), "w", 1, nullptr));
+  EXPECT_EQ(readWholeFile(dir.file("\xce\xa9.txt")), "w");
+
   const std::u16string widePath = wide(dir.file("wide.txt"));
   ASSERT_TRUE(writeFile(widePath.c_str(), "w", 1, nullptr));
   EXPECT_EQ(readWholeFile(dir.file("wide.txt")), "w");

@@ -1,0 +1,32 @@
+// One header field: its name with the case kept, and its value held unfolded, with encoded
+// words decoded and 8-bit text in UTF-8.
+#pragma once
+
+#include "foundation/StringBuffer.h"
+#include "foundation/VorlundObject.h"
+
+class Charset;
+
+class MimeField : public VorlundObject {
+ public:
+  MimeField() = default;
+  MimeField(const MimeField&) = delete;
+  MimeField& operator=(const MimeField&) = delete;
+
+  // Copies both; decodes encoded words ("?Q?" or "?B?") and removes folding from the value.
+  void set(const char* name, const char* value);
+  // Splits one unfolded header line into name and value; false when it has no ":".
+  bool parseLine(const StringBuffer& line);
+  // Writes "name: value" with the value encoded and folded for the writing charset.
+  void render(StringBuffer& out, const Charset& charset) const;
+
+  const StringBuffer& name() const { return name_; }
+  const StringBuffer& value() const { return value_; }
+  bool nameIs(const char* name) const;
+
+ private:
+  static void normaliseValue(StringBuffer& value);
+
+  StringBuffer name_;
+  StringBuffer value_;
+};

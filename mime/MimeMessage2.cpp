@@ -1,0 +1,304 @@
+#include "mime/MimeMessage2.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <strings.h>
+
+#include "foundation/ByteCodecs.h"
+#include "foundation/Conversion.h"
+#include "mime/ContentCoding.h"
+#include "mime/MimeWriter.h"
+
+namespace {
+
+constexpr int32_t kUtf8 = 65001;
+
+bool beginsNoCase(const StringBuffer& s, const char* prefix) {
+  return strncasecmp(s.getString(), prefix, std::strlen(prefix)) == 0;
+}
+
+bool equalsEither(const StringBuffer& s, const char* a, const char* b) {
+  return s.equalsIgnoreCase(a) || s.equalsIgnoreCase(b);
+}
+
+}  // namespace
+
+MimeMessage2::~MimeMessage2() { parts_.removeAllObjects(); }
+
+void MimeMessage2::clear() {
+  rawText_.clear();
+  body_.clear();
+  for (StringBuffer* s : {&contentType_, &disposition_, &encoding_, &name_, &filename_,
+                          &protocol_, &micalg_, &boundary_, &contentId_, &smimeType_,
+                          &typeParam_})
+    s->clear();
+  charset_.clear();
+  header_.clear();
+  parts_.removeAllObjects();
+}
+
+void MimeMessage2::getCharsetName(StringBuffer& out) const {
+  if (beginsNoCase(contentType_, "text") || beginsNoCase(contentType_, "message"))
+    out.appendSb(charset_.getName());
+}
+
+bool MimeMessage2::getHeaderField(const char* name, StringBuffer& out) const {
+  StringBuffer value;
+  if (!header_.getFirstValue(name, value)) return false;
+  if (value.containsNoCase("?B?") || value.containsNoCase("?Q?")) ContentCoding().decodeWords(value);
+  out.appendSb(value);
+  return true;
+}
+
+void MimeMessage2::setHeaderField(const char* name, const char* value) {
+  if (name == nullptr) return;
+  StringBuffer n(name);
+  StringBuffer v(value);
+  n.trim2();
+  v.trim2();
+  if (v.isEmpty())
+    header_.removeAll(n.getString());
+  else
+    header_.replaceField(n.getString(), v.getString());
+  if (n.equalsIgnoreCase("content-type"))
+    deriveContentType();
+  else if (n.equalsIgnoreCase("content-disposition"))
+    deriveDisposition();
+  else if (n.equalsIgnoreCase("content-id"))
+    deriveContentId();
+  else if (n.equalsIgnoreCase("content-transfer-encoding"))
+    deriveEncoding();
+}
+
+void MimeMessage2::appendPart(MimeMessage2* part) {
+  if (part != nullptr) parts_.appendPtr(part);
+}
+
+void MimeMessage2::removePart(int32_t index) { delete parts_.removeAt(index); }
+
+void MimeMessage2::setContentType(const char* type) {
+  writeContentType(type, name_.getString(), protocol_.getString(), micalg_.getString(),
+                   charset_, boundary_.getString(), smimeType_.getString(),
+                   typeParam_.getString());
+}
+
+void MimeMessage2::setName(const char* name) {
+  writeContentType(contentType_.getString(), name, protocol_.getString(), micalg_.getString(),
+                   charset_, boundary_.getString(), smimeType_.getString(),
+                   typeParam_.getString());
+}
+
+void MimeMessage2::setProtocol(const char* protocol) {
+  writeContentType(contentType_.getString(), name_.getString(), protocol, micalg_.getString(),
+                   charset_, boundary_.getString(), smimeType_.getString(),
+                   typeParam_.getString());
+}
+
+void MimeMessage2::setMicalg(const char* micalg) {
+  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(), micalg,
+                   charset_, boundary_.getString(), smimeType_.getString(),
+                   typeParam_.getString());
+}
+
+void MimeMessage2::setBoundary(const char* boundary) {
+  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
+                   micalg_.getString(), charset_, boundary, smimeType_.getString(),
+                   typeParam_.getString());
+}
+
+void MimeMessage2::setCharset(const char* charsetName) {
+  Charset cs;
+  cs.setByName(charsetName);
+  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
+                   micalg_.getString(), cs, boundary_.getString(), smimeType_.getString(),
+                   typeParam_.getString());
+}
+
+void MimeMessage2::setSmimeType(const char* smimeType) {
+  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
+                   micalg_.getString(), charset_, boundary_.getString(), smimeType,
+                   typeParam_.getString());
+}
+
+void MimeMessage2::setTypeParam(const char* type) {
+  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
+                   micalg_.getString(), charset_, boundary_.getString(), smimeType_.getString(),
+                   type);
+}
+
+void MimeMessage2::setEncoding(const char* encoding) {
+  encoding_.setString(encoding);
+  header_.replaceField("content-transfer-encoding", encoding);
+  deriveEncoding();
+}
+
+void MimeMessage2::setDisposition(const char* disposition, const char* filename) {
+  StringBuffer d(disposition);
+  StringBuffer f(filename);
+  if (d.isEmpty() && f.isEmpty()) {
+    header_.removeAll("content-disposition");
+    deriveDisposition();
+    return;
+  }
+  f.replaceAnyOf("\r\n\t", ' ');
+  f.trimInsideSpaces();
+  disposition_.setSb(d);
+  filename_.setSb(f);
+  StringBuffer value(d.getString());
+  if (!f.isEmpty()) {
+    value.append("; filename=\"");
+    value.appendSb(f);
+    value.appendChar('"');
+  }
+  header_.replaceField("content-disposition", value.getString());
+  deriveDisposition();
+}
+
+void MimeMessage2::setFilename(const char* filename) {
+  StringBuffer d(disposition_.getString());
+  StringBuffer f(filename);
+  if (d.isEmpty() && !f.isEmpty()) d.setString("attachment");
+  setDisposition(d.getString(), f.getString());
+}
+
+void MimeMessage2::setDispositionOnly(const char* disposition) {
+  StringBuffer d(disposition);
+  if (d.isEmpty()) {
+    setDisposition("", "");
+    return;
+  }
+  StringBuffer f(filename_.getString());
+  setDisposition(d.getString(), f.getString());
+}
+
+// A charset on a non-text entity (an image with a charset parameter, say) does not make its
+// bytes text: converting them on the way in while the writer leaves non-text bodies alone
+// would change the bytes. So bodies are converted only where the writer converts them back.
+void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
+  const int32_t cp = charset.getCodePage();
+  const bool textBody = contentType_.isEmpty() || contentType_.beginsWith("text/");
+  if (cp == 0 || cp == kUtf8 || !textBody) {
+    body_.takeFrom(decoded);
+    return;
+  }
+  DataBuffer utf8;
+  convertCodePage(cp, kUtf8, decoded.getData(), decoded.getSize(), utf8);
+  body_.takeFrom(utf8);
+}
+
+void MimeMessage2::setBodyRaw(const void* bytes, uint32_t n, const Charset& charset) {
+  DataBuffer copy;
+  copy.append(bytes, n);
+  storeBody(copy, charset);
+}
+
+void MimeMessage2::setBodyFromQuotedPrintable(const char* text, uint32_t n,
+                                              const Charset& charset) {
+  DataBuffer decoded;
+  decodeQuotedPrintable(text, n, decoded);
+  storeBody(decoded, charset);
+}
+
+void MimeMessage2::setBodyFromBase64(const char* text, uint32_t n, const Charset& charset) {
+  DataBuffer decoded;
+  if (!decodeBase64Strict(text, n, decoded)) decoded.clear();
+  storeBody(decoded, charset);
+}
+
+void MimeMessage2::setBodyEncoded(const char* encoding, const char* text, uint32_t n,
+                                  const Charset& charset) {
+  if (encoding != nullptr && strcasecmp(encoding, "base64") == 0)
+    setBodyFromBase64(text, n, charset);
+  else if (encoding != nullptr && strcasecmp(encoding, "quoted-printable") == 0)
+    setBodyFromQuotedPrintable(text, n, charset);
+  else
+    setBodyRaw(text, n, charset);
+}
+
+void MimeMessage2::getBodyBytes(DataBuffer& out, int32_t codePage) const {
+  if (codePage == 0 || codePage == kUtf8) {
+    out.append(body_.getData(), body_.getSize());
+    return;
+  }
+  convertCodePage(kUtf8, codePage, body_.getData(), body_.getSize(), out);
+}
+
+void MimeMessage2::newMultipart(MultipartKind kind) {
+  clear();
+  StringBuffer boundary;
+  makeBoundary(boundary);
+  const char* suffix = kind == MultipartKind::kMixed     ? "_.MIX"
+                       : kind == MultipartKind::kRelated ? "_.REL"
+                                                         : "_.ALT";
+  const char* type = kind == MultipartKind::kMixed     ? "multipart/mixed"
+                     : kind == MultipartKind::kRelated ? "multipart/related"
+                                                       : "multipart/alternative";
+  boundary.append(suffix);
+  Charset none;
+  writeContentType(type, "", "", "", none, boundary.getString(), "", "");
+}
+
+void MimeMessage2::newMessageRfc822(const char* utf8MimeText) {
+  clear();
+  Charset none;
+  writeContentType("message/rfc822", "", "", "", none, "", "", "");
+  StringBuffer text(utf8MimeText);
+  body_.append(text.getString(), text.getSize());
+}
+
+void MimeMessage2::copyFrom(MimeMessage2& other) {
+  if (&other == this) return;
+  clear();
+  contentType_.setSb(other.contentType_);
+  disposition_.setSb(other.disposition_);
+  encoding_.setSb(other.encoding_);
+  name_.setSb(other.name_);
+  filename_.setSb(other.filename_);
+  protocol_.setSb(other.protocol_);
+  micalg_.setSb(other.micalg_);
+  charset_.copyFrom(other.charset_);
+  boundary_.setSb(other.boundary_);
+  contentId_.setSb(other.contentId_);
+  smimeType_.setSb(other.smimeType_);
+  typeParam_.setSb(other.typeParam_);
+  header_.copyFrom(other.header_);
+  header_.setCodePage(other.header_.codePage());
+  body_.setData(other.body_.getData(), other.body_.getSize());
+  for (int32_t i = 0; i < other.parts_.getSize(); ++i) {
+    parts_.appendPtr(other.parts_.getAt(i));
+    other.parts_.setAt(i, nullptr);
+  }
+  other.parts_.clear();
+}
+
+bool MimeMessage2::isMultipart() const { return beginsNoCase(contentType_, "multipart"); }
+bool MimeMessage2::isMultipartMixed() const {
+  return contentType_.equalsIgnoreCase("multipart/mixed");
+}
+bool MimeMessage2::isMultipartSigned() const {
+  return contentType_.equalsIgnoreCase("multipart/signed");
+}
+bool MimeMessage2::isPkcs7Mime() const {
+  return equalsEither(contentType_, "application/pkcs7-mime", "application/x-pkcs7-mime");
+}
+bool MimeMessage2::isSignedData() const {
+  return isPkcs7Mime() && smimeType_.equalsIgnoreCase("signed-data");
+}
+bool MimeMessage2::isEncrypted() const {
+  return isPkcs7Mime() && !smimeType_.equalsIgnoreCase("signed-data");
+}
+bool MimeMessage2::isAttachment() const { return disposition_.equalsIgnoreCase("attachment"); }
+
+bool MimeMessage2::containsEncrypted() const {
+  if (isEncrypted()) return true;
+  for (int32_t i = 0; i < parts_.getSize(); ++i)
+    if (getPart(i) != nullptr && getPart(i)->containsEncrypted()) return true;
+  return false;
+}
+
+bool MimeMessage2::containsSigned() const {
+  if (isMultipartSigned() || isSignedData()) return true;
+  for (int32_t i = 0; i < parts_.getSize(); ++i)
+    if (getPart(i) != nullptr && getPart(i)->containsSigned()) return true;
+  return false;
+}

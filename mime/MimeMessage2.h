@@ -1,0 +1,157 @@
+// One MIME entity: an ordered header, a body held as bytes with its transfer encoding
+// removed, owned sub-parts, and the attributes that mirror the content-type,
+// content-disposition, content-id and content-transfer-encoding fields.
+#pragma once
+
+#include <cstdint>
+
+#include "charset/Charset.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/ExtPtrArray.h"
+#include "foundation/StringBuffer.h"
+#include "foundation/VorlundObject.h"
+#include "mime/MimeHeader.h"
+
+class LogBase;
+
+class MimeMessage2 : public VorlundObject {
+ public:
+  enum class MultipartKind { kMixed, kRelated, kAlternative };
+
+  MimeMessage2() = default;
+  MimeMessage2(const MimeMessage2&) = delete;
+  MimeMessage2& operator=(const MimeMessage2&) = delete;
+  ~MimeMessage2() override;
+
+  // Empties everything: raw text, body, attributes, header, sub-parts.
+  void clear();
+
+  // --- attributes, each appended to `out`
+  void getContentType(StringBuffer& out) const { out.appendSb(contentType_); }
+  void getDisposition(StringBuffer& out) const { out.appendSb(disposition_); }
+  void getEncoding(StringBuffer& out) const { out.appendSb(encoding_); }
+  void getName(StringBuffer& out) const { out.appendSb(name_); }
+  void getFilename(StringBuffer& out) const { out.appendSb(filename_); }
+  void getProtocol(StringBuffer& out) const { out.appendSb(protocol_); }
+  void getMicalg(StringBuffer& out) const { out.appendSb(micalg_); }
+  void getBoundary(StringBuffer& out) const { out.appendSb(boundary_); }
+  void getContentId(StringBuffer& out) const { out.appendSb(contentId_); }
+  // Only text and message types have a charset to show.
+  void getCharsetName(StringBuffer& out) const;
+  const Charset& charset() const { return charset_; }
+  const StringBuffer& contentType() const { return contentType_; }
+  const StringBuffer& boundary() const { return boundary_; }
+  const StringBuffer& encoding() const { return encoding_; }
+  const StringBuffer& smimeType() const { return smimeType_; }
+
+  // --- header fields
+  // The first field's value, encoded words decoded again when it still holds any.
+  bool getHeaderField(const char* name, StringBuffer& out) const;
+  // Trims both; an empty value removes every field of the name. Keeps the attributes in step.
+  void setHeaderField(const char* name, const char* value);
+  int32_t getNumHeaderFields() const { return header_.getNumFields(); }
+  void getHeaderFieldName(int32_t i, StringBuffer& out) const { header_.getFieldName(i, out); }
+  void getHeaderFieldValue(int32_t i, StringBuffer& out) const { header_.getFieldValue(i, out); }
+  MimeHeader& header() { return header_; }
+  const MimeHeader& header() const { return header_; }
+
+  // --- sub-parts
+  int32_t getNumParts() const { return parts_.getSize(); }
+  // Null when out of range.
+  MimeMessage2* getPart(int32_t index) const { return parts_.getAs<MimeMessage2>(index); }
+  // Takes ownership.
+  void appendPart(MimeMessage2* part);
+  // Deletes the sub-part; nothing when out of range.
+  void removePart(int32_t index);
+
+  // --- content-type attributes: each rewrites the whole content-type field
+  void setContentType(const char* type);
+  void setName(const char* name);
+  void setProtocol(const char* protocol);
+  void setMicalg(const char* micalg);
+  void setBoundary(const char* boundary);
+  void setCharset(const char* charsetName);
+  void setSmimeType(const char* smimeType);
+  void setTypeParam(const char* type);
+  // Stores and writes content-transfer-encoding; the body is not touched.
+  void setEncoding(const char* encoding);
+  // Both empty removes content-disposition.
+  void setDisposition(const char* disposition, const char* filename);
+  // Keeps the disposition ("attachment" when it was empty and the name is not).
+  void setFilename(const char* filename);
+  // Keeps the filename; empty removes the field.
+  void setDispositionOnly(const char* disposition);
+  // The content-type field written from all its attributes, this one given anew.
+  void writeContentType(const char* type, const char* name, const char* protocol,
+                        const char* micalg, const Charset& charset, const char* boundary,
+                        const char* smimeType, const char* typeParam);
+
+  // --- body
+  void setBodyRaw(const void* bytes, uint32_t n, const Charset& charset);
+  void setBodyFromQuotedPrintable(const char* text, uint32_t n, const Charset& charset);
+  void setBodyFromBase64(const char* text, uint32_t n, const Charset& charset);
+  // "base64", "quoted-printable" (any case), or raw for anything else.
+  void setBodyEncoded(const char* encoding, const char* text, uint32_t n, const Charset& charset);
+  // Appends the body, converted from UTF-8 to `codePage` unless that is 0 or 65001.
+  void getBodyBytes(DataBuffer& out, int32_t codePage) const;
+  const DataBuffer& body() const { return body_; }
+  DataBuffer& body() { return body_; }
+  StringBuffer& rawText() { return rawText_; }
+  const StringBuffer& rawText() const { return rawText_; }
+
+  // --- whole-entity operations
+  void newMultipart(MultipartKind kind);
+  void newMessageRfc822(const char* utf8MimeText);
+  // Copies attributes, header and body; MOVES the other's sub-parts here.
+  void copyFrom(MimeMessage2& other);
+
+  // --- predicates on the cached attributes
+  bool isMultipart() const;
+  bool isMultipartMixed() const;
+  bool isMultipartSigned() const;
+  bool isSignedData() const;
+  bool isEncrypted() const;
+  bool isAttachment() const;
+  bool containsEncrypted() const;
+  bool containsSigned() const;
+
+  // Derives the cached attributes again from the header fields.
+  void deriveContentType();
+  void deriveDisposition();
+  void deriveContentId();
+  void deriveEncoding();
+  void deriveAllAttributes();
+
+ private:
+  // Stores the decoded bytes, converted to UTF-8 from the charset when it has one.
+  void storeBody(DataBuffer& decoded, const Charset& charset);
+  bool isPkcs7Mime() const;
+
+  StringBuffer rawText_;
+  DataBuffer body_;
+  MimeHeader header_;
+  ExtPtrArray parts_;
+  StringBuffer contentType_;
+  StringBuffer disposition_;
+  StringBuffer encoding_;
+  StringBuffer name_;
+  StringBuffer filename_;
+  StringBuffer protocol_;
+  StringBuffer micalg_;
+  Charset charset_;
+  StringBuffer boundary_;
+  StringBuffer contentId_;
+  StringBuffer smimeType_;
+  StringBuffer typeParam_;
+};
+
+// The reference-counted holder of one entity tree, shared by a Mime object and every part
+// object made from it: the tree lives as long as any of them.
+class SharedMime : public RefCountedObject {
+ public:
+  SharedMime() = default;
+  MimeMessage2& entity() { return entity_; }
+
+ private:
+  MimeMessage2 entity_;
+};

@@ -1,0 +1,288 @@
+#include "mime/MimeParser.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <strings.h>
+
+#include "charset/CharsetNames.h"
+#include "foundation/Conversion.h"
+#include "foundation/ExtPtrArray.h"
+#include "foundation/LogBase.h"
+#include "foundation/StringBuffer.h"
+#include "mime/MimeMessage2.h"
+
+namespace {
+
+constexpr int32_t kMaxHeaderLines = 1000;
+constexpr const char* kPlaceholderBody = "(multipart MIME message)";
+
+struct ParseContext {
+  LogBase& log;
+  bool nestingLogged = false;
+};
+
+// Index of `needle` in text[from, size), or -1.
+int64_t find(const StringBuffer& text, const char* needle, uint32_t from = 0) {
+  const size_t n = std::strlen(needle);
+  if (from > text.getSize()) return -1;
+  const void* hit = memmem(text.getString() + from, text.getSize() - from, needle, n);
+  return hit == nullptr ? -1 : static_cast<const char*>(hit) - text.getString();
+}
+
+bool holds(const StringBuffer& text, const char* needle) { return find(text, needle) >= 0; }
+
+bool hasHighByte(const char* p, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i)
+    if (static_cast<unsigned char>(p[i]) >= 0x80) return true;
+  return false;
+}
+
+// Every line end made CRLF.
+void normaliseLineEnds(StringBuffer& text) {
+  text.toLF();
+  text.removeChar('\r');
+  text.toCRLF();
+}
+
+// The charset the 8-bit bytes of a header are in: the label of its first encoded word, or
+// the first of ANSI, Latin-1 and Latin-2 that reads the bytes without loss.
+int32_t headerCodePage(const StringBuffer& header) {
+  for (const char* marker : {"?Q?", "?B?"}) {
+    if (!header.containsNoCase(marker)) continue;
+    const int64_t start = find(header, "=?");
+    if (start < 0) return 0;
+    const char* from = header.getString() + start + 2;
+    const char* end = strcasestr(from, marker);
+    if (end == nullptr) return 0;
+    StringBuffer name(from, static_cast<uint32_t>(end - from), 0);
+    return codePageFromName(name.getString());
+  }
+  if (!hasHighByte(header.getString(), header.getSize())) return 0;
+  for (int32_t cp : {ansiCodePage(), 28591, 28592}) {
+    StringBuffer probe;
+    if (convertCodePageSb(cp, 65001, header.getString(), header.getSize(), probe)) return cp;
+  }
+  return 0;
+}
+
+void finishLine(MimeHeader& header, StringBuffer& line) {
+  if (line.isEmpty()) return;
+  if (hasHighByte(line.getString(), line.getSize())) {
+    const int32_t cp = header.codePage() != 0 ? header.codePage() : ansiCodePage();
+    StringBuffer utf8;
+    convertCodePageSb(cp, 65001, line.getString(), line.getSize(), utf8);
+    line.setSb(utf8);
+  }
+  auto* field = new MimeField();
+  if (!field->parseLine(line)) {
+    delete field;
+  } else if (field->nameIs("content-type")) {
+    // Only the last content-type counts.
+    header.replaceField(field->name().getString(), field->value().getString());
+    delete field;
+  } else {
+    header.addField(field);
+  }
+  line.clear();
+}
+
+// The position of the first separator of the three kinds, with its length.
+int64_t findLooseSeparator(const StringBuffer& text, uint32_t* length) {
+  for (const char* sep : {"\r\n\r\n", "\n\n", "\r\r"}) {
+    const int64_t at = find(text, sep);
+    if (at >= 0) {
+      *length = static_cast<uint32_t>(std::strlen(sep));
+      return at;
+    }
+  }
+  return -1;
+}
+
+void loadEntityAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& ctx,
+                  int32_t depth);
+
+void parseBodyAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& ctx,
+                 int32_t depth) {
+  if (text.isEmpty()) return;
+  if (!entity.isMultipart() || entity.boundary().isEmpty()) {
+    entity.setBodyEncoded(entity.encoding().getString(), text.getString(), text.getSize(),
+                          entity.charset());
+    const char* p = text.getString();
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    if (strncasecmp(p, "<x-html>", 8) == 0 && !entity.contentType().equalsIgnoreCase("text/html")) {
+      Charset none;
+      entity.writeContentType("text/html", "", "", "", none, "", "", "");
+    }
+    return;
+  }
+  if (depth >= kMaxMimeNesting) {
+    if (!ctx.nestingLogged) {
+      ctx.log.logError("MIME parts nested too deeply; the innermost content is kept undecoded");
+      ctx.log.logDataLong("max_nesting", kMaxMimeNesting);
+      ctx.nestingLogged = true;
+    }
+    Charset none;
+    entity.setBodyRaw(text.getString(), text.getSize(), none);
+    return;
+  }
+
+  StringBuffer b(entity.boundary().getString());
+  StringBuffer d1(b.getString());
+  d1.append("\r\n");
+  StringBuffer d2(b.getString());
+  d2.append("--");
+
+  const int64_t first = find(text, d1.getString());
+  if (first < 0) {
+    auto* part = new MimeMessage2();
+    uint32_t sepLen = 0;
+    const int64_t sep = findLooseSeparator(text, &sepLen);
+    if (sep >= 0) {
+      if (sep > 0) {
+        part->header().loadFromText(text);
+        part->deriveAllAttributes();
+      }
+      Charset none;
+      part->setBodyRaw(kPlaceholderBody, static_cast<uint32_t>(std::strlen(kPlaceholderBody)),
+                       none);
+    } else {
+      part->header().loadFromText(text);
+      part->deriveAllAttributes();
+    }
+    entity.appendPart(part);
+    return;
+  }
+
+  const bool isSigned = entity.isMultipartSigned();
+  bool firstPart = true;
+  uint32_t cursor = static_cast<uint32_t>(first + b.getSize());
+  for (;;) {
+    int64_t next = find(text, d1.getString(), cursor);
+    bool last = false;
+    if (next < 0) {
+      next = find(text, d2.getString(), cursor);
+      last = true;
+    }
+    const int64_t spanEnd = next >= 0 ? next - 2 : static_cast<int64_t>(text.getSize());
+    const int64_t spanLen = spanEnd - cursor;
+    if (spanLen > 4) {
+      StringBuffer partText(text.getString() + cursor + 2, static_cast<uint32_t>(spanLen - 4), 0);
+      auto* part = new MimeMessage2();
+      loadEntityAt(*part, partText, ctx, depth + 1);
+      if (isSigned && firstPart) part->rawText().setSb(partText);
+      firstPart = false;
+      entity.appendPart(part);
+    }
+    if (last || next < 0) return;
+    cursor = static_cast<uint32_t>(next + b.getSize());
+  }
+}
+
+void loadEntityAt(MimeMessage2& entity, const StringBuffer& input, ParseContext& ctx,
+                  int32_t depth) {
+  entity.clear();
+  // The separator is looked for in the text as it is, then in copies with the line ends
+  // repaired; the copy where it is found is the text from then on.
+  const StringBuffer* text = &input;
+  StringBuffer copy;
+  int64_t sep = find(input, "\r\n\r\n");
+  if (sep < 0 && holds(input, "\n\n")) {
+    copy.appendSb(input);
+    copy.removeChar('\r');
+    copy.toCRLF();
+    text = &copy;
+    sep = find(copy, "\r\n\r\n");
+  }
+  if (sep < 0) {
+    copy.clear();
+    copy.appendSb(input);
+    copy.replaceAll("\r\r\r\n", "\r\n");
+    copy.replaceAll("\r\r\n", "\r\n");
+    text = &copy;
+    sep = find(copy, "\r\n\r\n");
+  }
+  if (sep < 0 && holds(input, "\r\r")) {
+    copy.clear();
+    copy.appendSb(input);
+    copy.replaceAll("\r", "\r\n");
+    text = &copy;
+    sep = find(copy, "\r\n\r\n");
+  }
+
+  if (sep >= 0) {
+    if (sep > 0) {
+      entity.header().loadFromText(*text);
+      entity.deriveAllAttributes();
+    }
+    StringBuffer body(text->getString() + sep + 4, static_cast<uint32_t>(text->getSize() - sep - 4),
+                      0);
+    parseBodyAt(entity, body, ctx, depth);
+    return;
+  }
+  if (text->beginsWith("\r\n")) {
+    StringBuffer fixed("content-type: text/plain");
+    entity.header().loadFromText(fixed);
+    entity.deriveAllAttributes();
+    Charset none;
+    entity.setBodyRaw(text->getString(), text->getSize(), none);
+    return;
+  }
+  entity.header().loadFromText(*text);
+  entity.deriveAllAttributes();
+}
+
+}  // namespace
+
+void MimeHeader::loadFromText(const StringBuffer& text) {
+  clear();
+  // Only the text up to the first blank line (two line ends with nothing but CRs between)
+  // is the header; copying no further keeps a huge body out of the line-end repair.
+  uint32_t headerEnd = text.getSize();
+  const char* t = text.getString();
+  for (const char* lf = static_cast<const char*>(std::memchr(t, '\n', headerEnd)); lf != nullptr;
+       lf = static_cast<const char*>(std::memchr(lf + 1, '\n', headerEnd - (lf + 1 - t)))) {
+    const char* next = lf + 1;
+    while (next < t + headerEnd && *next == '\r') ++next;
+    if (next < t + headerEnd && *next == '\n') {
+      headerEnd = static_cast<uint32_t>(lf - t);
+      break;
+    }
+  }
+  StringBuffer copy(t, headerEnd, 0);
+  normaliseLineEnds(copy);
+  const int64_t end = find(copy, "\r\n\r\n");
+  if (end >= 0) copy.shorten(copy.getSize() - static_cast<uint32_t>(end));
+  codePage_ = headerCodePage(copy);
+
+  ExtPtrArray lines;
+  copy.splitOnString(lines, "\r\n", kMaxHeaderLines);
+  StringBuffer pending;
+  for (int32_t i = 0; i < lines.getSize(); ++i) {
+    const StringBuffer& line = *lines.getAs<StringBuffer>(i);
+    if (line.beginsWith("From ")) continue;
+    const char first = line.charAt(0);
+    if (first == ' ' || first == '\t') {
+      const char* p = line.getString();
+      const char* rest = p;
+      while (*rest == ' ' || *rest == '\t') ++rest;
+      // Adjacent encoded words join without the blank that folded them.
+      const char* from = (rest[0] == '=' && rest[1] == '?') ? rest : p + 1;
+      pending.appendN(from, line.getSize() - (from - p));
+      continue;
+    }
+    finishLine(*this, pending);
+    pending.appendSb(line);
+  }
+  finishLine(*this, pending);
+  lines.removeAllObjects();
+}
+
+void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log) {
+  ParseContext ctx{logOrNull(log)};
+  loadEntityAt(entity, text, ctx, 0);
+}
+
+void parseBody(MimeMessage2& entity, const StringBuffer& body, LogBase* log) {
+  ParseContext ctx{logOrNull(log)};
+  parseBodyAt(entity, body, ctx, 0);
+}

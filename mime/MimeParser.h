@@ -1,0 +1,18 @@
+// Reading MIME text into an entity tree. Tolerant by design: CRLF, LF and doubled-CR line
+// ends, raw 8-bit headers, missing boundaries and missing headers all give a tree.
+#pragma once
+
+#include <cstdint>
+
+class LogBase;
+class MimeMessage2;
+class StringBuffer;
+
+// Multiparts nested deeper than this keep their content as an undecoded body, so hostile
+// nesting costs neither the stack nor time.
+constexpr int32_t kMaxMimeNesting = 100;
+
+// Clears the entity and fills it from the text.
+void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log);
+// Fills the body or the sub-parts of an entity whose header is already read.
+void parseBody(MimeMessage2& entity, const StringBuffer& body, LogBase* log);

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "foundation/ByteCodecs.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/Memory.h"
+#include "foundation/StringBuffer.h"
+
+namespace {
+
+using Encoder = void (*)(const void*, uint32_t, int32_t, StringBuffer&);
+using Decoder = void (*)(const char*, uint32_t, DataBuffer&);
+
+std::string encode(Encoder fn, const std::string& in, int32_t lineLength = 72) {
+  StringBuffer out;
+  fn(in.data(), static_cast<uint32_t>(in.size()), lineLength, out);
+  return std::string(out.getString(), out.getSize());
+}
+
+// The input is an exactly sized heap copy, so a read past its end shows under ASan.
+std::string decode(Decoder fn, const std::string& in) {
+  std::vector<char> exact(in.begin(), in.end());
+  DataBuffer out;
+  fn(exact.data(), static_cast<uint32_t>(exact.size()), out);
+  return std::string(reinterpret_cast<const char*>(out.getData()), out.getSize());
+}
+
+std::string b64(const std::string& in, int32_t lineLength = 72) {
+  return encode(encodeBase64Lines, in, lineLength);
+}
+std::string unb64(const std::string& in) { return decode(decodeBase64, in); }
+std::string qp(const std::string& in, int32_t lineLength = 72) {
+  return encode(encodeQuotedPrintable, in, lineLength);
+}
+std::string unqp(const std::string& in) {
+  return decode([](const char* t, uint32_t n, DataBuffer& o) { decodeQuotedPrintable(t, n, o); },
+                in);
+}
+std::string q(const std::string& in) {
+  return encode([](const void* b, uint32_t n, int32_t, StringBuffer& o) { encodeQ(b, n, o); }, in);
+}
+std::string unq(const std::string& in) { return decode(decodeQ, in); }
+
+std::string randomBytes(std::mt19937& rng, size_t n) {
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
+  return s;
+}
+
+}  // namespace
+
+TEST(Base64, Encoding) {
+  const std::string line(72, 'A');
+  EXPECT_EQ(b64(std::string(54, '\0')), line + "\r\n\r\n");
+  EXPECT_EQ(b64(std::string(55, '\0')), line + "\r\nAA==\r\n");
+  EXPECT_EQ(b64(std::string(53, '\0')), std::string(68, 'A') + "AAA=\r\n");
+  EXPECT_EQ(b64("\x01"), "AQ==\r\n");
+  EXPECT_EQ(b64(std::string(57, '\0'), 76), std::string(76, 'A') + "\r\n\r\n");
+  EXPECT_EQ(b64("abc", 0), "YWJj\r\n");
+  EXPECT_EQ(b64(""), "");
+  StringBuffer out("keep");
+  encodeBase64Lines("\xff\xfe", 2, 72, out);  // appends
+  EXPECT_STREQ(out.getString(), "keep//4=\r\n");
+
+  // RFC 4648 section 10, in both one-line forms.
+  const char* vectors[][2] = {{"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+                              {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"foobar", "Zm9vYmFy"}};
+  for (const auto& v : vectors) {
+    StringBuffer sb;
+    encodeBase64(v[0], static_cast<uint32_t>(std::strlen(v[0])), sb);
+    EXPECT_STREQ(sb.getString(), v[1]);
+    uint32_t length = 99;
+    char* block = encodeBase64(v[0], static_cast<uint32_t>(std::strlen(v[0])), &length);
+    EXPECT_EQ(std::string(block, length + 1), std::string(v[1]) + '\0');
+    vorlundFree(block);
+  }
+}
+
+TEST(Base64, Decoding) {
+  EXPECT_EQ(unb64("Zm9v\r\n Ym\tFy"), "foobar");
+  EXPECT_EQ(unb64("Zm9vYg==Zm9v"), "foob");  // nothing after the first "="
+  EXPECT_EQ(unb64(std::string("Zm9v\0YmFy", 9)), "foo");
+  EXPECT_EQ(unb64("Zm9vY"), "foo");  // a lone sixth of a group gives nothing
+  EXPECT_EQ(unb64("Zm9vYmF"), "fooba");
+  EXPECT_EQ(unb64("Zm9v!\x80\xff"), unb64("Zm9v+++"));  // foreign bytes read as "+"
+  EXPECT_EQ(unb64("A-"), "\x07");                       // in-range non-alphabet bytes carry 127
+  EXPECT_EQ(unb64("--"), "\xff");
+
+  DataBuffer out;
+  out.append("xy", 2);
+  EXPECT_FALSE(decodeBase64Strict("Zm9v!YmFy", 9, out));
+  EXPECT_FALSE(decodeBase64Strict("Zm9v\xc3\xa9", 6, out));
+  EXPECT_EQ(out.getSize(), 2u);  // nothing appended on failure
+  EXPECT_TRUE(decodeBase64Strict("Zm9v\r\nYg==!!!", 13, out));
+  EXPECT_TRUE(decodeBase64Strict("--", 2, out));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.getData()), out.getSize()), "xyfoob\xff");
+}
+
+TEST(Base64, RoundTripsAtEveryLineLength) {
+  std::mt19937 rng(7);
+  for (size_t n = 0; n < 200; ++n) {
+    const std::string bytes = randomBytes(rng, n);
+    for (int32_t lineLength : {1, 3, 5, 72, 76}) {
+      const std::string text = b64(bytes, lineLength);
+      DataBuffer back;
+      ASSERT_TRUE(decodeBase64Strict(text.data(), static_cast<uint32_t>(text.size()), back));
+      ASSERT_EQ(std::string(reinterpret_cast<const char*>(back.getData()), back.getSize()), bytes);
+      size_t start = 0;
+      for (size_t eol; (eol = text.find("\r\n", start)) != std::string::npos; start = eol + 2) {
+        ASSERT_LE(eol - start, static_cast<size_t>(std::max(lineLength, 4)) + 3);
+      }
+    }
+  }
+}
+
+TEST(QuotedPrintable, Encoding) {
+  EXPECT_EQ(qp("From here\r\nFrom\r\nFromage\r\nx From "),
+            "=46rom here\r\nFrom\r\nFromage\r\nx From=20");
+  EXPECT_EQ(qp(".\r\n.x\r\na."), "=2E\r\n=2Ex\r\na.");
+  EXPECT_EQ(qp("a \r\nb\t\r\nc  d\te "), "a=20\r\nb=09\r\nc  d\te=20");
+  EXPECT_EQ(qp("x\ry\nz\r"), "x=0Dy=0Az=0D");
+  EXPECT_EQ(qp("1=2 caf\xc3\xa9\x7f\x01~<>"), "1=3D2 caf=C3=A9=7F=01~<>");
+
+  // Soft breaks once a line reaches 72 written characters, unless a CRLF comes next.
+  const std::string a71(71, 'a'), a72(72, 'a');
+  EXPECT_EQ(qp(std::string(100, 'a')), a72 + "=\r\n" + std::string(28, 'a'));
+  EXPECT_EQ(qp(a71 + "\xe9"
+                     "b"),
+            a71 + "=E9=\r\nb");
+  EXPECT_EQ(qp(a71 + " b"), a71 + " =\r\nb");
+  EXPECT_EQ(qp(a72 + "\r\nb"), a72 + "\r\nb");
+  EXPECT_EQ(qp(a72), a72 + "=\r\n");
+  EXPECT_EQ(qp(a72 + ".x"), a72 + "=\r\n=2Ex");  // a soft break starts a line too
+  EXPECT_EQ(qp("abcdef", 3), "abc=\r\ndef=\r\n");
+}
+
+TEST(QuotedPrintable, Decoding) {
+  EXPECT_EQ(unqp("soft=\r\nbreak=  \t\r\n!"), "softbreak!");
+  EXPECT_EQ(unqp("=3D=3d"), "==");
+  EXPECT_EQ(unqp("a  \r\nb\t\nc\r\r\nlast"), "a\r\nb\r\nc\r\nlast");
+  EXPECT_EQ(unqp("caf\xe9"), "cafi");  // literal 8-bit bytes lose bit 7
+  EXPECT_EQ(unqp("caf=E9"), "caf\xe9");
+  EXPECT_EQ(unqp("=G1=1G"), std::string("\x01\x10", 2));  // a non-hex digit counts as 0
+  EXPECT_EQ(unqp("=FFFFFFE9x=ffFFFFe9"), "\xe9x\xe9");
+  EXPECT_EQ(unqp("=FFffffE9"),
+            "\xff"
+            "ffffE9");  // only the first two Fs may be lower case
+  EXPECT_EQ(unqp("=FFFFFFZ9"),
+            "\xff"
+            "FFFFZ9");
+  EXPECT_EQ(unqp(std::string("ab\0=41", 6)), "ab");  // the text ends at its first NUL
+  // A "=" at the very end, or a digit missing at a line end, reads nothing beyond.
+  EXPECT_EQ(unqp("end="), "end");
+  EXPECT_EQ(unqp("x=4"), "x\x40");
+  EXPECT_EQ(unqp("x=4\r\ny"), "x\x40\r\ny");
+  EXPECT_EQ(unqp("="), "");
+}
+
+TEST(QuotedPrintable, RoundTripsAnyBytes) {
+  std::mt19937 rng(11);
+  // Line structure matters, so line ends, blanks, dots and "From " are made frequent.
+  const std::string pieces[] = {"\r\n", "\r", "\n", " ", "\t", ".", "From ", "=", "a", "\xe9"};
+  std::string big;
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes;
+    for (size_t i = rng() % 120; i > 0; --i)
+      bytes += rng() % 3 == 0 ? randomBytes(rng, 1 + rng() % 5) : pieces[rng() % 10];
+    const std::string text = qp(bytes);
+    for (unsigned char c : text)
+      ASSERT_TRUE(c == '\r' || c == '\n' || c == '\t' || (c >= 32 && c < 127));
+    ASSERT_EQ(unqp(text), bytes) << round;
+    big += bytes;
+  }
+  ASSERT_EQ(unqp(qp(big)), big);  // across the encoder's slices
+}
+
+TEST(QForm, EncodingAndDecoding) {
+  EXPECT_EQ(q("a b_c=d?e\x01\xe9~<>@^`"), "a_b=5Fc=3Dd=3Fe=01=E9~<>@^`");
+  EXPECT_EQ(unq("caf=E9_x=41"), "caf\xe9 xA");
+  EXPECT_EQ(unq("=e9"), "=e9");  // lower-case hex is no escape here
+  EXPECT_EQ(unq("=G1"), "=G1");
+  EXPECT_EQ(unq("x=4"), "x=4");
+  EXPECT_EQ(unq("="), "=");
+  // Spaces, controls, "?" and 127-159 are dropped; 160-255 are kept.
+  EXPECT_EQ(unq("a b\tc?d\x7f\x80\x9f\xa0\xff"), "abcd\xa0\xff");
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  const std::string text = q(all);
+  EXPECT_EQ(text.find_first_of(" ?\t\r\n"), std::string::npos);
+  EXPECT_EQ(unq(text), all);
+}

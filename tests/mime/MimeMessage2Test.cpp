@@ -1,0 +1,190 @@
+#include "mime/MimeMessage2.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string field(const MimeMessage2& e, const char* name) {
+  StringBuffer out;
+  e.getHeaderField(name, out);
+  return out.getString();
+}
+
+std::string names(const MimeMessage2& e) {
+  std::string all;
+  for (int32_t i = 0; i < e.getNumHeaderFields(); ++i) {
+    StringBuffer n;
+    e.getHeaderFieldName(i, n);
+    all += std::string(n.getString()) + ",";
+  }
+  return all;
+}
+
+std::string get(void (MimeMessage2::*getter)(StringBuffer&) const, const MimeMessage2& e) {
+  StringBuffer out;
+  (e.*getter)(out);
+  return out.getString();
+}
+
+}  // namespace
+
+TEST(MimeMessage2, HeaderFieldsKeepOrderAndMatchAnyCase) {
+  MimeMessage2 e;
+  e.setHeaderField("From", "a@example.com");
+  e.setHeaderField("Subject", "first");
+  e.setHeaderField("To", "b@example.com");
+  e.setHeaderField("subject", "second");  // setting moves the field to the end
+  EXPECT_EQ(names(e), "From,To,subject,");
+  EXPECT_EQ(field(e, "SUBJECT"), "second");
+  e.setHeaderField("To", " \t\r\n");
+  EXPECT_EQ(names(e), "From,subject,");
+  e.setHeaderField(nullptr, "x");
+  EXPECT_EQ(e.getNumHeaderFields(), 2);
+
+  e.header().addField(new MimeField());
+  e.setHeaderField("X-Dup", "1");
+  auto* dup = new MimeField();
+  dup->set("x-dup", "2");
+  e.header().addField(dup);
+  e.header().removeAll("X-DUP");
+  EXPECT_EQ(field(e, "x-dup"), "");
+
+  // Folding is taken out of values; encoded words are decoded on the way in.
+  e.setHeaderField("Subject", "=?utf-8?Q?caf=C3=A9?=\r\n\tand more");
+  EXPECT_EQ(field(e, "subject"), "caf\xC3\xA9" "and more");
+}
+
+TEST(MimeMessage2, ContentTypeAttributesAndTheirField) {
+  MimeMessage2 e;
+  e.setContentType("Text/HTML");
+  EXPECT_EQ(get(&MimeMessage2::getContentType, e), "Text/HTML");  // case kept when set
+  EXPECT_EQ(field(e, "content-type"), "Text/HTML; charset=\"us-ascii\"");
+  EXPECT_EQ(e.charset().getCodePage(), 0);  // us-ascii is written, not stored
+  e.setHeaderField("X-After", "1");
+  e.setCharset("ISO-8859-1");
+  EXPECT_EQ(names(e), "X-After,content-type,");
+  EXPECT_EQ(get(&MimeMessage2::getCharsetName, e), "iso-8859-1");
+
+  e.setName("Report.PDF");
+  e.setBoundary("AbC");
+  e.setMicalg("SHA1");
+  e.setProtocol("application/x-pkcs7-signature");
+  EXPECT_EQ(field(e, "content-type"),
+            "Text/HTML; charset=\"iso-8859-1\";boundary=\"AbC\";name=\"Report.PDF\";"
+            "protocol=\"application/x-pkcs7-signature\";micalg=SHA1");
+
+  // Read back from the header: media type and name lower-cased, boundary as it was.
+  e.setHeaderField("Content-Type",
+                   "Multipart/Mixed ; boundary = \"a b\" ; NAME=Mixed.Case; charset=\"UTF-8\"");
+  EXPECT_EQ(get(&MimeMessage2::getContentType, e), "multipart/mixed");
+  EXPECT_EQ(get(&MimeMessage2::getBoundary, e), "a b");
+  EXPECT_EQ(get(&MimeMessage2::getName, e), "mixed.case");
+  EXPECT_EQ(e.charset().getCodePage(), 65001);
+  EXPECT_TRUE(e.isMultipart());
+  EXPECT_TRUE(e.isMultipartMixed());
+  e.setHeaderField("content-type", "multipart/mixed; boundary=a b");
+  EXPECT_EQ(get(&MimeMessage2::getBoundary, e), "ab");  // unquoted blanks go
+
+  e.setContentType("image/gif");
+  e.setHeaderField("content-type", "image/gif; charset=iso-8859-1");
+  EXPECT_EQ(get(&MimeMessage2::getCharsetName, e), "");  // only text has a charset to show
+  MimeMessage2 gif;
+  gif.setContentType("image/gif");
+  EXPECT_EQ(field(gif, "content-type"), "image/gif");
+}
+
+TEST(MimeMessage2, DispositionEncodingAndPredicates) {
+  MimeMessage2 e;
+  e.setFilename("My\tReport  \"2024\".pdf");
+  EXPECT_EQ(get(&MimeMessage2::getDisposition, e), "attachment");
+  EXPECT_TRUE(e.isAttachment());
+  e.setHeaderField("content-disposition", "Attachment; filename=\"a;b  c.TXT\"");
+  EXPECT_EQ(get(&MimeMessage2::getFilename, e), "a;b c.TXT");  // ";" inside quotes stays
+  e.setDispositionOnly("inline");
+  EXPECT_EQ(field(e, "content-disposition"), "inline; filename=\"a;b c.TXT\"");
+  e.setDispositionOnly("");
+  EXPECT_EQ(field(e, "content-disposition"), "");
+  EXPECT_EQ(get(&MimeMessage2::getFilename, e), "");
+
+  e.setEncoding("Base64");
+  EXPECT_EQ(get(&MimeMessage2::getEncoding, e), "Base64");
+  e.setHeaderField("content-id", " <id@x>; junk ");
+  EXPECT_EQ(get(&MimeMessage2::getContentId, e), "<id@x>");
+
+  MimeMessage2 p7;
+  p7.setContentType("application/pkcs7-mime");
+  EXPECT_TRUE(p7.isEncrypted());
+  EXPECT_FALSE(p7.isSignedData());
+  p7.setSmimeType("Signed-Data");
+  EXPECT_TRUE(p7.isSignedData());
+  MimeMessage2 outer;
+  outer.newMultipart(MimeMessage2::MultipartKind::kMixed);
+  auto* inner = new MimeMessage2();
+  inner->setContentType("application/x-pkcs7-mime");
+  outer.appendPart(inner);
+  EXPECT_TRUE(outer.containsEncrypted());
+  EXPECT_FALSE(outer.containsSigned());
+  outer.removePart(5);
+  outer.removePart(0);
+  EXPECT_FALSE(outer.containsEncrypted());
+}
+
+TEST(MimeMessage2, BodiesConvertForTextOnly) {
+  Charset latin1;
+  latin1.setByName("iso-8859-1");
+  MimeMessage2 text;
+  text.setContentType("text/plain");
+  text.setBodyRaw("caf\xE9", 4, latin1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.body().getData()), text.body().getSize()),
+            "caf\xC3\xA9");
+  DataBuffer back;
+  text.getBodyBytes(back, 28591);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(back.getData()), back.getSize()), "caf\xE9");
+
+  MimeMessage2 image;
+  image.setContentType("image/png");
+  image.setBodyRaw("\x89PNG\xE9", 5, latin1);  // bytes, whatever the charset says
+  EXPECT_EQ(image.body().getSize(), 5u);
+
+  MimeMessage2 coded;
+  coded.setBodyEncoded("BASE64", "aGVs\r\nbG8=", 10, Charset());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(coded.body().getData()), coded.body().getSize()),
+            "hello");
+  coded.setBodyEncoded("base64", "aGVs*G8=", 8, Charset());  // a foreign byte: empty body
+  EXPECT_EQ(coded.body().getSize(), 0u);
+  coded.setBodyEncoded("quoted-printable", "a=3Db=\r\nc", 9, Charset());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(coded.body().getData()), coded.body().getSize()),
+            "a=bc");
+}
+
+TEST(MimeMessage2, WholeEntityOperations) {
+  MimeMessage2 e;
+  e.setHeaderField("Subject", "old");
+  e.setBodyRaw("body", 4, Charset());
+  e.appendPart(new MimeMessage2());
+  e.newMultipart(MimeMessage2::MultipartKind::kAlternative);
+  EXPECT_EQ(e.getNumHeaderFields(), 1);
+  EXPECT_EQ(e.getNumParts(), 0);
+  EXPECT_EQ(e.body().getSize(), 0u);
+  const std::string boundary = get(&MimeMessage2::getBoundary, e);
+  EXPECT_EQ(boundary.size(), 46u);
+  EXPECT_EQ(boundary.substr(boundary.size() - 5), "_.ALT");
+  EXPECT_EQ(field(e, "content-type"), "multipart/alternative;boundary=\"" + boundary + "\"");
+
+  auto* child = new MimeMessage2();
+  child->setContentType("text/plain");
+  e.appendPart(child);
+  MimeMessage2 taker;
+  taker.copyFrom(e);
+  EXPECT_EQ(taker.getNumParts(), 1);
+  EXPECT_EQ(taker.getPart(0), child);  // moved, not copied
+  EXPECT_EQ(e.getNumParts(), 0);
+  EXPECT_EQ(get(&MimeMessage2::getBoundary, taker), boundary);
+
+  MimeMessage2 wrapper;
+  wrapper.newMessageRfc822("Subject: inner\r\n\r\nhi");
+  EXPECT_EQ(get(&MimeMessage2::getContentType, wrapper), "message/rfc822");
+  EXPECT_EQ(wrapper.body().getSize(), 20u);
+}

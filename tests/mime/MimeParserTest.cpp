@@ -1,0 +1,196 @@
+#include "mime/MimeParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log/Logger.h"
+#include "mime/MimeMessage2.h"
+
+namespace {
+
+std::string field(const MimeMessage2& e, const char* name) {
+  StringBuffer out;
+  e.getHeaderField(name, out);
+  return out.getString();
+}
+
+std::string body(const MimeMessage2& e) {
+  return std::string(reinterpret_cast<const char*>(e.body().getData()), e.body().getSize());
+}
+
+void load(MimeMessage2& e, const std::string& text, LogBase* log = nullptr) {
+  StringBuffer sb(text.data(), static_cast<uint32_t>(text.size()), 0);
+  loadEntity(e, sb, log);
+}
+
+const char* kMixed =
+    "From: a@example.com\r\n"
+    "Subject: hello\r\n"
+    "\tworld\r\n"
+    "Content-Type: multipart/mixed; boundary=\"XX\"\r\n"
+    "\r\n"
+    "preamble\r\n"
+    "--XX\r\n"
+    "Content-Type: text/plain; charset=iso-8859-1\r\n"
+    "Content-Transfer-Encoding: quoted-printable\r\n"
+    "\r\n"
+    "caf=E9\r\n"
+    "--XX\r\n"
+    "Content-Type: application/octet-stream; name=\"A.BIN\"\r\n"
+    "Content-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment; filename=\"A.bin\"\r\n"
+    "\r\n"
+    "AAEC\r\n"
+    "--XX--\r\n"
+    "epilogue\r\n";
+
+}  // namespace
+
+TEST(MimeParser, MultipartWithEncodedParts) {
+  MimeMessage2 e;
+  load(e, kMixed);
+  EXPECT_EQ(field(e, "subject"), "helloworld");  // continuation joins without a blank
+  ASSERT_EQ(e.getNumParts(), 2);
+  EXPECT_EQ(body(e), "");
+  const MimeMessage2& text = *e.getPart(0);
+  EXPECT_EQ(body(text), "caf\xC3\xA9");  // decoded, then converted to UTF-8
+  const MimeMessage2& bin = *e.getPart(1);
+  EXPECT_EQ(body(bin), std::string("\x00\x01\x02", 3));
+  StringBuffer name, filename;
+  bin.getName(name);
+  bin.getFilename(filename);
+  EXPECT_STREQ(name.getString(), "a.bin");
+  EXPECT_STREQ(filename.getString(), "A.bin");
+  EXPECT_TRUE(bin.isAttachment());
+
+  // The same message with LF line ends parses alike; stored bodies get CRLF.
+  std::string lf = kMixed;
+  for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
+  MimeMessage2 f;
+  load(f, lf);
+  ASSERT_EQ(f.getNumParts(), 2);
+  EXPECT_EQ(body(*f.getPart(0)), "caf\xC3\xA9");
+  EXPECT_EQ(f.getPart(1)->body().getSize(), 3u);
+  EXPECT_EQ(field(f, "subject"), "helloworld");
+}
+
+TEST(MimeParser, HeaderOddities) {
+  MimeMessage2 e;
+  load(e,
+       "From someone@example.com Mon Jan  1 00:00:00 2024\r\n"
+       "Content-Type: text/plain\r\n"
+       "Subject: =?utf-8?Q?a?=\r\n"
+       "  =?utf-8?Q?b?=\r\n"
+       "no colon here\r\n"
+       "Bad Name<x>: v\r\n"
+       "Content-Type: text/html\r\n"
+       "\r\n"
+       "body");
+  EXPECT_EQ(field(e, "subject"), "ab");  // adjacent encoded words join
+  EXPECT_EQ(field(e, "content-type"), "text/html");
+  EXPECT_EQ(field(e, "Bad-Name-x-"), "v");
+  StringBuffer last;
+  e.getHeaderFieldName(e.getNumHeaderFields() - 1, last);
+  EXPECT_STREQ(last.getString(), "Content-Type");  // only the last one stays, at the end
+  EXPECT_EQ(e.getNumHeaderFields(), 3);
+
+  // Raw 8-bit header bytes: read as the ANSI code page when that reads them.
+  MimeMessage2 raw;
+  load(raw, "Subject: caf\xE9\r\n\r\nx");
+  EXPECT_EQ(field(raw, "subject"), "caf\xC3\xA9");
+  EXPECT_EQ(raw.header().codePage(), 1252);
+  MimeMessage2 labelled;
+  load(labelled, "Subject: =?ISO-8859-2?Q?x?= \xB1\r\n\r\nx");
+  EXPECT_EQ(labelled.header().codePage(), 28592);
+  EXPECT_EQ(field(labelled, "subject"), "x \xC4\x85");
+
+  // 1000 lines at most.
+  std::string many;
+  for (int i = 0; i < 1500; ++i) many += "X-" + std::to_string(i) + ": v\r\n";
+  MimeMessage2 big;
+  load(big, many + "\r\nbody");
+  EXPECT_EQ(big.getNumHeaderFields(), 1000);
+}
+
+TEST(MimeParser, MissingPiecesGiveATree) {
+  MimeMessage2 blank;
+  load(blank, "\r\n\r\njust a body");
+  EXPECT_EQ(blank.getNumHeaderFields(), 0);
+  EXPECT_EQ(body(blank), "just a body");
+
+  MimeMessage2 headerOnly;
+  load(headerOnly, "Subject: s\r\nX: y");
+  EXPECT_EQ(headerOnly.getNumHeaderFields(), 2);
+  EXPECT_EQ(body(headerOnly), "");
+
+  MimeMessage2 leadingCrlf;
+  load(leadingCrlf, "\r\nno header at all");
+  StringBuffer type;
+  leadingCrlf.getContentType(type);
+  EXPECT_STREQ(type.getString(), "text/plain");
+  EXPECT_EQ(body(leadingCrlf), "\r\nno header at all");
+
+  MimeMessage2 unclosed;
+  load(unclosed,
+       "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\none\r\n--b\r\n\r\ntwo, "
+       "never closed\r\n");
+  ASSERT_EQ(unclosed.getNumParts(), 2);
+  // The part runs to the end, less its last two bytes; with its header missing, the
+  // blank line makes it a text/plain part whose body keeps the leading line end.
+  EXPECT_EQ(body(*unclosed.getPart(1)), "\r\ntwo, never closed");
+
+  MimeMessage2 noBoundary;
+  load(noBoundary, "Content-Type: multipart/mixed; boundary=zz\r\n\r\nX-In: 1\r\n\r\nstuff");
+  ASSERT_EQ(noBoundary.getNumParts(), 1);
+  EXPECT_EQ(body(*noBoundary.getPart(0)), "(multipart MIME message)");
+  EXPECT_EQ(field(*noBoundary.getPart(0), "x-in"), "1");
+
+  MimeMessage2 xhtml;
+  load(xhtml, "Content-Type: text/plain\r\n\r\n \r\n<X-HTML><b>hi</b>");
+  StringBuffer t;
+  xhtml.getContentType(t);
+  EXPECT_STREQ(t.getString(), "text/html");
+  EXPECT_EQ(body(xhtml), " \r\n<X-HTML><b>hi</b>");
+
+  MimeMessage2 nul;
+  load(nul, std::string("Subject: a\0b\r\n\r\nx\0y", 19));
+  EXPECT_EQ(body(nul), std::string("x\0y", 3));
+}
+
+TEST(MimeParser, SignedFirstPartKeepsItsBytesAndNestingIsBounded) {
+  const std::string signedText =
+      "Content-Type: multipart/signed; protocol=\"application/x-pkcs7-signature\"; "
+      "micalg=sha1; boundary=\"S\"\r\n\r\n"
+      "--S\r\nContent-Type: text/plain\r\n\r\nsigned  text \r\n--S\r\n"
+      "Content-Type: application/x-pkcs7-signature\r\n\r\nsig\r\n--S--\r\n";
+  MimeMessage2 s;
+  load(s, signedText);
+  ASSERT_EQ(s.getNumParts(), 2);
+  EXPECT_STREQ(s.getPart(0)->rawText().getString(),
+               "Content-Type: text/plain\r\n\r\nsigned  text ");
+  EXPECT_EQ(s.getPart(1)->rawText().getSize(), 0u);
+
+  // 100,000 levels: the parser stops at its bound, logs once, and keeps the rest whole.
+  std::string deep;
+  const int levels = 100000;
+  deep.reserve(levels * 60);
+  for (int i = 0; i < levels; ++i)
+    deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" +
+            std::to_string(i) + "\r\n";
+  deep += "Content-Type: text/plain\r\n\r\ncore";
+  Logger log;
+  MimeMessage2 d;
+  load(d, deep, &log);
+  int depth = 0;
+  const MimeMessage2* p = &d;
+  while (p->getNumParts() > 0) {
+    p = p->getPart(0);
+    ++depth;
+  }
+  EXPECT_EQ(depth, kMaxMimeNesting);
+  EXPECT_GT(p->body().getSize(), 0u);
+  StringBuffer text;
+  log.getErrorText(text);
+  EXPECT_NE(std::string(text.getString()).find("nested too deeply"), std::string::npos);
+}
