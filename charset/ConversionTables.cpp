@@ -229,3 +229,74 @@ const HashConvert* reverseTable(int32_t codePage) {
   auto it = caches().reverse.find(codePage);
   return it != caches().reverse.end() ? it->second.get() : nullptr;
 }
+
+namespace {
+
+struct DenseCaches {
+  std::map<int32_t, std::unique_ptr<DenseForward>> forward;
+  std::map<int32_t, std::unique_ptr<DenseReverse>> reverse;
+};
+
+DenseCaches& denseCaches() {
+  static DenseCaches c;
+  return c;
+}
+
+std::unique_ptr<DenseForward> makeDenseForward(const HashConvert& table) {
+  if (table.maxKeyLength() > 2) return nullptr;
+  auto dense = std::make_unique<DenseForward>();
+  dense->asciiTransparent = table.asciiTransparent();
+  bool representable = true;
+  table.forEach([&](const unsigned char* key, uint32_t klen, const unsigned char* v,
+                    uint32_t vlen) {
+    const uint16_t unit = vlen == 2 ? le16(v) : 0;
+    if (vlen != 2 || unit == 0) {
+      representable = false;
+      return;
+    }
+    uint16_t& slot = klen == 1 ? dense->single[key[0]] : dense->pair[(key[0] << 8) | key[1]];
+    if (slot == 0) slot = unit;  // the first entry of a key wins, as in a lookup
+  });
+  return representable ? std::move(dense) : nullptr;
+}
+
+std::unique_ptr<DenseReverse> makeDenseReverse(const HashConvert& table) {
+  if (table.maxKeyLength() > 2) return nullptr;
+  auto dense = std::make_unique<DenseReverse>();
+  dense->asciiTransparent = table.asciiTransparent();
+  bool representable = true;
+  table.forEach([&](const unsigned char* key, uint32_t klen, const unsigned char* v,
+                    uint32_t vlen) {
+    if (klen != 2 || vlen == 0 || vlen > 2) {
+      representable = false;
+      return;
+    }
+    const uint16_t unit = le16(key);
+    if (dense->length[unit] != 0) return;
+    dense->length[unit] = static_cast<unsigned char>(vlen);
+    dense->code[unit] = static_cast<uint16_t>(vlen == 1 ? v[0] : (v[0] << 8) | v[1]);
+  });
+  return representable ? std::move(dense) : nullptr;
+}
+
+}  // namespace
+
+const DenseForward* denseMultiByteForward(int32_t codePage) {
+  auto& slots = denseCaches().forward;
+  auto it = slots.find(codePage);
+  if (it == slots.end()) {
+    const HashConvert* table = multiByteForward(codePage);
+    it = slots.emplace(codePage, table != nullptr ? makeDenseForward(*table) : nullptr).first;
+  }
+  return it->second.get();
+}
+
+const DenseReverse* denseReverse(int32_t codePage) {
+  auto& slots = denseCaches().reverse;
+  auto it = slots.find(codePage);
+  if (it == slots.end()) {
+    const HashConvert* table = reverseTable(codePage);
+    it = slots.emplace(codePage, table != nullptr ? makeDenseReverse(*table) : nullptr).first;
+  }
+  return it->second.get();
+}

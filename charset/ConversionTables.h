@@ -25,6 +25,24 @@ void loadForward(int32_t codePage);
 // The same for the UTF-16-to-code-page table.
 void loadReverse(int32_t codePage);
 
+// Direct-indexed copies of the hash tables for the hot loops: the same answers as a lookup
+// in the table they were made from, without hashing.
+struct DenseForward {
+  bool asciiTransparent = false;
+  uint16_t single[256] = {};  // 0: no one-byte entry
+  uint16_t pair[65536] = {};  // by lead << 8 | trail; 0: no two-byte entry
+};
+struct DenseReverse {
+  bool asciiTransparent = false;
+  uint16_t code[65536] = {};      // the code's bytes, lead byte high for two
+  unsigned char length[65536] = {};  // 0: unmapped
+};
+
+// Null when the code page has no such table, or when its keys or values are longer than the
+// dense form holds (the hash table then serves).
+const DenseForward* denseMultiByteForward(int32_t codePage);
+const DenseReverse* denseReverse(int32_t codePage);
+
 // The tables, loading them first. Null when the code page has no table of that kind; a
 // table whose text did not decode is present and empty.
 const UnicodeLookup* singleByteForward(int32_t codePage);

@@ -1,5 +1,7 @@
 #include "charset/EncodingConvert.h"
 
+#include <cstring>
+
 #include "charset/CharsetNames.h"
 #include "charset/ConversionTables.h"
 #include "charset/EncodingUtf8.h"
@@ -87,7 +89,40 @@ bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& o
   return ok;
 }
 
+bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n,
+                       DataBuffer& out) {
+  bool ok = true;
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  auto put = [&dst](uint16_t u) {
+    *dst++ = static_cast<unsigned char>(u);
+    *dst++ = static_cast<unsigned char>(u >> 8);
+  };
+  uint32_t i = 0;
+  while (i < n) {
+    const unsigned char b = p[i];
+    if (i + 1 < n) {
+      const uint16_t u = t.pair[(b << 8) | p[i + 1]];
+      if (u != 0) {
+        put(u);
+        i += 2;
+        continue;
+      }
+    }
+    ++i;
+    if (b == 0 || (t.asciiTransparent && b < 0x80))
+      put(b);
+    else if (t.single[b] != 0)
+      put(t.single[b]);
+    else
+      ok = false;
+  }
+  commit(out, dst);
+  return ok;
+}
+
 bool multiToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+  if (const DenseForward* dense = denseMultiByteForward(cp))
+    return denseMultiToUtf16(*dense, p, n, out);
   const HashConvert* table = multiByteForward(cp);
   if (table == nullptr) return false;
   bool ok = true;
@@ -128,8 +163,29 @@ bool multiToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
   return ok;
 }
 
+// Writes the code of one UTF-16 unit; false when the code page has none.
+inline bool encodeDense(const DenseReverse& t, uint16_t u, unsigned char*& dst) {
+  if (u == 0 || (t.asciiTransparent && u < 0x80)) {
+    *dst++ = static_cast<unsigned char>(u);
+    return true;
+  }
+  const unsigned char len = t.length[u];
+  if (len == 0) return false;
+  if (len == 2) *dst++ = static_cast<unsigned char>(t.code[u] >> 8);
+  *dst++ = static_cast<unsigned char>(t.code[u]);
+  return true;
+}
+
 bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
   if (n == 1) return false;
+  if (const DenseReverse* dense = denseReverse(cp)) {
+    bool ok = true;
+    unsigned char* dst = reserve(out, n + 4);
+    for (uint32_t i = 0; i + 1 < n; i += 2)
+      if (!encodeDense(*dense, static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst)) ok = false;
+    commit(out, dst);
+    return ok;
+  }
   const HashConvert* table = reverseTable(cp);
   if (table == nullptr) return false;
   bool ok = true;
@@ -156,6 +212,53 @@ bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
       limit = dst + room;
     }
     for (uint32_t k = 0; k < len; ++k) *dst++ = v[k];
+  }
+  commit(out, dst);
+  return ok;
+}
+
+// A single-byte page straight to UTF-8: the same result as through UTF-16, in one pass.
+bool singleToUtf8(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+  const UnicodeLookup* table = singleByteForward(cp);
+  if (table == nullptr) return false;
+  // The UTF-8 of every byte, made once per call: the loop then only copies.
+  const EncodingUtf8& codec = EncodingUtf8::instance();
+  unsigned char seq[256][4];
+  unsigned char len[256];
+  for (unsigned b = 0; b < 256; ++b) {
+    const uint16_t u = b == 0 ? 0 : table->units[b];
+    len[b] = (u == 0 && b != 0) ? 0 : static_cast<unsigned char>(codec.encodeUnit(u, seq[b]));
+  }
+  bool ok = true;
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 3 + 4);
+  for (uint32_t i = 0; i < n; ++i) {
+    const unsigned char b = p[i];
+    const unsigned char l = len[b];
+    if (l == 0) {
+      ok = false;
+      continue;
+    }
+    std::memcpy(dst, seq[b], 4);  // room for 3n + 4 bytes makes the over-copy safe
+    dst += l;
+  }
+  commit(out, dst);
+  return ok;
+}
+
+// UTF-8 straight to a table page; UTF-8 errors are skipped, unmapped characters reported.
+bool utf8ToDense(const DenseReverse& t, const unsigned char* p, uint32_t n, DataBuffer& out) {
+  const EncodingUtf8& codec = EncodingUtf8::instance();
+  bool ok = true;
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) + 4);
+  ConvertState state{p, p + n};
+  while (state.pos < state.end) {
+    uint16_t unit = *state.pos;
+    if (unit < 0x80) {
+      ++state.pos;
+    } else if (codec.decodeChar(state, &unit) != DecodeResult::kOk) {
+      continue;
+    }
+    if (!encodeDense(t, unit, dst)) ok = false;
   }
   commit(out, dst);
   return ok;
@@ -300,6 +403,10 @@ bool EncodingConvert::pivot(int32_t from, int32_t to, const unsigned char* p, ui
   if (from == kUtf16 || to == kUtf16 || !isConvertibleCodePage(from) ||
       !isConvertibleCodePage(to))
     return false;
+  if (to == kUtf8 && isSingleByteTablePage(from)) return singleToUtf8(from, p, n, out);
+  if (from == kUtf8 && isTablePage(to)) {
+    if (const DenseReverse* dense = denseReverse(to)) return utf8ToDense(*dense, p, n, out);
+  }
 
   DataBuffer units;
   firstHalf_ = true;

@@ -25,6 +25,7 @@ void HashConvert::init(uint32_t bucketCount) {
   std::memset(bucketUsed_, 0, sizeof(uint32_t) * bucketCount_);
   std::memset(leadBytes_, 0, sizeof leadBytes_);
   numEntries_ = 0;
+  maxKeyLength_ = 0;
 }
 
 uint32_t HashConvert::bucketOf(const unsigned char* key, uint32_t keyLen) const {
@@ -50,6 +51,7 @@ void HashConvert::insert(const unsigned char* key, uint32_t keyLen, const unsign
   *p = 0;
   bucketUsed_[b] = grown;
   ++numEntries_;
+  if (keyLen > maxKeyLength_) maxKeyLength_ = keyLen;
   if (keyLen > 1) leadBytes_[key[0] >> 5] |= 1u << (key[0] & 31);
 }
 

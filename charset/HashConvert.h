@@ -24,6 +24,23 @@ class HashConvert {
   void remove(const unsigned char* key, uint32_t keyLen);
   // Inserts every entry of this table into `other` with key and value swapped.
   void invertInto(HashConvert& other) const;
+  // Calls fn(key, keyLen, value, valueLen) for every entry; entries with the same key come
+  // in the order they were inserted.
+  template <typename Fn>
+  void forEach(Fn fn) const {
+    for (uint32_t b = 0; b < bucketCount_; ++b) {
+      const unsigned char* p = buckets_[b];
+      if (p == nullptr) continue;
+      while (*p != 0) {
+        const uint32_t klen = p[0];
+        const uint32_t vlen = p[1 + klen];
+        fn(p + 1, klen, p + 2 + klen, vlen);
+        p += 2 + klen + vlen;
+      }
+    }
+  }
+  // The longest key inserted since the last init.
+  uint32_t maxKeyLength() const { return maxKeyLength_; }
 
   bool asciiTransparent() const { return asciiTransparent_; }
   void setAsciiTransparent(bool on) { asciiTransparent_ = on; }
@@ -44,6 +61,7 @@ class HashConvert {
   unsigned char** buckets_ = nullptr;
   uint32_t* bucketUsed_ = nullptr;
   uint32_t numEntries_ = 0;
+  uint32_t maxKeyLength_ = 0;
   uint32_t leadBytes_[8] = {};
 };
 

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang, libFuzzer, ASan and UBSan and runs each for SECONDS
+# (default 60). Crashes are left as crash-* files under build/fuzz/findings/<target>/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DCMAKE_BUILD_TYPE=Debug -DVORLUND_FUZZ=ON -DVORLUND_SANITIZE=ON \
+      -DVORLUND_BUILD_TESTS=OFF >/dev/null
+cmake --build build/fuzz -j2 --target vorlund_fuzz_convert vorlund_fuzz_mime
+status=0
+for target in vorlund_fuzz_convert vorlund_fuzz_mime; do
+  dir=build/fuzz/findings/$target
+  mkdir -p "$dir/corpus"
+  echo "== $target for ${seconds}s"
+  (cd "$dir" && ../../fuzz/"$target" corpus -max_total_time="$seconds" -rss_limit_mb=2048 \
+      -print_final_stats=1) || status=1
+done
+exit $status
