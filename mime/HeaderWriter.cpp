@@ -15,17 +15,17 @@
 namespace {
 
 constexpr const char* kFold = "\r\n\t";
-constexpr uint32_t kFoldColumn = 21;        // a ";" at or past this column ends the line
-constexpr uint32_t kCommaFoldLength = 60;   // address lists longer than this fold at "," too
-constexpr uint32_t kFirstLineLimit = 35;    // a first line this long takes no parameter
-constexpr uint32_t kLineLimit = 64;         // a parameter that would pass this starts a line
-constexpr uint32_t kPlainCopyLimit = 65;    // 7-bit text that would pass this is folded
-constexpr uint32_t kLongDisplayName = 40;   // longer words put the address on its own line
+constexpr uint32_t kFoldColumn = 21;       // a ";" at or past this column ends the line
+constexpr uint32_t kCommaFoldLength = 60;  // address lists longer than this fold at "," too
+constexpr uint32_t kFirstLineLimit = 35;   // a first line this long takes no parameter
+constexpr uint32_t kLineLimit = 64;        // a parameter that would pass this starts a line
+constexpr uint32_t kPlainCopyLimit = 65;   // 7-bit text that would pass this is folded
+constexpr uint32_t kLongDisplayName = 40;  // longer words put the address on its own line
 constexpr int32_t kUtf8 = 65001;
 constexpr unsigned char kEscape = 0x1B;
 
-// Fields whose values are addresses of machines and transports rather than text for people:
-// encoded words or folding would change what they say.
+// Fields that programs read rather than people (trace lines, locations, the transfer
+// encoding): encoded words or folding would change what they say.
 constexpr const char* kVerbatimFields[] = {"received", "content-location",
                                            "content-transfer-encoding"};
 
@@ -56,6 +56,8 @@ uint32_t endOfNonPlain(const char* p, uint32_t n) {
     if (!isPlainByte(static_cast<unsigned char>(p[i - 1]))) return i;
   return 0;
 }
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 const char* findIn(const char* p, uint32_t from, uint32_t to, char c) {
   if (from >= to) return nullptr;
@@ -105,6 +107,9 @@ class StructuredValue {
  private:
   void wordEncode(const char* p, uint32_t n, StringBuffer& buf) const;
   void words(const char* p, uint32_t n, StringBuffer& buf) const;
+  // One parameter into the piece, `pos` moved past it; false when it ran to the end without
+  // "=" or ";", leaving the piece open.
+  bool readParameter(const char* v, uint32_t& pos, uint32_t n);
   void placePiece();
   void moveLineOut();
 
@@ -185,6 +190,40 @@ void StructuredValue::placePiece() {
   piece_.clear();
 }
 
+bool StructuredValue::readParameter(const char* v, uint32_t& pos, uint32_t n) {
+  uint32_t nameEnd = pos;
+  while (nameEnd < n && v[nameEnd] != '=' && v[nameEnd] != ';') ++nameEnd;
+  piece_.appendN(v + pos, nameEnd - pos);
+  if (nameEnd == n) {
+    pos = n;
+    return false;
+  }
+  if (v[nameEnd] == ';') {
+    piece_.appendChar(';');
+    pos = nameEnd + 1;
+    return true;
+  }
+  uint32_t valueEnd = nameEnd + 1;
+  bool quoted = false;
+  for (; valueEnd < n; ++valueEnd) {
+    if (v[valueEnd] == '"') quoted = !quoted;
+    if (v[valueEnd] == ';' && !quoted) break;
+  }
+  uint32_t a = nameEnd + 1;
+  uint32_t z = valueEnd;
+  while (a < z && isBlank(v[a])) ++a;
+  while (z > a && isBlank(v[z - 1])) --z;
+  if (a < z && v[a] == '"') ++a;
+  if (z > a && v[z - 1] == '"') --z;
+  // Every value is quoted on the way out, so a value that needs words stays one token.
+  piece_.append("=\"");
+  wordEncode(v + a, z - a, piece_);
+  piece_.appendChar('"');
+  if (valueEnd < n) piece_.appendChar(';');
+  pos = valueEnd < n ? valueEnd + 1 : n;
+  return true;
+}
+
 void StructuredValue::write(const char* v, uint32_t n, StringBuffer& line, StringBuffer& out) {
   StringBuffer result;
   line_ = &line;
@@ -195,7 +234,7 @@ void StructuredValue::write(const char* v, uint32_t n, StringBuffer& line, Strin
     out.appendSb(line);
     return;
   }
-  if (semi > 1) wordEncode(v, semi, line);
+  if (semi > 1) wordEncode(v, semi, line);  // a one-byte first token (a lone blank) is left out
   line.appendChar(';');
   if (semi + 1 == n) {
     out.appendSb(line);
@@ -203,40 +242,13 @@ void StructuredValue::write(const char* v, uint32_t n, StringBuffer& line, Strin
   }
   if (line.getSize() >= kFirstLineLimit) moveLineOut();
 
-  uint32_t pos = semi + 1;
   bool open = false;
-  while (pos < n) {
-    uint32_t nameEnd = pos;
-    while (nameEnd < n && v[nameEnd] != '=' && v[nameEnd] != ';') ++nameEnd;
-    piece_.appendN(v + pos, nameEnd - pos);
-    if (nameEnd == n) {
-      open = true;
-      break;
-    }
-    if (v[nameEnd] == ';') {
-      piece_.appendChar(';');
-      pos = nameEnd + 1;
+  for (uint32_t pos = semi + 1; pos < n && !open;) {
+    if (readParameter(v, pos, n)) {
       placePiece();
-      continue;
+    } else {
+      open = true;
     }
-    uint32_t valueEnd = nameEnd + 1;
-    bool quoted = false;
-    for (; valueEnd < n; ++valueEnd) {
-      if (v[valueEnd] == '"') quoted = !quoted;
-      if (v[valueEnd] == ';' && !quoted) break;
-    }
-    uint32_t a = nameEnd + 1;
-    uint32_t z = valueEnd;
-    while (a < z && std::strchr(" \t\r\n", v[a]) != nullptr) ++a;
-    while (z > a && std::strchr(" \t\r\n", v[z - 1]) != nullptr) --z;
-    if (a < z && v[a] == '"') ++a;
-    if (z > a && v[z - 1] == '"') --z;
-    piece_.append("=\"");
-    wordEncode(v + a, z - a, piece_);
-    piece_.appendChar('"');
-    if (valueEnd < n) piece_.appendChar(';');
-    pos = valueEnd < n ? valueEnd + 1 : n;
-    placePiece();
   }
   if (open) {
     if (line.getSize() + piece_.getSize() >= kLineLimit + 1) moveLineOut();
@@ -278,8 +290,8 @@ void MimeField::render(StringBuffer& out, const Charset& charset) const {
   }
   const bool verbatim = isVerbatimField(name_);
   // A 7-bit value of these fields is copied as stored, since converting can only alter it
-  // (UTF-7 and HZ respell some ASCII); an 8-bit one is converted with the rest of the header
-  // so the whole header reads back in one charset.
+  // (ISO-2022-KR puts an escape sequence in front); an 8-bit one is converted with the rest
+  // of the header so the whole header reads back in one charset.
   const StringBuffer& source = verbatim && value_.is7bit() ? value_ : bytes;
   StructuredValue writer(choice, charsetName.getString(), verbatim);
   writer.write(source.getString(), source.getSize(), line, out);

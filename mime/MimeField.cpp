@@ -15,6 +15,10 @@ void MimeField::normaliseValue(StringBuffer& value) {
     value.replaceAll("\r\n\t", "");
     value.replaceAll("\r\n ", "");
   }
+  // A line end left inside a value would start a new header line when the field is
+  // written, letting a caller's text inject fields; it is kept as a blank instead.
+  value.replaceChar('\r', ' ');
+  value.replaceChar('\n', ' ');
 }
 
 void MimeField::set(const char* name, const char* value) {

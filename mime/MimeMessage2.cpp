@@ -176,7 +176,7 @@ void MimeMessage2::setDispositionOnly(const char* disposition) {
 // would change the bytes. So bodies are converted only where the writer converts them back.
 void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
   const int32_t cp = charset.getCodePage();
-  const bool textBody = contentType_.isEmpty() || contentType_.beginsWith("text/");
+  const bool textBody = contentType_.beginsWith("text/");
   if (cp == 0 || cp == kUtf8 || !textBody) {
     body_.takeFrom(decoded);
     return;

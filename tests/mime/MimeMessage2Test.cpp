@@ -54,6 +54,11 @@ TEST(MimeMessage2, HeaderFieldsKeepOrderAndMatchAnyCase) {
   // Folding is taken out of values; encoded words are decoded on the way in.
   e.setHeaderField("Subject", "=?utf-8?Q?caf=C3=A9?=\r\n\tand more");
   EXPECT_EQ(field(e, "subject"), "caf\xC3\xA9" "and more");
+
+  // A bare line end cannot smuggle a second field into the header.
+  e.setHeaderField("Subject", "hi\r\nBcc: victim@example.com");
+  EXPECT_EQ(field(e, "subject"), "hi  Bcc: victim@example.com");
+  EXPECT_EQ(field(e, "bcc"), "");
 }
 
 TEST(MimeMessage2, ContentTypeAttributesAndTheirField) {
