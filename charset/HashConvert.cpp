@@ -97,14 +97,6 @@ void HashConvert::remove(const unsigned char* key, uint32_t keyLen) {
 }
 
 void HashConvert::invertInto(HashConvert& other) const {
-  for (uint32_t b = 0; b < bucketCount_; ++b) {
-    const unsigned char* p = buckets_[b];
-    if (p == nullptr) continue;
-    while (*p != 0) {
-      const uint32_t klen = p[0];
-      const uint32_t vlen = p[1 + klen];
-      other.insert(p + 2 + klen, vlen, p + 1, klen);
-      p += 2 + klen + vlen;
-    }
-  }
+  forEach([&other](const unsigned char* key, uint32_t klen, const unsigned char* value,
+                   uint32_t vlen) { other.insert(value, vlen, key, klen); });
 }
