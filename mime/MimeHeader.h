@@ -38,6 +38,7 @@ class MimeHeader {
 
   // Clears, then reads the fields from MIME text up to its first blank line.
   void loadFromText(const StringBuffer& text);
+  void loadFromText(const char* text, uint32_t n);
   // The header as MIME text, fields encoded and folded, without a final line end. Fields
   // whose name begins with `excludePrefix` (any case) are left out.
   void writeText(StringBuffer& out, const char* excludePrefix, const Charset& charset) const;

@@ -21,15 +21,27 @@ struct ParseContext {
   bool nestingLogged = false;
 };
 
-// Index of `needle` in text[from, size), or -1.
+// A stretch of the message text. Parts are parsed in place as spans of their parent's text,
+// so nesting costs no copies of the text.
+struct Span {
+  const char* p;
+  uint32_t n;
+  explicit Span(const StringBuffer& s) : p(s.getString()), n(s.getSize()) {}
+  Span(const char* text, uint32_t size) : p(text), n(size) {}
+};
+
+// Index of `needle` in text[from, n), or -1.
+int64_t find(Span text, const char* needle, uint32_t from = 0) {
+  const size_t len = std::strlen(needle);
+  if (from > text.n) return -1;
+  const void* hit = memmem(text.p + from, text.n - from, needle, len);
+  return hit == nullptr ? -1 : static_cast<const char*>(hit) - text.p;
+}
 int64_t find(const StringBuffer& text, const char* needle, uint32_t from = 0) {
-  const size_t n = std::strlen(needle);
-  if (from > text.getSize()) return -1;
-  const void* hit = memmem(text.getString() + from, text.getSize() - from, needle, n);
-  return hit == nullptr ? -1 : static_cast<const char*>(hit) - text.getString();
+  return find(Span(text), needle, from);
 }
 
-bool holds(const StringBuffer& text, const char* needle) { return find(text, needle) >= 0; }
+bool holds(Span text, const char* needle) { return find(text, needle) >= 0; }
 
 bool hasHighByte(const char* p, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i)
@@ -87,7 +99,7 @@ void finishLine(MimeHeader& header, StringBuffer& line) {
 }
 
 // The position of the first separator of the three kinds, with its length.
-int64_t findLooseSeparator(const StringBuffer& text, uint32_t* length) {
+int64_t findLooseSeparator(Span text, uint32_t* length) {
   for (const char* sep : {"\r\n\r\n", "\n\n", "\r\r"}) {
     const int64_t at = find(text, sep);
     if (at >= 0) {
@@ -98,18 +110,17 @@ int64_t findLooseSeparator(const StringBuffer& text, uint32_t* length) {
   return -1;
 }
 
-void loadEntityAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& ctx,
-                  int32_t depth);
+void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t depth);
 
-void parseBodyAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& ctx,
-                 int32_t depth) {
-  if (text.isEmpty()) return;
+void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t depth) {
+  if (text.n == 0) return;
   if (!entity.isMultipart() || entity.boundary().isEmpty()) {
-    entity.setBodyEncoded(entity.encoding().getString(), text.getString(), text.getSize(),
-                          entity.charset());
-    const char* p = text.getString();
-    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
-    if (strncasecmp(p, "<x-html>", 8) == 0 && !entity.contentType().equalsIgnoreCase("text/html")) {
+    entity.setBodyEncoded(entity.encoding().getString(), text.p, text.n, entity.charset());
+    const char* p = text.p;
+    const char* end = text.p + text.n;
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
+    if (end - p >= 8 && strncasecmp(p, "<x-html>", 8) == 0 &&
+        !entity.contentType().equalsIgnoreCase("text/html")) {
       Charset none;
       entity.writeContentType("text/html", "", "", "", none, "", "", "");
     }
@@ -122,7 +133,7 @@ void parseBodyAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& c
       ctx.nestingLogged = true;
     }
     Charset none;
-    entity.setBodyRaw(text.getString(), text.getSize(), none);
+    entity.setBodyRaw(text.p, text.n, none);
     return;
   }
 
@@ -139,14 +150,14 @@ void parseBodyAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& c
     const int64_t sep = findLooseSeparator(text, &sepLen);
     if (sep >= 0) {
       if (sep > 0) {
-        part->header().loadFromText(text);
+        part->header().loadFromText(text.p, text.n);
         part->deriveAllAttributes();
       }
       Charset none;
       part->setBodyRaw(kPlaceholderBody, static_cast<uint32_t>(std::strlen(kPlaceholderBody)),
                        none);
     } else {
-      part->header().loadFromText(text);
+      part->header().loadFromText(text.p, text.n);
       part->deriveAllAttributes();
     }
     entity.appendPart(part);
@@ -163,13 +174,13 @@ void parseBodyAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& c
       next = find(text, d2.getString(), cursor);
       last = true;
     }
-    const int64_t spanEnd = next >= 0 ? next - 2 : static_cast<int64_t>(text.getSize());
+    const int64_t spanEnd = next >= 0 ? next - 2 : static_cast<int64_t>(text.n);
     const int64_t spanLen = spanEnd - cursor;
     if (spanLen > 4) {
-      StringBuffer partText(text.getString() + cursor + 2, static_cast<uint32_t>(spanLen - 4), 0);
+      const Span partText(text.p + cursor + 2, static_cast<uint32_t>(spanLen - 4));
       auto* part = new MimeMessage2();
       loadEntityAt(*part, partText, ctx, depth + 1);
-      if (isSigned && firstPart) part->rawText().setSb(partText);
+      if (isSigned && firstPart) part->rawText().appendN(partText.p, partText.n);
       firstPart = false;
       entity.appendPart(part);
     }
@@ -178,67 +189,71 @@ void parseBodyAt(MimeMessage2& entity, const StringBuffer& text, ParseContext& c
   }
 }
 
-void loadEntityAt(MimeMessage2& entity, const StringBuffer& input, ParseContext& ctx,
-                  int32_t depth) {
+void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t depth) {
   entity.clear();
   // The separator is looked for in the text as it is, then in copies with the line ends
   // repaired; the copy where it is found is the text from then on.
-  const StringBuffer* text = &input;
+  Span text = input;
   StringBuffer copy;
+  auto repaired = [&copy, input]() {
+    copy.clear();
+    copy.appendN(input.p, input.n);
+    return &copy;
+  };
   int64_t sep = find(input, "\r\n\r\n");
   if (sep < 0 && holds(input, "\n\n")) {
-    copy.appendSb(input);
-    copy.removeChar('\r');
-    copy.toCRLF();
-    text = &copy;
-    sep = find(copy, "\r\n\r\n");
+    StringBuffer* c = repaired();
+    c->removeChar('\r');
+    c->toCRLF();
+    text = Span(*c);
+    sep = find(text, "\r\n\r\n");
   }
   if (sep < 0) {
-    copy.clear();
-    copy.appendSb(input);
-    copy.replaceAll("\r\r\r\n", "\r\n");
-    copy.replaceAll("\r\r\n", "\r\n");
-    text = &copy;
-    sep = find(copy, "\r\n\r\n");
+    StringBuffer* c = repaired();
+    c->replaceAll("\r\r\r\n", "\r\n");
+    c->replaceAll("\r\r\n", "\r\n");
+    text = Span(*c);
+    sep = find(text, "\r\n\r\n");
   }
   if (sep < 0 && holds(input, "\r\r")) {
-    copy.clear();
-    copy.appendSb(input);
-    copy.replaceAll("\r", "\r\n");
-    text = &copy;
-    sep = find(copy, "\r\n\r\n");
+    StringBuffer* c = repaired();
+    c->replaceAll("\r", "\r\n");
+    text = Span(*c);
+    sep = find(text, "\r\n\r\n");
   }
 
   if (sep >= 0) {
     if (sep > 0) {
-      entity.header().loadFromText(*text);
+      entity.header().loadFromText(text.p, text.n);
       entity.deriveAllAttributes();
     }
-    StringBuffer body(text->getString() + sep + 4, static_cast<uint32_t>(text->getSize() - sep - 4),
-                      0);
-    parseBodyAt(entity, body, ctx, depth);
+    parseBodyAt(entity, Span(text.p + sep + 4, static_cast<uint32_t>(text.n - sep - 4)), ctx,
+                depth);
     return;
   }
-  if (text->beginsWith("\r\n")) {
+  if (text.n >= 2 && text.p[0] == '\r' && text.p[1] == '\n') {
     StringBuffer fixed("content-type: text/plain");
     entity.header().loadFromText(fixed);
     entity.deriveAllAttributes();
     Charset none;
-    entity.setBodyRaw(text->getString(), text->getSize(), none);
+    entity.setBodyRaw(text.p, text.n, none);
     return;
   }
-  entity.header().loadFromText(*text);
+  entity.header().loadFromText(text.p, text.n);
   entity.deriveAllAttributes();
 }
 
 }  // namespace
 
 void MimeHeader::loadFromText(const StringBuffer& text) {
+  loadFromText(text.getString(), text.getSize());
+}
+
+void MimeHeader::loadFromText(const char* t, uint32_t size) {
   clear();
   // Only the text up to the first blank line (two line ends with nothing but CRs between)
   // is the header; copying no further keeps a huge body out of the line-end repair.
-  uint32_t headerEnd = text.getSize();
-  const char* t = text.getString();
+  uint32_t headerEnd = size;
   for (const char* lf = static_cast<const char*>(std::memchr(t, '\n', headerEnd)); lf != nullptr;
        lf = static_cast<const char*>(std::memchr(lf + 1, '\n', headerEnd - (lf + 1 - t)))) {
     const char* next = lf + 1;
@@ -279,10 +294,10 @@ void MimeHeader::loadFromText(const StringBuffer& text) {
 
 void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log) {
   ParseContext ctx{logOrNull(log)};
-  loadEntityAt(entity, text, ctx, 0);
+  loadEntityAt(entity, Span(text), ctx, 0);
 }
 
 void parseBody(MimeMessage2& entity, const StringBuffer& body, LogBase* log) {
   ParseContext ctx{logOrNull(log)};
-  parseBodyAt(entity, body, ctx, 0);
+  parseBodyAt(entity, Span(body), ctx, 0);
 }
