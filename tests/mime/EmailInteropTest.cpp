@@ -1,0 +1,29 @@
+// Round trip through our parser and serialiser, judged by Python's email package: the
+// script builds messages, runs the round-trip tool on each and compares both parses.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+std::string scriptPath() {
+  std::string here = __FILE__;
+  return here.substr(0, here.find_last_of('/') + 1) + "email_roundtrip.py";
+}
+
+TEST(EmailInterop, RoundTripMatchesPythonEmailParse) {
+  std::string cmd = "python3 '" + scriptPath() + "' '" ROUNDTRIP_TOOL "' 2>&1";
+  std::FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr) << "cannot run: " << cmd;
+  std::string output;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) output.append(buf, n);
+  int status = pclose(p);
+  ASSERT_TRUE(WIFEXITED(status)) << "script did not exit normally\n" << output;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+}
+
+}  // namespace
