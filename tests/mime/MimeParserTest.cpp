@@ -194,3 +194,34 @@ TEST(MimeParser, SignedFirstPartKeepsItsBytesAndNestingIsBounded) {
   log.getErrorText(text);
   EXPECT_NE(std::string(text.getString()).find("nested too deeply"), std::string::npos);
 }
+
+TEST(MimeParser, HostileHeadersAndParameters) {
+  // 100,000 header lines: the first 1000 count, the rest is dropped without a second pass.
+  std::string many;
+  many.reserve(100000 * 12);
+  for (int i = 0; i < 100000; ++i) many += "X-A: " + std::to_string(i) + "\r\n";
+  MimeMessage2 e;
+  load(e, many + "\r\nbody");
+  EXPECT_EQ(e.getNumHeaderFields(), 1000);
+  EXPECT_EQ(body(e), "body");
+
+  // One header line of 50 MB, and a body line of 50 MB.
+  std::string longLine = "Subject: " + std::string(50u << 20, 'x') + "\r\n\r\n";
+  MimeMessage2 big;
+  load(big, longLine + std::string(50u << 20, 'y'));
+  EXPECT_EQ(field(big, "subject").size(), 50u << 20);
+  EXPECT_EQ(big.body().getSize(), 50u << 20);
+
+  // 5,000 parameters, an unbalanced quote, an unknown charset and transfer encoding.
+  std::string params = "Content-Type: text/plain";
+  for (int i = 0; i < 5000; ++i) params += "; p" + std::to_string(i) + "=\"v\"";
+  params += "; charset=\"no-such-charset\r\nContent-Transfer-Encoding: x-uuencode-ish\r\n";
+  MimeMessage2 p;
+  load(p, params + "Subject: =?utf-8?B?@@@?= =?bogus?Q?caf=E9?= =?\r\n\r\nbytes \xE9");
+  StringBuffer type;
+  p.getContentType(type);
+  EXPECT_STREQ(type.getString(), "text/plain");
+  EXPECT_EQ(p.charset().getCodePage(), 0);
+  EXPECT_EQ(body(p), "bytes \xE9");  // unknown coding and charset: the bytes as they came
+  EXPECT_FALSE(field(p, "subject").empty());
+}
