@@ -7,9 +7,11 @@ seconds=${1:-60}
 cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DCMAKE_BUILD_TYPE=Debug -DVORLUND_FUZZ=ON -DVORLUND_SANITIZE=ON \
       -DVORLUND_BUILD_TESTS=OFF >/dev/null
-cmake --build build/fuzz -j2 --target vorlund_fuzz_convert vorlund_fuzz_mime
+targets=(vorlund_fuzz_convert vorlund_fuzz_mime vorlund_fuzz_fixed_point vorlund_fuzz_address
+         vorlund_fuzz_html_charset)
+cmake --build build/fuzz -j2 --target "${targets[@]}"
 status=0
-for target in vorlund_fuzz_convert vorlund_fuzz_mime; do
+for target in "${targets[@]}"; do
   dir=build/fuzz/findings/$target
   mkdir -p "$dir/corpus"
   echo "== $target for ${seconds}s"

@@ -223,6 +223,13 @@ void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t d
   }
 
   if (sep >= 0) {
+    // A text that begins with a line end begins with a blank line: its header is empty and
+    // everything after that line is body. Taking the first CRLF CRLF instead would read the
+    // body's first paragraph as a header and lose it (parts with an empty header look so).
+    if (sep > 0 && text.n >= 2 && text.p[0] == '\r' && text.p[1] == '\n') {
+      parseBodyAt(entity, Span(text.p + 2, text.n - 2), ctx, depth);
+      return;
+    }
     if (sep > 0) {
       entity.header().loadFromText(text.p, text.n);
       entity.deriveAllAttributes();

@@ -119,6 +119,15 @@ TEST(MimeParser, MissingPiecesGiveATree) {
   EXPECT_EQ(blank.getNumHeaderFields(), 0);
   EXPECT_EQ(body(blank), "just a body");
 
+  // A part with an empty header keeps every paragraph of its body.
+  MimeMessage2 emptyHeader;
+  load(emptyHeader,
+       "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\nfirst\r\n\r\n"
+       "second\r\n--b--\r\n");
+  ASSERT_EQ(emptyHeader.getNumParts(), 1);
+  EXPECT_EQ(emptyHeader.getPart(0)->getNumHeaderFields(), 0);
+  EXPECT_EQ(body(*emptyHeader.getPart(0)), "first\r\n\r\nsecond");
+
   MimeMessage2 headerOnly;
   load(headerOnly, "Subject: s\r\nX: y");
   EXPECT_EQ(headerOnly.getNumHeaderFields(), 2);
