@@ -1,0 +1,27 @@
+// The generated messages the MIME benchmarks share, so every program measures the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class MimeMessage2;
+
+namespace bench {
+
+constexpr size_t kMb = 1024 * 1024;
+
+// About `total` bytes: half quoted-printable text in rotating charsets (256 KB parts), half
+// base64 attachments (1 MB parts), alternating.
+std::string bigMessage(size_t total);
+
+// `parts` parts of a few hundred bytes each, text and small attachments mixed.
+std::string manyPartsMessage(int parts);
+
+// 0: the 50 MB message, 1: the 10,000-part one; built once.
+const std::string& message(int which);
+
+// Every leaf's bytes, text in the charset it is labelled with; returns the bytes decoded.
+uint64_t decodeLeaves(const MimeMessage2& e);
+
+}  // namespace bench
