@@ -76,54 +76,67 @@ void MimeMessage2::appendPart(MimeMessage2* part) {
 
 void MimeMessage2::removePart(int32_t index) { delete parts_.removeAt(index); }
 
+// Each content-type setter writes the whole field again from the current attributes with
+// one of them replaced.
+MimeMessage2::ContentTypeValues MimeMessage2::currentContentType() const {
+  return {contentType_.getString(), name_.getString(),     protocol_.getString(),
+          micalg_.getString(),      &charset_,             boundary_.getString(),
+          smimeType_.getString(),   typeParam_.getString()};
+}
+
+void MimeMessage2::writeContentType(const ContentTypeValues& v) {
+  writeContentType(v.type, v.name, v.protocol, v.micalg, *v.charset, v.boundary, v.smimeType,
+                   v.typeParam);
+}
+
 void MimeMessage2::setContentType(const char* type) {
-  writeContentType(type, name_.getString(), protocol_.getString(), micalg_.getString(),
-                   charset_, boundary_.getString(), smimeType_.getString(),
-                   typeParam_.getString());
+  ContentTypeValues v = currentContentType();
+  v.type = type;
+  writeContentType(v);
 }
 
 void MimeMessage2::setName(const char* name) {
-  writeContentType(contentType_.getString(), name, protocol_.getString(), micalg_.getString(),
-                   charset_, boundary_.getString(), smimeType_.getString(),
-                   typeParam_.getString());
+  ContentTypeValues v = currentContentType();
+  v.name = name;
+  writeContentType(v);
 }
 
 void MimeMessage2::setProtocol(const char* protocol) {
-  writeContentType(contentType_.getString(), name_.getString(), protocol, micalg_.getString(),
-                   charset_, boundary_.getString(), smimeType_.getString(),
-                   typeParam_.getString());
+  ContentTypeValues v = currentContentType();
+  v.protocol = protocol;
+  writeContentType(v);
 }
 
 void MimeMessage2::setMicalg(const char* micalg) {
-  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(), micalg,
-                   charset_, boundary_.getString(), smimeType_.getString(),
-                   typeParam_.getString());
+  ContentTypeValues v = currentContentType();
+  v.micalg = micalg;
+  writeContentType(v);
 }
 
 void MimeMessage2::setBoundary(const char* boundary) {
-  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
-                   micalg_.getString(), charset_, boundary, smimeType_.getString(),
-                   typeParam_.getString());
+  ContentTypeValues v = currentContentType();
+  v.boundary = boundary;
+  writeContentType(v);
 }
 
 void MimeMessage2::setCharset(const char* charsetName) {
   Charset cs;
   cs.setByName(charsetName);
-  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
-                   micalg_.getString(), cs, boundary_.getString(), smimeType_.getString(),
-                   typeParam_.getString());
+  ContentTypeValues v = currentContentType();
+  v.charset = &cs;
+  writeContentType(v);
 }
 
 void MimeMessage2::setSmimeType(const char* smimeType) {
-  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
-                   micalg_.getString(), charset_, boundary_.getString(), smimeType,
-                   typeParam_.getString());
+  ContentTypeValues v = currentContentType();
+  v.smimeType = smimeType;
+  writeContentType(v);
 }
 
 void MimeMessage2::setTypeParam(const char* type) {
-  writeContentType(contentType_.getString(), name_.getString(), protocol_.getString(),
-                   micalg_.getString(), charset_, boundary_.getString(), smimeType_.getString(),
-                   type);
+  ContentTypeValues v = currentContentType();
+  v.typeParam = type;
+  writeContentType(v);
 }
 
 void MimeMessage2::setEncoding(const char* encoding) {

@@ -123,6 +123,21 @@ class MimeMessage2 : public VorlundObject {
   void deriveAllAttributes();
 
  private:
+  // The content-type attributes as the field is written from them; pointers into the
+  // entity's own attributes until one is replaced.
+  struct ContentTypeValues {
+    const char* type;
+    const char* name;
+    const char* protocol;
+    const char* micalg;
+    const Charset* charset;
+    const char* boundary;
+    const char* smimeType;
+    const char* typeParam;
+  };
+  ContentTypeValues currentContentType() const;
+  void writeContentType(const ContentTypeValues& values);
+
   // Stores the decoded bytes, converted to UTF-8 from the charset when it has one.
   void storeBody(DataBuffer& decoded, const Charset& charset);
   bool isPkcs7Mime() const;

@@ -17,7 +17,11 @@ std::string lifted(const char* value) {
   ps.parse("stale \"old\"");
   ps.parse(value);
   std::string r = str(ps.getMarked());
-  for (int32_t n = 0; n < ps.getNumQuoted(); ++n) r += "[" + str(*ps.getQuoted(n)) + "]";
+  for (int32_t n = 0; n < ps.getNumQuoted(); ++n) {
+    r += '[';
+    r += str(*ps.getQuoted(n));
+    r += ']';
+  }
   EXPECT_EQ(ps.getQuoted(ps.getNumQuoted()), nullptr);
   EXPECT_EQ(ps.getQuoted(-1), nullptr);
   return r;

@@ -63,7 +63,11 @@ std::string dump(const MimeMessage2& e) {
     out += str(n) + ": " + str(v) + "\n";
   }
   out.append(reinterpret_cast<const char*>(e.body().getData()), e.body().getSize());
-  for (int32_t i = 0; i < e.getNumParts(); ++i) out += "[" + dump(*e.getPart(i)) + "]";
+  for (int32_t i = 0; i < e.getNumParts(); ++i) {
+    out += '[';
+    out += dump(*e.getPart(i));
+    out += ']';
+  }
   return out;
 }
 

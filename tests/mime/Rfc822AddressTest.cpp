@@ -29,9 +29,12 @@ std::string list(const std::string& text, ExtPtrArray* held = nullptr) {
   ExtPtrArray own;
   ExtPtrArray& out = held != nullptr ? *held : own;
   std::string r = std::to_string(P::parseAddressList(exact(text), out));
-  for (int32_t i = 0; i < out.getSize(); ++i)
-    r += " " + str(out.getAs<Rfc822Address>(i)->address) + "|" +
-         str(out.getAs<Rfc822Address>(i)->displayName);
+  for (int32_t i = 0; i < out.getSize(); ++i) {
+    r += ' ';
+    r += str(out.getAs<Rfc822Address>(i)->address);
+    r += '|';
+    r += str(out.getAs<Rfc822Address>(i)->displayName);
+  }
   own.removeAllObjects();
   return r;
 }
@@ -104,8 +107,11 @@ TEST(Rfc822Address, SurvivesHostileInput) {
 
   // 100,000 addresses, the second half repeating the first in upper case.
   std::string many;
-  for (int i = 0; i < 100000; ++i)
-    many += (i < 50000 ? "u" : "U") + std::to_string(i % 50000) + "@x, ";
+  for (int i = 0; i < 100000; ++i) {
+    many += i < 50000 ? 'u' : 'U';
+    many += std::to_string(i % 50000);
+    many += "@x, ";
+  }
   ExtPtrArray out;
   EXPECT_EQ(P::parseAddressList(exact(many), out), 100000);
   ASSERT_EQ(out.getSize(), 50000);
