@@ -9,3 +9,10 @@ constexpr const char* kVersionText = "3.0.1";
 int runLogDemo(int argc, char** argv, FILE* out, FILE* err);
 int runConvert(int argc, char** argv, FILE* out, FILE* err);
 int runCharsets(int argc, char** argv, FILE* out, FILE* err);
+
+// The subcommands that drive a Mime object through IDispatch.
+int runShow(int argc, char** argv, FILE* out, FILE* err);
+int runXml(int argc, char** argv, FILE* out, FILE* err);
+int runMime(int argc, char** argv, FILE* out, FILE* err);
+int runExtract(int argc, char** argv, FILE* out, FILE* err);
+int runCall(int argc, char** argv, FILE* out, FILE* err);

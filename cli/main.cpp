@@ -11,6 +11,11 @@ void usage(FILE* f) {
                "usage: vormime <command> [arguments]\n"
                "\n"
                "commands:\n"
+               "  show         the part tree of a message\n"
+               "  xml          a message in its XML form (-o OUT)\n"
+               "  mime         the message an XML form holds (-o OUT)\n"
+               "  extract      save every attachment of a message into a directory\n"
+               "  call         call members of a Mime object by name, chained with --\n"
                "  convert      convert a stream between charsets (--from, --to)\n"
                "  charsets     list the charset names, code pages and converters\n"
                "  log-demo     print the log of a failed call in its text, XML and HTML forms\n"
@@ -37,6 +42,11 @@ int main(int argc, char** argv) {
     usage(stdout);
     return 0;
   }
+  if (std::strcmp(command, "show") == 0) return runShow(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "xml") == 0) return runXml(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "mime") == 0) return runMime(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "extract") == 0) return runExtract(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "call") == 0) return runCall(argc, argv, stdout, stderr);
   if (std::strcmp(command, "log-demo") == 0) return runLogDemo(argc, argv, stdout, stderr);
   if (std::strcmp(command, "convert") == 0) return runConvert(argc, argv, stdout, stderr);
   if (std::strcmp(command, "charsets") == 0) return runCharsets(argc, argv, stdout, stderr);

@@ -23,7 +23,21 @@ bool equalsEither(const StringBuffer& s, const char* a, const char* b) {
 
 }  // namespace
 
-MimeMessage2::~MimeMessage2() { parts_.removeAllObjects(); }
+MimeMessage2::~MimeMessage2() {
+  parts_.removeAllObjects();
+  if (anchor_ != nullptr) {
+    anchor_->alive_ = false;
+    anchor_->release();
+  }
+}
+
+EntityAnchor* MimeMessage2::anchor() {
+  if (anchor_ == nullptr) {
+    anchor_ = new EntityAnchor();
+    anchor_->addRef();
+  }
+  return anchor_;
+}
 
 void MimeMessage2::clear() {
   rawText_.clear();

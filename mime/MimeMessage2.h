@@ -14,6 +14,18 @@
 
 class LogBase;
 
+// Tells a holder outside the tree (a part object of the component) whether the entity it
+// points at still exists. The entity marks its anchor dead when it is destroyed; the anchor
+// is reference-counted so that it outlives whichever of the two goes first.
+class EntityAnchor : public RefCountedObject {
+ public:
+  bool isAlive() const { return alive_; }
+
+ private:
+  friend class MimeMessage2;
+  bool alive_ = true;
+};
+
 class MimeMessage2 : public VorlundObject {
  public:
   enum class MultipartKind { kMixed, kRelated, kAlternative };
@@ -115,6 +127,10 @@ class MimeMessage2 : public VorlundObject {
   bool containsEncrypted() const;
   bool containsSigned() const;
 
+  // The entity's anchor, made on first request (entities nobody watches pay nothing). The
+  // entity keeps one reference; a holder that keeps the anchor takes its own with addRef.
+  EntityAnchor* anchor();
+
   // Derives the cached attributes again from the header fields.
   void deriveContentType();
   void deriveDisposition();
@@ -158,6 +174,7 @@ class MimeMessage2 : public VorlundObject {
   StringBuffer contentId_;
   StringBuffer smimeType_;
   StringBuffer typeParam_;
+  EntityAnchor* anchor_ = nullptr;
 };
 
 // The reference-counted holder of one entity tree, shared by a Mime object and every part

@@ -8,6 +8,7 @@
 #include "foundation/Conversion.h"
 #include "foundation/ExtPtrArray.h"
 #include "foundation/LogBase.h"
+#include "foundation/ProgressMonitor.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeMessage2.h"
 
@@ -19,6 +20,45 @@ constexpr const char* kPlaceholderBody = "(multipart MIME message)";
 struct ParseContext {
   LogBase& log;
   bool nestingLogged = false;
+  // Progress is told as offsets into the text given to loadEntity. Positions are measured in
+  // the text being read now; a part read from a line-end-repaired copy maps them back through
+  // where the copy stands in the loaded text and how much longer or shorter it is.
+  ProgressMonitor* progress = nullptr;
+  const char* origin = nullptr;
+  double originOffset = 0;
+  double scale = 1.0;
+
+  void reportAt(const char* p) {
+    if (progress == nullptr) return;
+    bool abort = false;
+    progress->setProgress(static_cast<int64_t>(originOffset + (p - origin) * scale), abort);
+  }
+};
+
+// Measures positions in a repaired copy for as long as its part is being read.
+class CopyMapping {
+ public:
+  CopyMapping(ParseContext& ctx, const char* input, uint32_t inputSize, const char* copy,
+              uint32_t copySize)
+      : ctx_(ctx), origin_(ctx.origin), offset_(ctx.originOffset), scale_(ctx.scale) {
+    if (ctx.progress == nullptr || copy == input) return;
+    ctx.originOffset = offset_ + (input - origin_) * scale_;
+    ctx.origin = copy;
+    if (copySize > 0) ctx.scale = scale_ * inputSize / copySize;
+  }
+  ~CopyMapping() {
+    ctx_.origin = origin_;
+    ctx_.originOffset = offset_;
+    ctx_.scale = scale_;
+  }
+  CopyMapping(const CopyMapping&) = delete;
+  CopyMapping& operator=(const CopyMapping&) = delete;
+
+ private:
+  ParseContext& ctx_;
+  const char* origin_;
+  double offset_;
+  double scale_;
 };
 
 // A stretch of the message text. Parts are parsed in place as spans of their parent's text,
@@ -178,6 +218,7 @@ void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t dep
     const int64_t spanLen = spanEnd - cursor;
     if (spanLen > 4) {
       const Span partText(text.p + cursor + 2, static_cast<uint32_t>(spanLen - 4));
+      ctx.reportAt(partText.p);
       auto* part = new MimeMessage2();
       loadEntityAt(*part, partText, ctx, depth + 1);
       if (isSigned && firstPart) part->rawText().appendN(partText.p, partText.n);
@@ -221,6 +262,7 @@ void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t d
     text = Span(*c);
     sep = find(text, "\r\n\r\n");
   }
+  const CopyMapping mapping(ctx, input.p, input.n, text.p, text.n);
 
   if (sep >= 0) {
     // A text that begins with a line end begins with a blank line: its header is empty and
@@ -299,9 +341,16 @@ void MimeHeader::loadFromText(const char* t, uint32_t size) {
   lines.removeAllObjects();
 }
 
-void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log) {
+void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log,
+                ProgressMonitor* progress) {
   ParseContext ctx{logOrNull(log)};
+  if (progress != nullptr) {
+    progress->reset(text.getSize());
+    ctx.progress = progress;
+    ctx.origin = text.getString();
+  }
   loadEntityAt(entity, Span(text), ctx, 0);
+  if (progress != nullptr) progress->finish();
 }
 
 void parseBody(MimeMessage2& entity, const StringBuffer& body, LogBase* log) {

@@ -6,13 +6,17 @@
 
 class LogBase;
 class MimeMessage2;
+class ProgressMonitor;
 class StringBuffer;
 
 // Multiparts nested deeper than this keep their content as an undecoded body, so hostile
 // nesting costs neither the stack nor time.
 constexpr int32_t kMaxMimeNesting = 100;
 
-// Clears the entity and fills it from the text.
-void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log);
+// Clears the entity and fills it from the text. A progress monitor, when given, is reset to
+// the text's size and hears the offset reached at the start of each part; it never stops
+// the parse, which always leaves a tree.
+void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log,
+                ProgressMonitor* progress = nullptr);
 // Fills the body or the sub-parts of an entity whose header is already read.
 void parseBody(MimeMessage2& entity, const StringBuffer& body, LogBase* log);

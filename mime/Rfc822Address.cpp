@@ -11,6 +11,7 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/ExtPtrArray.h"
 #include "mime/ContentCoding.h"
+#include "mime/TreeNode.h"
 
 namespace {
 
@@ -198,4 +199,37 @@ void Rfc822ParseHelp::writeAddressXml(const Rfc822Address& address, StringBuffer
   appendChild(out, "addr", address.address);
   appendChild(out, "name", address.displayName);
   out.append("</address>");
+}
+
+void Rfc822ParseHelp::readAddressesXml(const TreeNode& field, StringBuffer& out) {
+  out.append(field.tag());
+  out.append(": ");
+  bool first = true;
+  StringBuffer name;
+  for (int32_t i = 0; i < field.numChildren(); ++i) {
+    const TreeNode* mailbox = field.child(i);
+    if (mailbox == nullptr) continue;
+    const TreeNode* addr = mailbox->findChild("addr");
+    const TreeNode* nameNode = mailbox->findChild("name");
+    if (addr == nullptr || nameNode == nullptr) continue;
+    if (!first) out.append(",\n\t");
+    first = false;
+    name.clear();
+    nameNode->getContent(name);
+    name.trim2();
+    if (name.contains("?8bit?")) {
+      DataBuffer raw;
+      ContentCoding().decodeWordsToBytes(name.getString(), name.getSize(), raw);
+      replaceText(name, reinterpret_cast<const char*>(raw.getData()), raw.getSize());
+    }
+    if (!name.isEmpty()) {
+      out.appendChar('"');
+      out.appendSb(name);
+      out.append("\" ");
+    }
+    out.appendChar('<');
+    addr->getContent(out);
+    out.appendChar('>');
+  }
+  out.appendChar('\n');
 }

@@ -10,6 +10,7 @@
 
 class ExtPtrArray;
 class Rfc822Address;
+class TreeNode;
 
 // How a header field is shown in the XML form, by its name compared without case.
 enum class AddressFieldKind {
@@ -37,6 +38,11 @@ class Rfc822ParseHelp {
   // Appends the <address> element of one mailbox: an <addr> and a <name> child, each empty
   // (<addr/>) when its text is; no line end after the closing tag.
   static void writeAddressXml(const Rfc822Address& address, StringBuffer& out);
+
+  // Appends the header line of an address field from its XML element: the element's tag,
+  // ": ", then one mailbox for each child with both an <addr> and a <name> child, the
+  // mailboxes separated by ",\n\t", and a final "\n".
+  static void readAddressesXml(const TreeNode& field, StringBuffer& out);
 };
 
 class Rfc822Address : public Rfc822ParseHelp, public VorlundObject {

@@ -1,34 +1,10 @@
 // Runs the host program as a user would and checks what it prints and how it exits.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
+#include "tests/cli/RunVormime.h"
 #include "tests/support/TempDir.h"
-
-namespace {
-
-struct Result {
-  int status;
-  std::string out;
-};
-
-// Runs vormime with the arguments through the shell; `redirect` may send stderr elsewhere.
-Result vormime(const std::string& args, const std::string& redirect = "2>/dev/null") {
-  const std::string command = std::string(VORMIME_PATH) + " " + args + " " + redirect;
-  FILE* p = popen(command.c_str(), "r");
-  Result r{-1, ""};
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-}  // namespace
 
 TEST(Vormime, VersionUsageAndExitStatus) {
   Result r = vormime("--version");
@@ -40,6 +16,8 @@ TEST(Vormime, VersionUsageAndExitStatus) {
   r = vormime("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("log-demo"), std::string::npos);
+  for (const char* command : {"show", "xml", "mime", "extract", "call"})
+    EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
 }
 
 TEST(Vormime, LogDemoPrintsTheThreeRenderings) {
@@ -64,7 +42,7 @@ TEST(Vormime, ConvertAgreesWithIconvAndReportsProblems) {
   writeWholeFile(dir.file("in.txt"), all);
   Result ours = vormime("convert --from windows-1252 --to utf-8 " + dir.file("in.txt"));
   ASSERT_EQ(ours.status, 0);
-  Result theirs = vormime("", "; iconv -f CP1252 -t UTF-8 " + dir.file("in.txt"));
+  Result theirs = vormime("", "2>/dev/null; iconv -f CP1252 -t UTF-8 " + dir.file("in.txt"));
   EXPECT_EQ(ours.out, theirs.out);
 
   // Back through stdin, and into a file named after the input.

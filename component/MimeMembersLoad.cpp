@@ -1,0 +1,131 @@
+// Loading and saving the entity as MIME text and as its XML form, from strings and files.
+#include "component/CVorlundMime.h"
+#include "component/MemberFrame.h"
+#include "component/TraceFile.h"
+#include "foundation/FileAccess.h"
+#include "foundation/ProgressMonitor.h"
+#include "foundation/XString.h"
+#include "mime/MimeMessage2.h"
+#include "mime/MimeParser.h"
+#include "mime/MimeWriter.h"
+#include "mime/XmlForm.h"
+
+namespace {
+
+// Replaces the entity with the tree of the text's first "mime_message" element; without one
+// the entity stays as it was.
+void loadXmlInto(MimeMessage2& entity, const StringBuffer& xml, LogBase* log,
+                 ProgressCallback* callback) {
+  ProgressMonitor monitor(callback);
+  MimeMessage2* built = loadXml(xml, log, callback != nullptr ? &monitor : nullptr);
+  if (built == nullptr) return;
+  entity.copyFrom(*built);
+  delete built;
+}
+
+bool saveText(BSTR fileName, const StringBuffer& text, LogBase* log) {
+  XString path;
+  path.setFromBSTR(fileName);
+  return writeFileUtf8(path.getUtf8(), text.getString(), text.getSize(), log);
+}
+
+}  // namespace
+
+HRESULT CVorlundMime::LoadMime(BSTR mimeMsg, LONG* success) {
+  if (success == nullptr) return E_POINTER;
+  *success = 0;
+  MemberFrame frame(*this, "LoadMime");
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  StringBuffer text(mimeMsg);
+  appendTrace("loadMime.txt", '*', text);
+  loadEntity(*e, text, &log_);
+  *success = 1;
+  return S_OK;
+}
+
+HRESULT CVorlundMime::LoadMimeFile(BSTR fileName, LONG* success) {
+  if (success != nullptr) *success = 0;
+  MemberFrame frame(*this, "LoadMimeFile");
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  XString path;
+  path.setFromBSTR(fileName);
+  StringBuffer text;
+  if (!text.loadFile(path, &log_)) return S_OK;
+  ProgressMonitor monitor(progress_);
+  loadEntity(*e, text, &log_, progress_ != nullptr ? &monitor : nullptr);
+  if (success != nullptr) *success = 1;
+  return S_OK;
+}
+
+HRESULT CVorlundMime::LoadXml(BSTR xml, LONG* success) {
+  if (success == nullptr) return E_POINTER;
+  *success = 0;
+  MemberFrame frame(*this, "LoadXml");
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  StringBuffer text(xml);
+  loadXmlInto(*e, text, &log_, progress_);
+  *success = 1;
+  return S_OK;
+}
+
+HRESULT CVorlundMime::LoadXmlFile(BSTR fileName, LONG* success) {
+  if (success != nullptr) *success = 0;
+  MemberFrame frame(*this, "LoadXmlFile");
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  XString path;
+  path.setFromBSTR(fileName);
+  StringBuffer text;
+  if (!text.loadFile(path, &log_)) return S_OK;
+  loadXmlInto(*e, text, &log_, progress_);
+  if (success != nullptr) *success = 1;
+  return S_OK;
+}
+
+HRESULT CVorlundMime::GetMime(BSTR* mime) {
+  if (mime == nullptr) return E_POINTER;
+  MemberFrame frame(*this, "GetMime");
+  StringBuffer out;
+  if (MimeMessage2* e = frame.entity()) {
+    writeEntire(*e, out);
+    appendTrace("getMime.txt", '-', out);
+  }
+  *mime = bstrFromAnsi(out);
+  return S_OK;
+}
+
+HRESULT CVorlundMime::GetXml(BSTR* xml) {
+  if (xml == nullptr) return E_POINTER;
+  MemberFrame frame(*this, "GetXml");
+  StringBuffer out;
+  if (MimeMessage2* e = frame.entity()) writeXmlDocument(*e, out);
+  *xml = bstrFromAnsi(out);
+  return S_OK;
+}
+
+HRESULT CVorlundMime::SaveMime(BSTR fileName, LONG* success) {
+  if (success == nullptr) return E_POINTER;
+  *success = 0;
+  MemberFrame frame(*this, "SaveMime");
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  StringBuffer out;
+  writeEntire(*e, out);
+  *success = saveText(fileName, out, &log_) ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT CVorlundMime::SaveXml(BSTR fileName, LONG* success) {
+  if (success == nullptr) return E_POINTER;
+  *success = 0;
+  MemberFrame frame(*this, "SaveXml");
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  StringBuffer out;
+  writeXmlDocument(*e, out);
+  *success = saveText(fileName, out, &log_) ? 1 : 0;
+  return S_OK;
+}

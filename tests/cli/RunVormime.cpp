@@ -1,0 +1,45 @@
+#include "tests/cli/RunVormime.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "tests/support/TempDir.h"
+
+namespace {
+
+int runShell(const std::string& command, std::string& out) {
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int st = pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+}  // namespace
+
+Result vormime(const std::string& args, const std::string& redirect) {
+  Result r{-1, ""};
+  r.status = runShell(std::string(VORMIME_PATH) + " " + args + " " + redirect, r.out);
+  return r;
+}
+
+std::string shellQuote(const std::string& word) {
+  std::string q = "'";
+  for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+CliRun runVormime(const std::string& args, const std::string& stdinPath) {
+  TempDir dir;
+  const std::string errFile = dir.file("stderr");
+  CliRun r{-1, "", ""};
+  r.status = runShell("VORLUND_ACP=1252 " + std::string(VORMIME_PATH) + " " + args + " <" +
+                          shellQuote(stdinPath.empty() ? "/dev/null" : stdinPath) + " 2>" +
+                          shellQuote(errFile),
+                      r.out);
+  r.err = readWholeFile(errFile);
+  return r;
+}
