@@ -77,8 +77,7 @@ TreeNode::~TreeNode() {
       pending.pop_back();
       if (node == nullptr) continue;
       if (node->children_) {
-        for (int32_t i = 0; i < node->children_->getSize(); ++i)
-          pending.push_back(node->child(i));
+        for (int32_t i = 0; i < node->children_->getSize(); ++i) pending.push_back(node->child(i));
         node->children_->clear();
       }
       delete node;

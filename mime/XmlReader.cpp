@@ -22,7 +22,6 @@ constexpr int32_t kMaxXmlNesting = 1000;
 // Bytes consumed between progress reports.
 constexpr int32_t kProgressStep = 64 * 1024;
 
-constexpr char kBlanks[] = " \t\r\n";
 constexpr char kCdataOpen[] = "<![CDATA[";
 constexpr uint32_t kCdataOpenLen = sizeof kCdataOpen - 1;
 
@@ -50,9 +49,11 @@ void appendDecoded(StringBuffer& out, const char* p, uint32_t n) {
       uint32_t length;
       char byte;
     };
-    static constexpr Entity kEntities[] = {
-        {"&lt;", 4, '<'}, {"&apos;", 6, '\''}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'},
-        {"&amp;", 5, '&'}};
+    static constexpr Entity kEntities[] = {{"&lt;", 4, '<'},
+                                           {"&apos;", 6, '\''},
+                                           {"&gt;", 4, '>'},
+                                           {"&quot;", 6, '"'},
+                                           {"&amp;", 5, '&'}};
     p = amp + 1;
     char byte = '&';
     for (const Entity& e : kEntities) {
@@ -99,6 +100,7 @@ class XmlReader {
   void closeCurrent();
   TreeNode* result();
 
+  void skipBlanks() { engine_.skipAnyOf4(' ', '\t', '\r', '\n'); }
   // The bytes from pos up to the first byte of `stops` (or the end), decoded.
   void captureDecoded(const char* stops, StringBuffer& out);
 
@@ -187,7 +189,7 @@ void XmlReader::readCdata() {
 
 XmlReader::Step XmlReader::readMarkup() {
   engine_.skipChar();  // "<"
-  engine_.skipChars(kBlanks);
+  skipBlanks();
   // A "<" that only blanks follow starts nothing.
   if (engine_.atEnd()) return Step::kEnd;
   switch (engine_.current()) {
@@ -271,7 +273,7 @@ void XmlReader::readAttributes(TreeNode& node, bool declaration) {
   StringBuffer name;
   StringBuffer value;
   while (true) {
-    engine_.skipChars(kBlanks);
+    skipBlanks();
     if (engine_.atEnd()) return;
     const char c = engine_.current();
     if (c == '>') {
@@ -280,7 +282,7 @@ void XmlReader::readAttributes(TreeNode& node, bool declaration) {
     }
     if (c == endMark) {
       engine_.skipChar();
-      engine_.skipChars(kBlanks);
+      skipBlanks();
       if (engine_.current() == '>') {
         engine_.skipChar();
         if (!declaration) closeCurrent();
@@ -293,15 +295,14 @@ void XmlReader::readAttributes(TreeNode& node, bool declaration) {
     name.removeChar('"');
     name.removeChar('\'');
     name.removeChar('<');
-    engine_.skipChars(kBlanks);
+    skipBlanks();
     value.clear();
     if (engine_.current() == '=') {
       engine_.skipChar();
-      engine_.skipChars(kBlanks);
+      skipBlanks();
       readAttributeValue(declaration, value);
     }
-    node.attributeSet().add(name.getString(), name.getSize(), value.getString(),
-                            value.getSize());
+    node.attributeSet().add(name.getString(), name.getSize(), value.getString(), value.getSize());
   }
 }
 

@@ -81,8 +81,8 @@ class FieldWriter {
   const ParamString& quoted_;
   StringBuffer name_;
   StringBuffer value_;
-  bool block_ = false;    // line ends inside the element
-  bool xml_ = false;      // the value is address XML or a description, already escaped
+  bool block_ = false;      // line ends inside the element
+  bool xml_ = false;        // the value is address XML or a description, already escaped
   ExtPtrArray attributes_;  // key, value, key, value, ... (owned StringBuffers)
 };
 

@@ -76,8 +76,9 @@ TEST(XmlWriter, FieldsParametersAndAddresses) {
 
   // Attribute values are escaped with quotes and apostrophes too; 8-bit values in the
   // header text travel as one Q word labelled "8bit", escaped like any text.
-  e = fromMime("Received: from h\xFCgel <by> x; Mon, 1 Jan 2024\r\n"
-               "Content-Type: text/plain; charset=iso-8859-1; x-q=\"a'<b>&\"\r\n\r\nbody");
+  e = fromMime(
+      "Received: from h\xFCgel <by> x; Mon, 1 Jan 2024\r\n"
+      "Content-Type: text/plain; charset=iso-8859-1; x-q=\"a'<b>&\"\r\n\r\nbody");
   StringBuffer out;
   EXPECT_EQ(writeXmlHeader(*e, out), 2);
   EXPECT_EQ(str(out),
@@ -122,17 +123,16 @@ TEST(XmlWriter, BodiesAndEmptyHeaders) {
   EXPECT_EQ(str(e->encoding()), "base64");
   auto back = fromXml(xmlOf(*e));
   ASSERT_TRUE(back);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(back->body().getData()),
-                        back->body().getSize()),
-            "body ]]> here\r\n");
+  EXPECT_EQ(
+      std::string(reinterpret_cast<const char*>(back->body().getData()), back->body().getSize()),
+      "body ]]> here\r\n");
 
   // Text without line ends, tabs or markup bytes needs no CDATA; any of them does.
   e = fromMime("Subject: s\r\n\r\nplain-text");
   EXPECT_NE(xmlOf(*e).find("<body>\nplain-text\n</body>"), std::string::npos);
   for (const char* special : {"a\tb", "a&b", "a<b", "a>b"}) {
     e = fromMime("Subject: s\r\n\r\n"s + special);
-    EXPECT_NE(xmlOf(*e).find("<body>\n<![CDATA["s + special + "]]>\n</body>"),
-              std::string::npos)
+    EXPECT_NE(xmlOf(*e).find("<body>\n<![CDATA["s + special + "]]>\n</body>"), std::string::npos)
         << special;
   }
 
@@ -140,7 +140,8 @@ TEST(XmlWriter, BodiesAndEmptyHeaders) {
   e = fromMime(
       "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
       "--b\r\nContent-Type: text/plain\r\n\r\none\r\n"
-      "--b\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n\r\nR0lG\r\n--b--\r\n");
+      "--b\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: "
+      "base64\r\n\r\nR0lG\r\n--b--\r\n");
   e->appendPart(new MimeMessage2());
   ASSERT_EQ(e->getNumParts(), 3);
   EXPECT_EQ(xmlOf(*e),
@@ -240,9 +241,9 @@ TEST(XmlRoundTrip, SameFieldsBodiesAndParts) {
   ASSERT_TRUE(back) << xml;
   EXPECT_EQ(summary(*back), summary(*original)) << xml;
   // The multipart itself gets the usual preamble line as its body.
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(back->body().getData()),
-                        back->body().getSize()),
-            "This is a multi-part message in MIME format.");
+  EXPECT_EQ(
+      std::string(reinterpret_cast<const char*>(back->body().getData()), back->body().getSize()),
+      "This is a multi-part message in MIME format.");
   // The written form of a tree read from XML is the same XML again.
   EXPECT_EQ(xmlOf(*back), xml);
 
@@ -286,9 +287,9 @@ TEST(XmlLoader, BuildsEntitiesFromElements) {
             "caf\xC3\xA9 au lait");
 
   // Without a mime_message, or one without header or body, nothing is made.
-  for (const char* bad : {"", "<a/>", "<mime_message><header/></mime_message>",
-                          "<mime_message><body/></mime_message>",
-                          "<MIME_MESSAGE><header/><body/></MIME_MESSAGE>"})
+  for (const char* bad :
+       {"", "<a/>", "<mime_message><header/></mime_message>",
+        "<mime_message><body/></mime_message>", "<MIME_MESSAGE><header/><body/></MIME_MESSAGE>"})
     EXPECT_EQ(fromXml(bad), nullptr) << bad;
   // The bare minimum is an entity with no fields and an empty body.
   e = fromXml("<mime_message><header/><body/></mime_message>");

@@ -92,8 +92,9 @@ TEST(XmlReader, ElementsAttributesAndCharacterData) {
   EXPECT_EQ(shapeOf("<<<a>x</a>"), "a\"x\"");
 
   // Entities in content and attributes; "&amp;lt;" stays "&lt;"; others are left alone.
-  auto root = parse("<e a=\"&lt;&quot;&amp;lt;\">&lt;&apos;&gt;&quot;&amp; &amp;lt; &amp;amp; "
-                    "&unknown; & &#65;</e>");
+  auto root = parse(
+      "<e a=\"&lt;&quot;&amp;lt;\">&lt;&apos;&gt;&quot;&amp; &amp;lt; &amp;amp; "
+      "&unknown; & &#65;</e>");
   ASSERT_TRUE(root);
   EXPECT_EQ(content(root.get()), "<'>\"& &lt; &amp; &unknown; & &#65;");
   StringBuffer value;
@@ -114,8 +115,7 @@ TEST(XmlReader, TolerantStructure) {
   // Unclosed elements are closed at the end; a truncated document gives what was read.
   EXPECT_EQ(shapeOf("<a><b>one<c>two"), "a[b\"one\"[c\"two\"]]");
   EXPECT_EQ(shapeOf("<a>x< \r\n"), "a\"x\"");
-  EXPECT_EQ(shapeOf("<mime_message><header><subject>hi"),
-            "mime_message[header[subject\"hi\"]]");
+  EXPECT_EQ(shapeOf("<mime_message><header><subject>hi"), "mime_message[header[subject\"hi\"]]");
   EXPECT_EQ(shapeOf("<a x=\"unclosed"), "a{x=unclosed}");
   // A second top-level element replaces the first; one left open after a finished root
   // is dropped.
@@ -296,17 +296,17 @@ TEST(XmlReader, HostileInputIsReadInOnePass) {
   const size_t n = 2000000;
   const std::string run(n, '<');
   std::vector<std::string> inputs = {
-      run,                                       // every "<" a start tag with no name
-      "<a>" + std::string(n, '&'),               // ampersands that start no entity
+      run,                          // every "<" a start tag with no name
+      "<a>" + std::string(n, '&'),  // ampersands that start no entity
       "<a>" + std::string(n / 5, ' ') + "</a" + run,
-      "<a b=\"" + std::string(n, '\''),          // unclosed attribute quote
-      "<a " + std::string(n, '"'),               // quotes as attribute names
-      "<a b=" + std::string(n, 'x'),             // unquoted value without an end
-      "<a><![CDATA[" + std::string(n, ']'),      // unclosed CDATA of brackets
-      "<!DOCTYPE " + run,                        // a DTD that never balances
-      "<!--" + std::string(n, '-'),              // an unclosed comment of dashes
-      "<?pi " + std::string(n, '?'),             // an instruction with no "?>"
-      "<?xml " + std::string(n, '='),            // a declaration of empty attributes
+      "<a b=\"" + std::string(n, '\''),      // unclosed attribute quote
+      "<a " + std::string(n, '"'),           // quotes as attribute names
+      "<a b=" + std::string(n, 'x'),         // unquoted value without an end
+      "<a><![CDATA[" + std::string(n, ']'),  // unclosed CDATA of brackets
+      "<!DOCTYPE " + run,                    // a DTD that never balances
+      "<!--" + std::string(n, '-'),          // an unclosed comment of dashes
+      "<?pi " + std::string(n, '?'),         // an instruction with no "?>"
+      "<?xml " + std::string(n, '='),        // a declaration of empty attributes
   };
   std::string closers;
   for (size_t i = 0; i < n / 3; ++i) closers += "</>";
