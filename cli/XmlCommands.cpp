@@ -42,9 +42,12 @@ int convertForm(CommandContext& ctx, int argc, char** argv, const char* loader, 
   DispatchClient mime = DispatchClient::createMime(error);
   if (!mime.valid()) return failure(ctx, error);
   if (const int status = loadInput(ctx, mime, loader, input); status != 0) return status;
-  if (!loaded(mime))
-    return failure(ctx,
-                   "nothing was loaded from " + input.label() + ": it has no mime_message element");
+  if (!loaded(mime)) {
+    // The reader's own reason (nesting too deep, an unclosed comment...) is in the log.
+    if (!ctx.log) printMemberLog(ctx, mime, loader);
+    return failure(ctx, "nothing was loaded from " + input.label() +
+                            ": it has no mime_message element with a header and a body");
+  }
   if (const int status = callWithPath(ctx, mime, saver, output.path(),
                                       outName == "-" ? "standard output" : outName);
       status != 0)

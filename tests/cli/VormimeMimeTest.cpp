@@ -178,6 +178,14 @@ TEST(VormimeXml, AnXmlDocumentWithoutAMessageIsAFailure) {
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("no mime_message element"), std::string::npos) << r.err;
 
+  // The reader's reason reaches the user, not just the absence of a message.
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "<a>";
+  writeWholeFile(dir.file("deep.xml"), deep);
+  const CliRun tooDeep = runVormime("mime " + q(dir.file("deep.xml")));
+  EXPECT_EQ(tooDeep.status, 1);
+  EXPECT_NE(tooDeep.err.find("XML nesting too deep"), std::string::npos) << tooDeep.err;
+
   const CliRun missing =
       runVormime("mime -o " + q(dir.file("never.eml")) + " " + q(dir.file("missing.xml")));
   EXPECT_EQ(missing.status, 1);
