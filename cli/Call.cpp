@@ -177,7 +177,7 @@ int runCall(int argc, char** argv, FILE* out, FILE* err) {
   if (file != "-new" && !checkPath(ctx, file)) return 2;
 
   std::string error;
-  DispatchClient mime = DispatchClient::createMime(error);
+  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
   if (!mime.valid()) return failure(ctx, error);
   if (file != "-new") {
     InputFile input;

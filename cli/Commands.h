@@ -16,3 +16,7 @@ int runXml(int argc, char** argv, FILE* out, FILE* err);
 int runMime(int argc, char** argv, FILE* out, FILE* err);
 int runExtract(int argc, char** argv, FILE* out, FILE* err);
 int runCall(int argc, char** argv, FILE* out, FILE* err);
+
+// The component module's registration entry points.
+int runRegister(int argc, char** argv, FILE* out, FILE* err);
+int runUnregister(int argc, char** argv, FILE* out, FILE* err);

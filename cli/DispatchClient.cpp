@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <utility>
 
-#include "component/ObjectFactory.h"
+#include "cli/ComponentModule.h"
 #include "foundation/Conversion.h"
 #include "foundation/StringBuffer.h"
 #include "platform/CodePage.h"
+#include "platform/ComActivation.h"
 
 Variant& Variant::operator=(Variant&& other) noexcept {
   if (this != &other) {
@@ -119,13 +120,21 @@ DispatchClient& DispatchClient::operator=(DispatchClient&& other) noexcept {
   return *this;
 }
 
-DispatchClient DispatchClient::createMime(std::string& error) {
+// As a script host does: the class from the ProgID, the object from the module registered
+// for it. The module is registered first if it is not yet.
+DispatchClient DispatchClient::createMime(std::string& error, FILE* notices) {
+  if (!ensureComponentRegistered(notices, error)) {
+    error = "cannot create the Mime object: " + error;
+    return DispatchClient(nullptr);
+  }
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(u"VorlundMime.VorlundMime", &clsid);
   void* object = nullptr;
-  const HRESULT hr = createVorlundMimeObject(IID_IDispatch, &object);
+  if (SUCCEEDED(hr))
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &object);
   if (FAILED(hr) || object == nullptr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-    error = std::string("cannot create the Mime object (") + code + ")";
+    error = std::string("cannot create the Mime object ") + kMimeProgId + " (" +
+            describeHresult(hr) + ")";
     return DispatchClient(nullptr);
   }
   return DispatchClient(static_cast<IDispatch*>(object));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,9 +53,11 @@ class DispatchClient {
   DispatchClient(DispatchClient&& other) noexcept;
   DispatchClient& operator=(DispatchClient&& other) noexcept;
 
-  // A new Mime object; on failure an invalid client and `error` says why. The one place
-  // the host creates the object.
-  static DispatchClient createMime(std::string& error);
+  // A new Mime object, created by its ProgID "VorlundMime.VorlundMime" from the registered
+  // component module, which is registered first (with a line saying so on `notices`) when
+  // it is not. On failure an invalid client and `error` says why. The one place the host
+  // creates the object.
+  static DispatchClient createMime(std::string& error, FILE* notices = stderr);
 
   bool valid() const { return object_ != nullptr; }
 

@@ -113,7 +113,7 @@ int runExtract(int argc, char** argv, FILE* out, FILE* err) {
   std::string error;
   InputFile input;
   if (!input.open(args.positional[0], error)) return failure(ctx, error);
-  DispatchClient mime = DispatchClient::createMime(error);
+  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
   if (!mime.valid()) return failure(ctx, error);
   if (const int status = loadInput(ctx, mime, "LoadMimeFile", input); status != 0) return status;
   if (!makeDirectories(dir))

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/DispatchClient.h"
-#include "component/ObjectFactory.h"
+#include "component/LoadProgressHook.h"
 
 LoadProgress::LoadProgress(DispatchClient& mime, const std::string& label, int64_t size, FILE* err)
     : mime_(mime), label_(label), err_(err) {

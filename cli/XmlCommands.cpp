@@ -39,7 +39,7 @@ int convertForm(CommandContext& ctx, int argc, char** argv, const char* loader, 
   if (!input.open(args.positional[0], error)) return failure(ctx, error);
   OutputFile output;
   if (!output.open(outName, error)) return failure(ctx, error);
-  DispatchClient mime = DispatchClient::createMime(error);
+  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
   if (!mime.valid()) return failure(ctx, error);
   if (const int status = loadInput(ctx, mime, loader, input); status != 0) return status;
   if (!loaded(mime)) {

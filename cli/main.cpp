@@ -19,10 +19,14 @@ void usage(FILE* f) {
                "  convert      convert a stream between charsets (--from, --to)\n"
                "  charsets     list the charset names, code pages and converters\n"
                "  log-demo     print the log of a failed call in its text, XML and HTML forms\n"
+               "  register     register the component module (libvorlundmime.so)\n"
+               "  unregister   remove the component module's registration\n"
                "  --version    print the library version\n"
                "  --help       print this text\n"
                "\n"
-               "Each command takes --help. Exit status: 0 success, 1 failure, 2 bad usage.\n");
+               "Each command takes --help. Exit status: 0 success, 1 failure, 2 bad usage.\n"
+               "The message commands create the Mime object by its ProgID and register the\n"
+               "component module first when it is not registered (VORMIME_MODULE names it).\n");
 }
 
 }  // namespace
@@ -50,6 +54,8 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "log-demo") == 0) return runLogDemo(argc, argv, stdout, stderr);
   if (std::strcmp(command, "convert") == 0) return runConvert(argc, argv, stdout, stderr);
   if (std::strcmp(command, "charsets") == 0) return runCharsets(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "register") == 0) return runRegister(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "unregister") == 0) return runUnregister(argc, argv, stdout, stderr);
   std::fprintf(stderr, "vormime: unknown command '%s'\n", command);
   usage(stderr);
   return 2;

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "component/ComModule.h"
 #include "component/MemberFrame.h"
 #include "component/MimeDispatch.h"
 #include "component/ObjectFactory.h"
@@ -16,14 +17,16 @@ constexpr const char* kDetached = "This part was removed from its message";
 
 // --- construction and destruction
 
-CVorlundMime::CVorlundMime() : sharedTree_(new SharedMime()) {
+CVorlundMime::CVorlundMime(IUnknown* outer) : outer_(outer), sharedTree_(new SharedMime()) {
   sharedTree_->addRef();
   currentEntity_ = &sharedTree_->entity();
+  moduleLock();
 }
 
 CVorlundMime::CVorlundMime(SharedMime* tree, MimeMessage2* part)
     : sharedTree_(tree), currentEntity_(part) {
   sharedTree_->addRef();
+  moduleLock();
   // The root lives as long as the tree; only a sub-part can be deleted under this object.
   if (part != &tree->entity()) {
     anchor_ = part->anchor();
@@ -34,6 +37,7 @@ CVorlundMime::CVorlundMime(SharedMime* tree, MimeMessage2* part)
 CVorlundMime::~CVorlundMime() {
   if (anchor_ != nullptr) anchor_->release();
   sharedTree_->release();
+  moduleUnlock();
 }
 
 MimeMessage2* CVorlundMime::entity() const {
@@ -44,23 +48,51 @@ MimeMessage2* CVorlundMime::entity() const {
 // --- IUnknown
 
 HRESULT CVorlundMime::QueryInterface(REFIID riid, void** ppv) {
+  if (outer_ != nullptr) return outer_->QueryInterface(riid, ppv);
+  return inner_.QueryInterface(riid, ppv);
+}
+
+ULONG CVorlundMime::AddRef() { return outer_ != nullptr ? outer_->AddRef() : inner_.AddRef(); }
+
+ULONG CVorlundMime::Release() { return outer_ != nullptr ? outer_->Release() : inner_.Release(); }
+
+// Unaggregated, the object's IUnknown is its IVorlundMime, as before; aggregated, it is the
+// inner unknown, the one pointer that does not delegate. Every other interface is counted
+// through its own AddRef, which reaches the outer object when there is one.
+HRESULT CVorlundMime::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IVorlundMime) {
-    *ppv = static_cast<IVorlundMime*>(this);
+  *ppv = nullptr;
+  if (riid == IID_IUnknown) {
+    *ppv = object.outer_ != nullptr ? static_cast<IUnknown*>(this)
+                                    : static_cast<IUnknown*>(static_cast<IVorlundMime*>(&object));
     AddRef();
     return S_OK;
   }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  void* found = nullptr;
+  if (riid == IID_IDispatch || riid == IID_IVorlundMime)
+    found = static_cast<IVorlundMime*>(&object);
+  else if (riid == IID_IVorlundLoadProgress)
+    found = static_cast<IVorlundLoadProgress*>(&object);
+  else
+    found = object.control_.find(riid);
+  if (found == nullptr) return E_NOINTERFACE;
+  static_cast<IUnknown*>(found)->AddRef();
+  *ppv = found;
+  return S_OK;
 }
 
-ULONG CVorlundMime::AddRef() { return ++refCount_; }
+ULONG CVorlundMime::InnerUnknown::AddRef() { return ++object.refCount_; }
 
-ULONG CVorlundMime::Release() {
-  if (refCount_ == 0) return 0;  // an unbalanced Release must not free twice
-  const ULONG left = --refCount_;
-  if (left == 0) delete this;
+ULONG CVorlundMime::InnerUnknown::Release() {
+  if (object.refCount_ == 0) return 0;  // an unbalanced Release must not free twice
+  const ULONG left = --object.refCount_;
+  if (left == 0) delete &object;
   return left;
+}
+
+HRESULT CVorlundMime::SetLoadProgress(ProgressCallback* callback) {
+  progress_ = callback;
+  return S_OK;
 }
 
 // --- IDispatch
@@ -92,21 +124,21 @@ HRESULT CVorlundMime::Invoke(DISPID dispId, REFIID riid, LCID, WORD flags, DISPP
 // --- creation inside the process
 
 HRESULT createVorlundMimeObject(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  auto* object = new (std::nothrow) CVorlundMime();
-  if (object == nullptr) return E_OUTOFMEMORY;
-  object->AddRef();
-  const HRESULT hr = object->QueryInterface(riid, ppv);
-  object->Release();  // the caller's reference, if any, is the one QueryInterface added
-  return hr;
+  return createVorlundMimeObject(nullptr, riid, ppv);
 }
 
-bool setLoadProgress(IUnknown* object, ProgressCallback* callback) {
-  auto* mime = dynamic_cast<CVorlundMime*>(object);
-  if (mime == nullptr) return false;
-  mime->setProgressCallback(callback);
-  return true;
+HRESULT createVorlundMimeObject(IUnknown* outer, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  // An aggregated object hands its outer only its non-delegating IUnknown.
+  if (outer != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+  auto* object = new (std::nothrow) CVorlundMime(outer);
+  if (object == nullptr) return E_OUTOFMEMORY;
+  IUnknown* inner = object->innerUnknown();
+  inner->AddRef();
+  const HRESULT hr = inner->QueryInterface(riid, ppv);
+  inner->Release();  // the caller's reference, if any, is the one QueryInterface added
+  return hr;
 }
 
 // --- the member frame

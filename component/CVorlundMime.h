@@ -1,11 +1,17 @@
 // The Mime object: the COM class behind IVorlundMime. It owns its log and provider settings
 // and is a view onto one entity of a shared tree: the root for an object the host created,
 // a sub-part for an object that GetPart returned. Members are implemented by family in the
-// MimeMembers*.cpp files beside this one.
+// MimeMembers*.cpp files beside this one. Every live object counts in the module's lock count.
+//
+// The object may be aggregated: it then has an outer unknown, to which QueryInterface, AddRef
+// and Release of all its interfaces delegate, and the outer holds the object through its own
+// non-delegating IUnknown.
 #pragma once
 
 #include "component/CspSettings.h"
 #include "component/IVorlundMime.h"
+#include "component/LoadProgressHook.h"
+#include "component/MimeControl.h"
 #include "log/Logger.h"
 
 class EntityAnchor;
@@ -13,19 +19,21 @@ class MimeMessage2;
 class ProgressCallback;
 class SharedMime;
 
-class CVorlundMime final : public IVorlundMime {
+class CVorlundMime final : public IVorlundMime, public IVorlundLoadProgress {
  public:
-  // A new object with a tree of its own: one empty entity.
-  CVorlundMime();
+  // A new object with a tree of its own: one empty entity; aggregated when `outer` is not null.
+  explicit CVorlundMime(IUnknown* outer = nullptr);
   // A part object: a view onto `part`, an entity inside `tree`, sharing the tree.
   CVorlundMime(SharedMime* tree, MimeMessage2* part);
   CVorlundMime(const CVorlundMime&) = delete;
   CVorlundMime& operator=(const CVorlundMime&) = delete;
 
-  // --- IUnknown
+  // --- IUnknown: the outer unknown's when aggregated
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override;
   ULONG Release() override;
+  // The object's own IUnknown, which owns its reference count.
+  IUnknown* innerUnknown() { return &inner_; }
 
   // --- IDispatch: the member table of the type library
   HRESULT GetTypeInfoCount(UINT* pctinfo) override;
@@ -122,8 +130,8 @@ class CVorlundMime final : public IVorlundMime {
   HRESULT ContainsEncryptedParts(LONG* result) override;
   HRESULT ContainsSignedParts(LONG* result) override;
 
-  // The host's hook for watching long loads; not owned, null to stop.
-  void setProgressCallback(ProgressCallback* callback) { progress_ = callback; }
+  // --- IVorlundLoadProgress: the host's hook for watching long loads; not owned, null to stop.
+  HRESULT SetLoadProgress(ProgressCallback* callback) override;
 
   // The entity the members work on; null when this is a part object whose entity was deleted
   // through its parent (a removed part, a reloaded or rebuilt parent).
@@ -133,6 +141,19 @@ class CVorlundMime final : public IVorlundMime {
  private:
   ~CVorlundMime();
 
+  // The non-delegating IUnknown.
+  struct InnerUnknown final : IUnknown {
+    explicit InnerUnknown(CVorlundMime& o) : object(o) {}
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    CVorlundMime& object;
+  };
+
+  // The control side comes first, as the framework's bases do.
+  MimeControl control_{*static_cast<IVorlundMime*>(this)};
+  InnerUnknown inner_{*this};
+  IUnknown* outer_ = nullptr;  // not held: the outer object holds this one
   ULONG refCount_ = 0;
   Logger log_;
   bool unwrapExtras_ = true;

@@ -1,15 +1,13 @@
 // Creating the Mime object inside the process, and the host's progress hook.
 #pragma once
 
+#include "component/LoadProgressHook.h"
 #include "platform/Com.h"
-
-class ProgressCallback;
 
 // A new Mime object answering `riid` in *ppv with one reference; E_OUTOFMEMORY when memory
 // runs out, E_NOINTERFACE for an interface the object does not have (*ppv null on failure).
 HRESULT createVorlundMimeObject(REFIID riid, void** ppv);
-
-// Lets a host that holds a Mime object of this module watch its long loads (LoadXml,
-// LoadXmlFile, LoadMimeFile): `callback` (not owned, may be null to stop) hears the
-// percentage as the text is read. False when `object` is not a Mime object of this module.
-bool setLoadProgress(IUnknown* object, ProgressCallback* callback);
+// The same, aggregated into `outer` when it is not null: the object then delegates its
+// IUnknown to `outer`, and `riid` must be IID_IUnknown, which gives the object's own
+// (non-delegating) IUnknown (CLASS_E_NOAGGREGATION for any other).
+HRESULT createVorlundMimeObject(IUnknown* outer, REFIID riid, void** ppv);

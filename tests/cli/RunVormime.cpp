@@ -1,5 +1,6 @@
 #include "tests/cli/RunVormime.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -7,6 +8,17 @@
 #include "tests/support/TempDir.h"
 
 namespace {
+
+// The message commands run against a registered module, as on a machine where vormime is
+// set up; registration on first use has a test of its own, in a platform root of its own.
+class RegisteredModule : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_EQ(vormime("register", ">/dev/null 2>&1").status, 0) << "vormime register failed";
+  }
+};
+[[maybe_unused]] ::testing::Environment* const g_registered =
+    ::testing::AddGlobalTestEnvironment(new RegisteredModule);
 
 int runShell(const std::string& command, std::string& out) {
   FILE* p = popen(command.c_str(), "r");

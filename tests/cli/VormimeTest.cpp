@@ -16,7 +16,7 @@ TEST(Vormime, VersionUsageAndExitStatus) {
   r = vormime("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("log-demo"), std::string::npos);
-  for (const char* command : {"show", "xml", "mime", "extract", "call"})
+  for (const char* command : {"show", "xml", "mime", "extract", "call", "register", "unregister"})
     EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
 }
 

@@ -1,0 +1,37 @@
+// The host's side of the component module: finding libvorlundmime.so, running its
+// registration entry points, and registering it on first use.
+//
+// The module is VORMIME_MODULE when that is set, else libvorlundmime.so in
+// <directory of vormime>/../component (the build tree) or beside vormime.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/HResult.h"
+
+constexpr const char* kMimeProgId = "VorlundMime.VorlundMime";
+
+// The module's absolute path; empty, with `error` saying where it was looked for, when there
+// is none.
+std::string findComponentModule(std::string& error);
+
+// Loads the module and calls its entry point `entry` (DllRegisterServer or
+// DllUnregisterServer). False, with `error` saying why, when it cannot be loaded, lacks the
+// entry point, or the entry point fails.
+bool runModuleEntry(const std::string& module, const char* entry, std::string& error);
+
+// The module registered for the ProgID, when the registration points at a file that exists;
+// empty otherwise. `stale` receives a registered path that no longer exists.
+std::string registeredModule(std::string* stale = nullptr);
+
+// Registers the module when the ProgID is not registered or its module no longer exists,
+// saying so in one line on `notices`. False, with `error` set, when that fails.
+bool ensureComponentRegistered(FILE* notices, std::string& error);
+
+// Any problem the registry met with its hive files (one set aside as unreadable ...), as a
+// line on `notices`; nothing when there was none.
+void reportRegistryProblem(FILE* notices);
+
+// "0x80070005 (Access is denied.)": an HRESULT with the system's text when it has one.
+std::string describeHresult(HRESULT hr);

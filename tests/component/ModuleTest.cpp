@@ -1,0 +1,180 @@
+// The real component module, libvorlundmime.so, as hosts meet it: registered through its own
+// entry point, then created by ProgID, in this process and in another program (the
+// walk_parts example). Nothing of the component is linked into this test.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "component/IVorlundMime.h"
+#include "component/LoadProgressHook.h"
+#include "foundation/ProgressMonitor.h"
+#include "platform/ComActivation.h"
+#include "platform/Module.h"
+#include "platform/Registry.h"
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kModule = fs::canonical(VORLUND_MODULE_PATH).string();
+const std::string kSample = std::string(VORLUND_EXAMPLES_DIR) + "/sample.eml";
+
+HRESULT runEntry(const std::string& module, const char* entry) {
+  HMODULE m = LoadLibraryA(module.c_str());
+  if (m == nullptr) return HRESULT_FROM_WIN32(GetLastError());
+  auto fn = reinterpret_cast<LPFNREGISTERSERVER>(GetProcAddress(m, entry));
+  const HRESULT hr = fn != nullptr ? fn() : E_FAIL;
+  FreeLibrary(m);
+  return hr;
+}
+
+// The module's own DllCanUnloadNow, from the copy CoCreateInstance loaded.
+HRESULT moduleCanUnload() {
+  void* h = dlopen(kModule.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (h == nullptr) return E_FAIL;
+  auto fn = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(h, "DllCanUnloadNow"));
+  const HRESULT hr = fn != nullptr ? fn() : E_FAIL;
+  dlclose(h);
+  return hr;
+}
+
+int runProgram(const std::string& command, std::string& out) {
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+BSTR bstr(const std::string& ascii) {
+  std::u16string wide(ascii.begin(), ascii.end());
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+IVorlundMime* createByProgId() {
+  CLSID clsid;
+  if (FAILED(CLSIDFromProgID(u"VorlundMime.VorlundMime", &clsid))) return nullptr;
+  void* p = nullptr;
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IVorlundMime, &p), S_OK);
+  return static_cast<IVorlundMime*>(p);
+}
+
+}  // namespace
+
+TEST(ComponentModule, ExportsOnlyTheFourEntryPoints) {
+  std::string symbols;
+  ASSERT_EQ(runProgram("nm -D --defined-only " + kModule + " | awk '{print $3}'", symbols), 0);
+  EXPECT_EQ(symbols,
+            "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n");
+}
+
+TEST(ComponentModule, AnotherProgramCreatesTheObjectByProgId) {
+  const std::string walk = std::string(WALK_PARTS_PATH) + " " + kSample + " 2>&1";
+  ASSERT_EQ(runEntry(kModule, "DllUnregisterServer"), S_OK);
+  std::string out;
+  EXPECT_EQ(runProgram(walk, out), 1);
+  EXPECT_NE(out.find("VorlundMime.VorlundMime is not registered (0x800401F3)"), std::string::npos)
+      << out;
+
+  ASSERT_EQ(runEntry(kModule, "DllRegisterServer"), S_OK);
+  out.clear();
+  ASSERT_EQ(runProgram(walk, out), 0) << out;
+  EXPECT_EQ(out,
+            "1  multipart/mixed  6 parts\n"
+            "1.1  multipart/alternative  2 parts\n"
+            "1.1.1  text/plain  156 bytes\n"
+            "1.1.2  text/html  222 bytes\n"
+            "1.2  image/png  filename=\"dot.png\"  169 bytes\n"
+            "1.3  text/plain  filename=\"Preisliste M\xC3\xA4rz.txt\"  58 bytes\n"
+            "1.4  text/plain  39 bytes\n"
+            "1.5  text/plain  48 bytes\n"
+            "1.6  message/rfc822  320 bytes\n");
+  ASSERT_EQ(runEntry(kModule, "DllUnregisterServer"), S_OK);
+}
+
+TEST(ComponentModule, ObjectsComeFromTheLoadedModuleAndLetItUnload) {
+  ASSERT_EQ(runEntry(kModule, "DllRegisterServer"), S_OK);
+  CLSID clsid = GUID_NULL;
+  ASSERT_EQ(CLSIDFromProgID(u"VorlundMime.VorlundMime.1", &clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_VorlundMime);
+  LPOLESTR progId = nullptr;
+  ASSERT_EQ(ProgIDFromCLSID(CLSID_VorlundMime, &progId), S_OK);
+  EXPECT_EQ(std::u16string(progId), u"VorlundMime.VorlundMime.1");
+  CoTaskMemFree(progId);
+
+  IVorlundMime* mime = createByProgId();
+  ASSERT_NE(mime, nullptr);
+  // The object's code is the module's, not this program's.
+  EXPECT_EQ(moduleFileNameFromAddress(*reinterpret_cast<void**>(mime)), kModule);
+  EXPECT_EQ(moduleCanUnload(), S_FALSE);
+
+  // Long loads report to the host through the private hook, across the module boundary.
+  struct Recorder : ProgressCallback {
+    std::vector<int32_t> seen;
+    void percentDone(int32_t percent, bool&) override { seen.push_back(percent); }
+    void heartbeat(bool&) override {}
+  } recorder;
+  TempDir dir;
+  std::string text = "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
+  for (int i = 0; i < 20; ++i)
+    text += "--B\r\nContent-Type: text/plain\r\n\r\n" + std::string(999, 'a') + "\r\n";
+  writeWholeFile(dir.file("big.eml"), text + "--B--\r\n");
+  ASSERT_TRUE(setLoadProgress(mime, &recorder));
+  BSTR path = bstr(dir.file("big.eml"));
+  LONG ok = 0;
+  ASSERT_EQ(mime->LoadMimeFile(path, &ok), S_OK);
+  SysFreeString(path);
+  EXPECT_EQ(ok, 1);
+  ASSERT_FALSE(recorder.seen.empty());
+  EXPECT_EQ(recorder.seen.back(), 100);
+  ASSERT_TRUE(setLoadProgress(mime, nullptr));
+
+  IVorlundMime* part = nullptr;
+  ASSERT_EQ(mime->GetPart(3, &part), S_OK);
+  ASSERT_NE(part, nullptr);
+  mime->Release();
+  EXPECT_EQ(moduleCanUnload(), S_FALSE) << "the part object keeps the module";
+  BSTR type = nullptr;
+  ASSERT_EQ(part->get_ContentType(&type), S_OK);
+  EXPECT_EQ(std::u16string(type), u"text/plain");
+  SysFreeString(type);
+  part->Release();
+  EXPECT_EQ(moduleCanUnload(), S_OK);
+
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(moduleCanUnload(), E_FAIL) << "unloaded";
+  IVorlundMime* again = createByProgId();
+  ASSERT_NE(again, nullptr) << "and loaded again on demand";
+  again->Release();
+  CoFreeUnusedLibraries();
+  ASSERT_EQ(runEntry(kModule, "DllUnregisterServer"), S_OK);
+}
+
+TEST(ComponentModule, AModuleThatMovedAwayGivesModNotFound) {
+  TempDir dir;
+  const std::string copy = dir.file("libvorlundmime.so");
+  fs::copy_file(kModule, copy);
+  ASSERT_EQ(runEntry(copy, "DllRegisterServer"), S_OK);
+  std::string registered;
+  ASSERT_TRUE(inprocServerOf(CLSID_VorlundMime, registered));
+  EXPECT_EQ(registered, fs::canonical(copy).string()) << "a module registers its own path";
+  fs::remove(copy);
+  void* p = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CoCreateInstance(CLSID_VorlundMime, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &p),
+            HRESULT(0x8007007E));
+  EXPECT_EQ(p, nullptr);
+  ASSERT_EQ(runEntry(kModule, "DllRegisterServer"), S_OK);
+  IVorlundMime* mime = createByProgId();
+  ASSERT_NE(mime, nullptr);
+  mime->Release();
+  CoFreeUnusedLibraries();
+}

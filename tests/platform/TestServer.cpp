@@ -1,0 +1,101 @@
+// A small in-process server for the activation tests: one class, whose objects tell a number
+// and count themselves, so a test can see when the module may unload.
+#include <atomic>
+#include <new>
+
+#include "platform/Com.h"
+
+#define TEST_EXPORT extern "C" __attribute__((visibility("default")))
+
+// {6F1E0A52-3C1D-4B7E-9A55-0B2C63D1E701}
+const CLSID kTestClass = {
+    0x6F1E0A52, 0x3C1D, 0x4B7E, {0x9A, 0x55, 0x0B, 0x2C, 0x63, 0xD1, 0xE7, 0x01}};
+// {6F1E0A52-3C1D-4B7E-9A55-0B2C63D1E702}
+const IID kIidTestValue = {
+    0x6F1E0A52, 0x3C1D, 0x4B7E, {0x9A, 0x55, 0x0B, 0x2C, 0x63, 0xD1, 0xE7, 0x02}};
+
+// Declared outside any unnamed namespace: the tests call it as the same type.
+struct ITestValue : IUnknown {
+  virtual LONG Value() = 0;
+};
+
+namespace {
+
+std::atomic<LONG> g_locks{0};
+
+class TestObject final : public ITestValue {
+ public:
+  TestObject() { ++g_locks; }
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == kIidTestValue) {
+      *ppv = static_cast<ITestValue*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  LONG Value() override { return 42; }
+
+ private:
+  ~TestObject() { --g_locks; }
+  ULONG refs_ = 0;
+};
+
+class TestFactory final : public IClassFactory {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override {
+    ++g_locks;
+    return 2;
+  }
+  ULONG Release() override {
+    --g_locks;
+    return 1;
+  }
+  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    auto* object = new (std::nothrow) TestObject();
+    if (object == nullptr) return E_OUTOFMEMORY;
+    object->AddRef();
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+  }
+  HRESULT LockServer(BOOL lock) override {
+    if (lock)
+      ++g_locks;
+    else
+      --g_locks;
+    return S_OK;
+  }
+} g_factory;
+
+}  // namespace
+
+TEST_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (clsid != kTestClass) return CLASS_E_CLASSNOTAVAILABLE;
+  return g_factory.QueryInterface(riid, ppv);
+}
+
+TEST_EXPORT HRESULT DllCanUnloadNow() { return g_locks.load() == 0 ? S_OK : S_FALSE; }
