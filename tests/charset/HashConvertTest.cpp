@@ -1,8 +1,8 @@
-#include "charset/HashConvert.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "charset/HashConvert.h"
 
 namespace {
 
@@ -44,5 +44,4 @@ TEST(HashConvert, FirstInsertedWinsAndRemovalTakesEveryCopy) {
   t.init(11);
   EXPECT_EQ(t.numEntries(), 0u);
   EXPECT_EQ(find(t, "a", 1), "");
-  EXPECT_EQ(t.bucketCount(), 11u);
 }

@@ -22,19 +22,18 @@ std::string load(const std::string& path) {
 
 TEST(StringBufferLoadFile, ByteOrderMarks) {
   TempDir dir;
-  const std::string f = dir.file("t");
-  writeWholeFile(f, "\xEF\xBB\xBF");
-  EXPECT_EQ(load(f), "\xEF\xBB\xBF");  // the mark alone is kept
-  writeWholeFile(f, "\xEF\xBB\xBFxy");
-  EXPECT_EQ(load(f), "xy");
-  writeWholeFile(f, std::string("\xFF\xFE\x41\x00", 4));
-  EXPECT_EQ(load(f), "A");
-  writeWholeFile(f, std::string("\xFE\xFF\x00\xE9\x20\xAC", 6));
-  EXPECT_EQ(load(f), "\xC3\xA9\xE2\x82\xAC");
-  writeWholeFile(f, std::string("a\0b", 3));
-  EXPECT_EQ(load(f), std::string("a\0b", 3));  // binary bytes come through whole
-  writeWholeFile(f, "");
-  EXPECT_EQ(load(f), "");
+  const std::pair<std::string, std::string> files[] = {
+      {"\xEF\xBB\xBF", "\xEF\xBB\xBF"},  // the mark alone is kept
+      {"\xEF\xBB\xBFxy", "xy"},
+      {std::string("\xFF\xFE\x41\x00", 4), "A"},
+      {std::string("\xFE\xFF\x00\xE9\x20\xAC", 6), "\xC3\xA9\xE2\x82\xAC"},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},  // binary bytes come through whole
+      {"", ""},
+  };
+  for (const auto& [bytes, loaded] : files) {
+    writeWholeFile(dir.file("t"), bytes);
+    EXPECT_EQ(load(dir.file("t")), loaded);
+  }
 }
 
 TEST(StringBufferLoadFile, AppendsAndKeepsWhatItHeldOnFailure) {

@@ -129,9 +129,7 @@ TEST(QuotedPrintable, Encoding) {
   // Soft breaks once a line reaches 72 written characters, unless a CRLF comes next.
   const std::string a71(71, 'a'), a72(72, 'a');
   EXPECT_EQ(qp(std::string(100, 'a')), a72 + "=\r\n" + std::string(28, 'a'));
-  EXPECT_EQ(qp(a71 + "\xe9"
-                     "b"),
-            a71 + "=E9=\r\nb");
+  EXPECT_EQ(qp(a71 + "\xe9" + "b"), a71 + "=E9=\r\nb");
   EXPECT_EQ(qp(a71 + " b"), a71 + " =\r\nb");
   EXPECT_EQ(qp(a72 + "\r\nb"), a72 + "\r\nb");
   EXPECT_EQ(qp(a72), a72 + "=\r\n");
@@ -147,12 +145,9 @@ TEST(QuotedPrintable, Decoding) {
   EXPECT_EQ(unqp("caf=E9"), "caf\xe9");
   EXPECT_EQ(unqp("=G1=1G"), std::string("\x01\x10", 2));  // a non-hex digit counts as 0
   EXPECT_EQ(unqp("=FFFFFFE9x=ffFFFFe9"), "\xe9x\xe9");
-  EXPECT_EQ(unqp("=FFffffE9"),
-            "\xff"
-            "ffffE9");  // only the first two Fs may be lower case
-  EXPECT_EQ(unqp("=FFFFFFZ9"),
-            "\xff"
-            "FFFFZ9");
+  // Only the first two Fs may be lower case.
+  EXPECT_EQ(unqp("=FFffffE9"), std::string("\xff") + "ffffE9");
+  EXPECT_EQ(unqp("=FFFFFFZ9"), std::string("\xff") + "FFFFZ9");
   EXPECT_EQ(unqp(std::string("ab\0=41", 6)), "ab");  // the text ends at its first NUL
   // A "=" at the very end, or a digit missing at a line end, reads nothing beyond.
   EXPECT_EQ(unqp("end="), "end");

@@ -10,23 +10,17 @@
 namespace {
 
 // Counts its destructions so ownership rules can be checked.
-class Tracked : public VorlundObject {
+template <typename Base>
+class Dying : public Base {
  public:
-  explicit Tracked(int* deaths) : deaths_(deaths) {}
-  ~Tracked() override { ++*deaths_; }
+  explicit Dying(int* deaths) : deaths_(deaths) {}
+  ~Dying() override { ++*deaths_; }
 
  private:
   int* deaths_;
 };
-
-class CountedThing : public RefCountedObject {
- public:
-  explicit CountedThing(int* deaths) : deaths_(deaths) {}
-  ~CountedThing() override { ++*deaths_; }
-
- private:
-  int* deaths_;
-};
+using Tracked = Dying<VorlundObject>;
+using CountedThing = Dying<RefCountedObject>;
 
 class Recorder : public ProgressCallback {
  public:

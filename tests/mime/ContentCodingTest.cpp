@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -24,11 +25,8 @@ uint32_t len(const std::string& s) { return static_cast<uint32_t>(s.size()); }
 
 std::string words(bool b, const std::string& value, const char* charset) {
   StringBuffer out;
-  if (b) {
-    coder.encodeWordsB(value.data(), len(value), charset, out);
-  } else {
-    coder.encodeWordsQ(value.data(), len(value), charset, out);
-  }
+  (coder.*(b ? &ContentCoding::encodeWordsB : &ContentCoding::encodeWordsQ))(
+      value.data(), len(value), charset, out);
   return str(out);
 }
 
@@ -188,9 +186,8 @@ TEST(ContentCoding, CutsLongValuesInUtf16) {
   EXPECT_EQ(wordsOfPairs[0].size(), 22u);
   EXPECT_EQ(wordsOfPairs[0] + wordsOfPairs[1] + wordsOfPairs[2], pairs);
   // Characters the UTF-8 path may not carry through UTF-16 are never lost.
-  std::string joined;
-  for (const std::string& piece : eachWord(words(false, kEmoji, "utf-8"))) joined += piece;
-  EXPECT_EQ(joined, kEmoji);
+  const auto emoji = eachWord(words(false, kEmoji, "utf-8"));
+  EXPECT_EQ(std::accumulate(emoji.begin(), emoji.end(), std::string()), kEmoji);
   EXPECT_EQ(eachWord(words(false, accents, "utf-8")).size(), 2u);  // 17 + 3 characters
   const std::string unknown = words(true, accents, "x-unknown");   // cut as UTF-8, label kept
   EXPECT_EQ(unknown.substr(0, 14), "=?x-unknown?B?");
@@ -210,9 +207,7 @@ TEST(ContentCoding, DecodesWords) {
   EXPECT_EQ(decoded("=?8BIT?Q?caf=C3=A9?="), "caf\xc3\xa9");
   EXPECT_EQ(decoded("=?utf-8?x?a_b?="), "a b");  // anything but B is Q
   EXPECT_EQ(decoded("=?utf-8?Q?a?= =?utf-8?Q?b?=\r\n\t=?utf-8?Q?c?="), "a b\r\n\tc");
-  EXPECT_EQ(decoded("x=?utf-8?Q?"
-                    "?=y"),
-            "xy");
+  EXPECT_EQ(decoded("x=?utf-8?Q?\?=y"), "xy");
   EXPECT_EQ(decoded("=?x-unknown?Q?=E9?==??Q?=E9?="), "\xe9\xe9");  // copied as they are
   EXPECT_EQ(decoded("=?utf-16?B?YwBhAGYA6QA=?="), "caf\xc3\xa9");   // converted to UTF-8
   EXPECT_EQ(decoded("=?UnicodeFFFE?B?AGMAYQBmAOk=?="), "caf\xc3\xa9");
@@ -339,9 +334,7 @@ TEST(ContentCodingEngine, NonUnicodeCharsets) {
       "aise, s'il vous pla\xeet";
   const auto pieces = eachWord(words(false, latin1, "iso-8859-1"));
   EXPECT_EQ(pieces.size(), 3u);  // 49 characters, 17 a word
-  std::string joined;
-  for (const std::string& p : pieces) joined += p;
-  EXPECT_EQ(joined, latin1);
+  EXPECT_EQ(std::accumulate(pieces.begin(), pieces.end(), std::string()), latin1);
 
   StringBuffer bytes, name;
   EXPECT_EQ(prepareHeaderValue(28591, StringBuffer("caf\xc3\xa9"), bytes, name),

@@ -6,8 +6,10 @@
 //       new tree, and that tree is written as MIME text to <out>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
-#include <vector>
+#include <string>
 
 #include "foundation/StringBuffer.h"
 #include "mime/MimeMessage2.h"
@@ -19,27 +21,22 @@
 namespace {
 
 bool readFile(const char* path, StringBuffer& text) {
-  std::FILE* in = std::fopen(path, "rb");
-  if (in == nullptr) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
     std::perror(path);
     return false;
   }
-  std::vector<char> chunk(65536);
-  size_t n;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) text.appendN(chunk.data(), n);
-  std::fclose(in);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  text.appendN(bytes.data(), static_cast<int64_t>(bytes.size()));
   return true;
 }
 
 bool writeFile(const char* path, const StringBuffer& text) {
-  std::FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) {
-    std::perror(path);
-    return false;
-  }
-  bool ok = std::fwrite(text.getString(), 1, text.getSize(), f) == text.getSize();
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
+  std::ofstream out(path, std::ios::binary);
+  out.write(text.getString(), text.getSize());
+  out.close();
+  if (!out) std::perror(path);
+  return static_cast<bool>(out);
 }
 
 }  // namespace
