@@ -490,6 +490,11 @@ void StringBuffer::entityEncodeNoQuotes() {
   setSb(encoded);
 }
 
+void StringBuffer::appendEntityEncodedNoQuotes(const char* text, uint32_t n) {
+  check();
+  appendEscaped(*this, text, n, false, false);
+}
+
 void StringBuffer::appendXmlEscaped(const char* s) {
   check();
   if (s == nullptr) return;

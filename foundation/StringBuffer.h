@@ -94,6 +94,8 @@ class StringBuffer : public VorlundObject {
   void toLF();
   void entityEncode();
   void entityEncodeNoQuotes();
+  // Appends n bytes with "&", "<" and ">" as entities: the escaping of XML element text.
+  void appendEntityEncodedNoQuotes(const char* text, uint32_t n);
   void appendXmlEscaped(const char* s);
   // Converts the text from the ANSI code page to `codePage`.
   bool convertFromAnsi(int32_t codePage);

@@ -87,20 +87,7 @@ std::string foldedAddress(const StringBuffer& address) {
 }
 
 void appendXmlText(StringBuffer& out, const StringBuffer& text) {
-  const char* p = text.getString();
-  const uint32_t n = text.getSize();
-  uint32_t run = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    const char* entity = p[i] == '&'   ? "&amp;"
-                         : p[i] == '<' ? "&lt;"
-                         : p[i] == '>' ? "&gt;"
-                                       : nullptr;
-    if (entity == nullptr) continue;
-    out.appendN(p + run, i - run);
-    out.append(entity);
-    run = i + 1;
-  }
-  out.appendN(p + run, n - run);
+  out.appendEntityEncodedNoQuotes(text.getString(), text.getSize());
 }
 
 void appendChild(StringBuffer& out, const char* tag, const StringBuffer& text) {

@@ -20,23 +20,8 @@ namespace {
 constexpr int32_t kMaxParameters = 41;
 
 // "&", "<" and ">" as entities: the escaping of element text.
-void appendEscapedText(StringBuffer& out, const char* p, uint32_t n) {
-  uint32_t run = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    const char* entity = p[i] == '&'   ? "&amp;"
-                         : p[i] == '<' ? "&lt;"
-                         : p[i] == '>' ? "&gt;"
-                                       : nullptr;
-    if (entity == nullptr) continue;
-    out.appendN(p + run, i - run);
-    out.append(entity);
-    run = i + 1;
-  }
-  out.appendN(p + run, n - run);
-}
-
 void appendEscapedText(StringBuffer& out, const StringBuffer& text) {
-  appendEscapedText(out, text.getString(), text.getSize());
+  out.appendEntityEncodedNoQuotes(text.getString(), text.getSize());
 }
 
 // A body text that would not survive as plain element text. One that already carries its
