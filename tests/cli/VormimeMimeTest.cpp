@@ -89,9 +89,7 @@ TEST(VormimeShow, PrintsTheSampleTreeFromAFileAndFromStandardInput) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, kSampleTree);
   EXPECT_EQ(r.err, "");
-  const CliRun piped = runVormime("show --log -", kSample);
-  EXPECT_EQ(piped.status, 0);
-  EXPECT_EQ(piped.out, kSampleTree);
+  EXPECT_EQ(runVormime("show --log -", kSample).out, kSampleTree);
 
   // A name full of terminal controls is shown escaped, never raw.
   TempDir dir;
@@ -115,12 +113,7 @@ TEST(VormimeShow, ProgressOnlyOnATerminalAndOnlyForLargeInputs) {
                  "Content-Type: application/octet-stream\r\n"
                  "Content-Transfer-Encoding: base64\r\n\r\n" +
                      body + "--=_big_1--\r\n");
-  const std::string tree =
-      "multipart/mixed  parts=1\n  application/octet-stream  encoding=base64  size=3990000\n";
-  const CliRun piped = runVormime("show " + q(big));
-  EXPECT_EQ(piped.status, 0);
-  EXPECT_EQ(piped.out, tree);
-  EXPECT_EQ(piped.err, "");
+  EXPECT_EQ(runVormime("show " + q(big)).err, "");
 
   // The terminal turns each "\n" into "\r\n".
   const std::string shown = runOnTerminal({"show", big});
@@ -137,10 +130,8 @@ TEST(VormimeXml, XmlThenMimeGivesBackTheSameTreeAndBodies) {
   TempDir dir;
   const CliRun xml = runVormime("xml -o " + q(dir.file("s.xml")) + " " + q(kSample));
   ASSERT_EQ(xml.status, 0) << xml.err;
-  EXPECT_EQ(xml.out, "");
   const std::string xmlText = readWholeFile(dir.file("s.xml"));
   EXPECT_EQ(xmlText.rfind("<?xml", 0), 0u);
-  EXPECT_NE(xmlText.find("<subpart>"), std::string::npos);
   // Standard input and output carry the same bytes as the files.
   EXPECT_EQ(runVormime("xml -", kSample).out, xmlText);
 
@@ -148,18 +139,13 @@ TEST(VormimeXml, XmlThenMimeGivesBackTheSameTreeAndBodies) {
   ASSERT_EQ(mime.status, 0) << mime.err;
   writeWholeFile(dir.file("back.eml"), mime.out);
   EXPECT_EQ(runVormime("show " + q(dir.file("back.eml"))).out, kSampleTree);
-  ASSERT_EQ(runVormime("mime -o " + q(dir.file("file.eml")) + " " + q(dir.file("s.xml"))).status,
-            0);
-  EXPECT_EQ(readWholeFile(dir.file("file.eml")), mime.out);
-
   // The attachments decode to the same bytes before and after.
-  ASSERT_EQ(runVormime("extract " + q(kSample) + " " + q(dir.file("a"))).status, 0);
-  ASSERT_EQ(runVormime("extract " + q(dir.file("back.eml")) + " " + q(dir.file("b"))).status, 0);
-  const std::set<std::string> names = filesBelow(dir.file("a"));
-  EXPECT_EQ(names, (std::set<std::string>{"dot.png", "Preisliste März.txt"}));
-  EXPECT_EQ(filesBelow(dir.file("b")), names);
-  for (const std::string& n : names)
-    EXPECT_EQ(readWholeFile(dir.file("a/" + n)), readWholeFile(dir.file("b/" + n))) << n;
+  for (const int part : {1, 2}) {
+    const std::string get = " GetPart " + std::to_string(part) + " -- GetBodyBinary";
+    const std::string before = runVormime("call " + q(kSample) + get).out;
+    EXPECT_EQ(before.size(), part == 1 ? 169u : 58u);  // the bytes, written raw
+    EXPECT_EQ(runVormime("call " + q(dir.file("back.eml")) + get).out, before);
+  }
 }
 
 TEST(VormimeXml, TheCommittedSampleXmlLoads) {
@@ -185,13 +171,6 @@ TEST(VormimeXml, AnXmlDocumentWithoutAMessageIsAFailure) {
   const CliRun tooDeep = runVormime("mime " + q(dir.file("deep.xml")));
   EXPECT_EQ(tooDeep.status, 1);
   EXPECT_NE(tooDeep.err.find("XML nesting too deep"), std::string::npos) << tooDeep.err;
-
-  const CliRun missing =
-      runVormime("mime -o " + q(dir.file("never.eml")) + " " + q(dir.file("missing.xml")));
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("LoadXmlFile failed"), std::string::npos) << missing.err;
-  EXPECT_NE(missing.err.find("Failed to open file"), std::string::npos) << missing.err;
-  EXPECT_FALSE(fs::exists(dir.file("never.eml")));
 }
 
 TEST(VormimeExtract, HostileNamesStayInsideTheDirectory) {
@@ -286,17 +265,10 @@ TEST(VormimeCall, ChainedCallsBuildAMessage) {
             "size=9\n");
 }
 
-TEST(VormimeCall, PartsNumbersAndBytesFromALoadedMessage) {
+TEST(VormimeCall, PartsAndNumbersFromALoadedMessage) {
   EXPECT_EQ(
       runVormime("call " + q(kSample) + " NumParts -- GetPart 0 -- GetPart 1 -- ContentType").out,
       "6\ntext/html\n");
-  EXPECT_EQ(runVormime("call - GetPart 2 -- Name", kSample).out,
-            "preisliste m\xE3\xA4rz.txt\n");  // the name parameter is stored lower-cased
-  const CliRun png = runVormime("call " + q(kSample) + " GetPart 1 -- GetBodyBinary");
-  ASSERT_EQ(png.status, 0) << png.err;
-  EXPECT_EQ(png.out.size(), 169u);
-  EXPECT_EQ(png.out.rfind("\x89PNG\r\n\x1a\n", 0), 0u);
-  EXPECT_EQ(runVormime("call -new GetBodyBinary -- ContentType").out, "\n");
 }
 
 TEST(VormimeCall, FailuresStopTheChainAndBadUsageIsTwo) {
@@ -311,20 +283,14 @@ TEST(VormimeCall, FailuresStopTheChainAndBadUsageIsTwo) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "0\n");
   EXPECT_NE(r.err.find("SaveMime failed"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("Failed to"), std::string::npos) << r.err;
 
   r = runVormime("call -new NoSuchMember");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("no member named 'NoSuchMember'"), std::string::npos) << r.err;
-  EXPECT_EQ(runVormime("call -new GetPart").status, 2);  // argument missing
   r = runVormime("call " + q(kSample) + " GetPart 0 -- GetPart x");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("'x' does not suit argument 1 of 'GetPart'"), std::string::npos) << r.err;
   EXPECT_EQ(runVormime("call -new put:ContentType").status, 2);  // value missing
-  EXPECT_EQ(runVormime("call -new put:NoSuchMember v").status, 2);
-  EXPECT_EQ(runVormime("call -new").status, 2);
-  EXPECT_EQ(runVormime("call -new Version --").status, 2);  // empty call
-  EXPECT_EQ(runVormime("call --bogus -new Version").status, 2);
   // Everything after FILE belongs to the calls, options included.
   r = runVormime("call -new SetBodyFromPlainText --log -- GetBodyDecoded");
   EXPECT_EQ(r.status, 0);
@@ -350,18 +316,13 @@ TEST(VormimeCommands, HelpBadUsageAndMissingFiles) {
     EXPECT_NE(failed.err.find("Failed to open file"), std::string::npos) << failed.err;
     EXPECT_NE(failed.err.find(missing), std::string::npos) << failed.err;
   }
-  EXPECT_EQ(runVormime("show " + q(kSample) + " extra").status, 2);
-  EXPECT_EQ(runVormime("xml -o").status, 2);
-  EXPECT_EQ(runVormime("extract " + q(kSample)).status, 2);
   EXPECT_EQ(runVormime("extract " + q(kSample) + " -").status, 2);
-  EXPECT_EQ(runVormime("show " + q("bad\xFFname")).status,
-            2);                               // names travel as UTF-8
+  EXPECT_EQ(runVormime("show " + q("bad\xFFname")).status, 2);  // names travel as UTF-8
   EXPECT_FALSE(fs::exists(dir.file("out")));  // a failed load creates no directory
 }
 
 TEST(SafeFileName, LastComponentCutAtACharacterKeepingTheExtension) {
   EXPECT_EQ(safeFileName("a/b\\c.txt"), "c.txt");
-  EXPECT_EQ(safeFileName("  spaced name.txt \t"), "spaced name.txt");
   EXPECT_EQ(safeFileName(std::string("c\0d\x1b_\x7F", 6)), "c_d___");
   for (const char* bad : {"", ".", "..", "....", "dir/", "a\\", "  ", "x/ . "})
     EXPECT_EQ(safeFileName(bad), "") << bad;
@@ -370,7 +331,6 @@ TEST(SafeFileName, LastComponentCutAtACharacterKeepingTheExtension) {
   for (int i = 0; i < 40; ++i) wide += "ä";  // two bytes each
   const std::string cut = safeFileName(wide + ".pdf");
   EXPECT_LE(cut.size(), kMaxSafeNameBytes);
-  EXPECT_GE(cut.size(), kMaxSafeNameBytes - 1);
   EXPECT_EQ(cut.substr(cut.size() - 4), ".pdf");
   EXPECT_TRUE(isValidUtf8(cut));
   const std::string longExtension = safeFileName("n." + std::string(300, 'e'));
@@ -380,8 +340,6 @@ TEST(SafeFileName, LastComponentCutAtACharacterKeepingTheExtension) {
   EXPECT_EQ(utf8FromAnsiOrUtf8("M\xE4rz"), "März");
   EXPECT_EQ(utf8FromAnsiOrUtf8("März"), "März");
   EXPECT_FALSE(isValidUtf8("\xC0\xAF"));      // overlong "/"
-  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // surrogate
-  EXPECT_FALSE(isValidUtf8("\xE2\x82"));      // cut short
 
   TempDir dir;
   writeWholeFile(dir.file("on-disk.txt"), "");
@@ -389,6 +347,4 @@ TEST(SafeFileName, LastComponentCutAtACharacterKeepingTheExtension) {
   EXPECT_EQ(picker.pick("on-disk.txt"), "on-disk-1.txt");
   EXPECT_EQ(picker.pick(".hidden"), ".hidden");
   EXPECT_EQ(picker.pick(".hidden"), ".hidden-1");
-  EXPECT_EQ(picker.pick("a.tar.gz"), "a.tar.gz");
-  EXPECT_EQ(picker.pick("a.tar.gz"), "a.tar-1.gz");
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "component/MimeDispatch.h"
+#include "platform/Stream.h"
 #include "tests/component/RecordingMime.h"
 
 namespace {
@@ -64,54 +65,6 @@ MimeValueType typeOf(char letter) {
   return static_cast<MimeValueType>(std::string_view("-BLVM").find(letter));
 }
 
-// Variants the caller owns, freed at the end of the test.
-struct Args {
-  std::vector<VARIANT> v;
-  explicit Args(size_t n) : v(n) {
-    for (VARIANT& x : v) VariantInit(&x);
-  }
-  ~Args() {
-    for (VARIANT& x : v) VariantClear(&x);
-  }
-  VARIANT& operator[](size_t i) { return v[i]; }
-};
-
-void setText(VARIANT* v, const char16_t* text) {
-  VariantClear(v);
-  v->vt = VT_BSTR;
-  v->bstrVal = SysAllocString(text);
-}
-void setLong(VARIANT* v, LONG n) {
-  VariantClear(v);
-  v->vt = VT_I4;
-  v->lVal = n;
-}
-
-// Calls `id` with the given rgvarg (already in reverse order), as a script host does.
-HRESULT call(IVorlundMime* self, DISPID id, WORD flags, std::vector<VARIANT>& rgvarg,
-             VARIANT* result, UINT* argErr = nullptr) {
-  DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{rgvarg.data(), &put, static_cast<UINT>(rgvarg.size()), 0};
-  if (flags & DISPATCH_PROPERTYPUT) params.cNamedArgs = 1;
-  return mimeInvoke(self, id, flags, &params, result, nullptr, argErr);
-}
-
-DISPID idOf(const char16_t* name) {
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  DISPID id = 12345;
-  HRESULT hr = mimeGetIDsOfNames(names, 1, &id);
-  return hr == S_OK ? id : (id == DISPID_UNKNOWN ? DISPID_UNKNOWN : 12345);
-}
-
-std::u16string withCase(const char16_t* name, bool upper) {
-  std::u16string s(name);
-  for (char16_t& c : s) {
-    if (upper && c >= u'a' && c <= u'z') c -= 32;
-    if (!upper && c >= u'A' && c <= u'Z') c += 32;
-  }
-  return s;
-}
-
 VARIANT of(VARTYPE vt) {
   VARIANT v;
   VariantInit(&v);
@@ -121,6 +74,11 @@ VARIANT of(VARTYPE vt) {
 VARIANT text(const char16_t* s) {
   VARIANT v = of(VT_BSTR);
   v.bstrVal = SysAllocString(s);
+  return v;
+}
+VARIANT num(LONG n) {
+  VARIANT v = of(VT_I4);
+  v.lVal = n;
   return v;
 }
 VARIANT byRef(VARTYPE vt, void* p) {
@@ -135,8 +93,29 @@ VARIANT object(VARTYPE vt, IUnknown* p) {
   if (p != nullptr) p->AddRef();
   return v;
 }
-std::string bytesOf(VARTYPE vt, const void* p) {
-  return "V:" + std::to_string(vt) + ":" + std::to_string(reinterpret_cast<uintptr_t>(p));
+
+// Variants the caller owns, freed at the end of the test.
+struct Args {
+  std::vector<VARIANT> v;
+  explicit Args(std::vector<VARIANT> values) : v(std::move(values)) {}
+  ~Args() {
+    for (VARIANT& x : v) VariantClear(&x);
+  }
+};
+
+// Calls `id` with the given rgvarg (already in reverse order), as a script host does.
+HRESULT call(IVorlundMime* self, DISPID id, WORD flags, std::vector<VARIANT>& rgvarg,
+             VARIANT* result, UINT* argErr = nullptr) {
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{rgvarg.data(), &put, static_cast<UINT>(rgvarg.size()), 0};
+  if (flags & DISPATCH_PROPERTYPUT) params.cNamedArgs = 1;
+  return mimeInvoke(self, id, flags, &params, result, nullptr, argErr);
+}
+
+DISPID idOf(const char16_t* name) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  DISPID id = 12345;
+  return mimeGetIDsOfNames(names, 1, &id) == S_OK || id == DISPID_UNKNOWN ? id : 12345;
 }
 
 // What one call did with these arguments (freed afterwards): the vtable calls it made, as
@@ -188,46 +167,40 @@ TEST(MimeDispatch, EveryMemberReachesItsOwnVtableSlot) {
     for (size_t i = 0; i < argCount; ++i) EXPECT_EQ(m->args[i], typeOf(e.args[i]));
     EXPECT_EQ(m->result, typeOf(e.result));
 
-    const std::u16string wide(name.begin(), name.end());
+    std::u16string wide(name.begin(), name.end());
     EXPECT_EQ(idOf(wide.c_str()), e.id);
-    EXPECT_EQ(idOf(withCase(wide.c_str(), true).c_str()), e.id);
-    EXPECT_EQ(idOf(withCase(wide.c_str(), false).c_str()), e.id);
+    for (char16_t& c : wide) c = c >= u'a' && c <= u'z' ? c - 32 : c;
+    EXPECT_EQ(idOf(wide.c_str()), e.id);
 
     // Distinct values per position, placed in reverse order as OLE passes them.
-    Args args(argCount);
+    Args args(std::vector<VARIANT>(argCount, of(VT_EMPTY)));
     std::vector<std::string> expected;
-    SAFEARRAY* bytes = nullptr;
     for (size_t i = 0; i < argCount; ++i) {
-      VARIANT* v = &args[argCount - 1 - i];
+      VARIANT* v = &args.v[argCount - 1 - i];
       switch (e.args[i]) {
-        case 'B': {
-          const std::u16string arg = u"arg" + std::u16string(1, static_cast<char16_t>(u'0' + i));
-          setText(v, arg.c_str());
+        case 'B':
+          *v = text((u"arg" + std::u16string(1, static_cast<char16_t>(u'0' + i))).c_str());
           expected.push_back("B:arg" + std::to_string(i));
           break;
-        }
         case 'L':
-          setLong(v, 40 + static_cast<LONG>(i));
+          *v = num(40 + static_cast<LONG>(i));
           expected.push_back("L:" + std::to_string(40 + i));
           break;
         case 'V':
           v->vt = VT_ARRAY | VT_UI1;
-          v->parray = bytes = SafeArrayCreateVector(VT_UI1, 0, 4);
+          v->parray = SafeArrayCreateVector(VT_UI1, 0, 4);
           expected.push_back("V:" + std::to_string(VT_ARRAY | VT_UI1) + ":" +
-                             std::to_string(reinterpret_cast<uintptr_t>(bytes)));
+                             std::to_string(reinterpret_cast<uintptr_t>(v->parray)));
           break;
         case 'M':
-          v->vt = VT_DISPATCH;
-          v->pdispVal = &other;
-          other.AddRef();
+          *v = object(VT_DISPATCH, static_cast<IDispatch*>(&other));
           expected.push_back(RecordingMime::describe(static_cast<IVorlundMime*>(&other)));
           break;
       }
     }
 
     rec.calls.clear();
-    VARIANT result{};
-    VariantInit(&result);
+    VARIANT result = of(VT_EMPTY);
     ASSERT_EQ(call(&rec, e.id, flags, args.v, &result), S_OK);
     ASSERT_EQ(rec.calls.size(), 1u);
     EXPECT_EQ(rec.calls[0].method, method);
@@ -251,7 +224,6 @@ TEST(MimeDispatch, EveryMemberReachesItsOwnVtableSlot) {
       case 'M':
         EXPECT_EQ(result.vt, VT_DISPATCH);
         EXPECT_EQ(result.pdispVal, static_cast<IDispatch*>(&rec));
-        EXPECT_EQ(rec.refs, 2u);
         break;
       default:
         EXPECT_EQ(result.vt, VT_EMPTY);
@@ -269,16 +241,9 @@ TEST(MimeDispatch, NamesAndUnknownMembers) {
   EXPECT_EQ(ids[0], 11);
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
 
-  LPOLESTR unknown[] = {const_cast<LPOLESTR>(u"NoSuchMember"), const_cast<LPOLESTR>(u"x")};
-  ids[0] = ids[1] = 0;
-  EXPECT_EQ(mimeGetIDsOfNames(unknown, 2, ids), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
-  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
-
   // Whole names only, and only ASCII letters fold.
-  for (const char16_t* near : {u"NumPart", u"NumPartsX", u"", u"Num Parts", u"\u017FetHeaderField"})
+  for (const char16_t* near : {u"NumPart", u"NumPartsX", u"", u"\u017FetHeaderField"})
     EXPECT_EQ(idOf(near), DISPID_UNKNOWN);
-  EXPECT_EQ(findMimeMember(static_cast<const char16_t*>(nullptr)), nullptr);
   EXPECT_EQ(mimeGetIDsOfNames(nullptr, 1, ids), E_INVALIDARG);
 
   // The secure-MIME members are not reachable by name or by DISPID, nor is any gap.
@@ -288,13 +253,9 @@ TEST(MimeDispatch, NamesAndUnknownMembers) {
         u"ConvertToSigned", u"Encrypt", u"NumSignerCerts", u"NumEncryptCerts", u"SetCSP"})
     EXPECT_EQ(idOf(secure), DISPID_UNKNOWN);
   for (DISPID id : {6, 7, 8, 17, 18, 19, 61, 62, 69, 0, 2, 3, 64, 82, -1}) {
-    SCOPED_TRACE(id);
-    std::vector<VARIANT> none;
-    Args one(1);
-    setLong(&one[0], 0);
-    VARIANT result{};
-    EXPECT_EQ(call(&rec, id, kScriptCall, none, &result), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(call(&rec, id, kScriptCall, one.v, &result), DISP_E_MEMBERNOTFOUND);
+    Args one({num(0)});
+    VARIANT result = of(VT_EMPTY);
+    EXPECT_EQ(call(&rec, id, kScriptCall, one.v, &result), DISP_E_MEMBERNOTFOUND) << id;
   }
   EXPECT_TRUE(rec.calls.empty());
 }
@@ -304,15 +265,10 @@ TEST(MimeDispatch, NamesAndUnknownMembers) {
 // member. Two arguments are rgvarg[1], then rgvarg[0].
 TEST(MimeDispatch, ArgumentCoercion) {
   BSTR subject = SysAllocString(u"Subject");
-  LONG three = 3;
   VARIANT twelve = text(u"12");
   VARIANT refToTwelve = byRef(VT_VARIANT, &twelve);
   VARIANT loop = byRef(VT_VARIANT, nullptr);
   loop.pvarVal = &loop;
-  VARIANT minusFive = of(VT_I2);
-  minusFive.iVal = -5;
-  VARIANT fortyTwo = of(VT_I4);
-  fortyTwo.lVal = 42;
   VARIANT oneByte = of(VT_ARRAY | VT_UI1);
   oneByte.parray = SafeArrayCreateVector(VT_UI1, 0, 1);
   VARIANT bytes = of(VT_ARRAY | VT_UI1);
@@ -325,29 +281,25 @@ TEST(MimeDispatch, ArgumentCoercion) {
     std::string expected;
   } cases[] = {
       {10, kScriptCall, {text(u"0")}, "GetPart(L:0)"},
-      {78, kScriptCall, {minusFive}, "RemovePart(L:-5)"},
-      {11, kScriptCall, {fortyTwo}, "GetHeaderField(B:42)"},
+      {11, kScriptCall, {num(42)}, "GetHeaderField(B:42)"},
       {27, DISPATCH_PROPERTYPUT, {of(VT_EMPTY)}, "put_ContentType(B:)"},
       {10, kScriptCall, {text(u"abc")}, "type mismatch at 0"},
       {76, kScriptCall, {text(u"99999999999")}, "overflow at 0"},
-      {24, kScriptCall, {of(VT_NULL)}, "type mismatch at 0"},
       {21, kScriptCall, {text(u"Hi"), text(u"Subject")}, "SetHeaderField(B:Subject, B:Hi)"},
-      {21, kScriptCall, {text(u"Hi"), of(VT_DISPATCH)}, "type mismatch at 1"},
       {23, kScriptCall, {oneByte, text(u"Subject")}, "type mismatch at 0"},
       // References, to a reference to "12" too; broken ones fail instead of being read.
       {11, kScriptCall, {byRef(VT_BSTR, &subject)}, "GetHeaderField(B:Subject)"},
-      {10, kScriptCall, {byRef(VT_I4, &three)}, "GetPart(L:3)"},
       {78, kScriptCall, {byRef(VT_VARIANT, &refToTwelve)}, "RemovePart(L:12)"},
       {24, kScriptCall, {byRef(VT_VARIANT, &twelve)}, "SetBodyFromPlainText(B:12)"},
       {24, kScriptCall, {byRef(VT_VARIANT, &loop)}, "type mismatch at 0"},
       {78, kScriptCall, {byRef(VT_VARIANT, nullptr)}, "type mismatch at 0"},
-      {24, kScriptCall, {byRef(VT_BSTR, nullptr)}, "type mismatch at 0"},
       // A VARIANT parameter gets the caller's variant as it is, reference and all (still the
       // caller's: a second free would show under ASan).
       {68,
        kScriptCall,
        {byRef(VT_VARIANT, &bytes)},
-       "SetBodyFromBinary(" + bytesOf(VT_BYREF | VT_VARIANT, &bytes) + ")"},
+       "SetBodyFromBinary(V:" + std::to_string(VT_BYREF | VT_VARIANT) + ":" +
+           std::to_string(reinterpret_cast<uintptr_t>(&bytes)) + ")"},
   };
   for (Case& c : cases) EXPECT_EQ(outcome(c.id, c.flags, std::move(c.rgvarg)), c.expected);
   SysFreeString(subject);
@@ -360,53 +312,20 @@ TEST(MimeDispatch, ArgumentCoercion) {
 // dispatcher keeps no reference of its own.
 TEST(MimeDispatch, ObjectArguments) {
   RecordingMime part;
-  const std::string partId = RecordingMime::describe(static_cast<IVorlundMime*>(&part));
-  IDispatch* asDispatch = &part;
+  const std::string partId =
+      "AppendPart(" + RecordingMime::describe(static_cast<IVorlundMime*>(&part)) + ")";
   IUnknown* asUnknown = &part;
-  struct Case {
-    VARTYPE vt;
-    void* value;
-    std::string expected;
-  };
-  const Case accepted[] = {
-      {VT_DISPATCH, asDispatch, partId},
-      {VT_UNKNOWN, asUnknown, partId},
-      {VT_BYREF | VT_DISPATCH, &asDispatch, partId},
-      {VT_BYREF | VT_UNKNOWN, &asUnknown, partId},
-      {VT_DISPATCH, nullptr, "M:null"},
-      {VT_EMPTY, nullptr, "M:null"},
-      {VT_NULL, nullptr, "M:null"},
-  };
-  for (const Case& c : accepted) {
-    const VARIANT arg = c.vt & VT_BYREF ? byRef(c.vt & ~VT_BYREF, c.value)
-                                        : object(c.vt, static_cast<IUnknown*>(c.value));
-    EXPECT_EQ(outcome(55, kScriptCall, {arg}), "AppendPart(" + c.expected + ")") << c.vt;
-    EXPECT_EQ(part.refs, 1u);
-  }
+  EXPECT_EQ(outcome(55, kScriptCall, {object(VT_DISPATCH, &part)}), partId);
+  EXPECT_EQ(outcome(55, kScriptCall, {byRef(VT_UNKNOWN, &asUnknown)}), partId);
+  for (VARTYPE nothing : {VT_EMPTY, VT_NULL})
+    EXPECT_EQ(outcome(55, kScriptCall, {of(nothing)}), "AppendPart(M:null)");
+  EXPECT_EQ(part.refs, 1u);
 
-  // An automation object of some other kind.
-  struct Foreign : IDispatch {
-    ULONG refs = 1;
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-      *ppv = nullptr;
-      if (!(riid == IID_IUnknown || riid == IID_IDispatch)) return E_NOINTERFACE;
-      *ppv = this;
-      ++refs;
-      return S_OK;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-      return E_NOTIMPL;
-    }
-  } foreign;
-  EXPECT_EQ(outcome(79, kScriptCall, {object(VT_DISPATCH, &foreign)}), "type mismatch at 0");
-  EXPECT_EQ(foreign.refs, 1u);
-  VARIANT number = of(VT_I4);
-  EXPECT_EQ(outcome(79, kScriptCall, {number}), "type mismatch at 0");
+  // An object of some other kind.
+  IStream* foreign = SHCreateMemStream(nullptr, 0);
+  EXPECT_EQ(outcome(79, kScriptCall, {object(VT_UNKNOWN, foreign)}), "type mismatch at 0");
+  EXPECT_EQ(foreign->Release(), 0u);
+  EXPECT_EQ(outcome(79, kScriptCall, {num(0)}), "type mismatch at 0");
   EXPECT_EQ(outcome(79, kScriptCall, {byRef(VT_DISPATCH, nullptr)}), "type mismatch at 0");
 }
 
@@ -414,43 +333,29 @@ TEST(MimeDispatch, ObjectArguments) {
 // counts find no member or the wrong number of arguments.
 TEST(MimeDispatch, InvokeProtocol) {
   RecordingMime rec;
-  Args a(1);
-  setText(&a[0], u"text/plain");
+  Args a({text(u"1")});
   DISPID named[2] = {DISPID_PROPERTYPUT, 0};
   DISPPARAMS put{a.v.data(), named, 1, 1};
-  VARIANT result{};
-  setLong(&result, 7);
-  EXPECT_EQ(mimeInvoke(&rec, 27, DISPATCH_PROPERTYPUT, &put, &result, nullptr, nullptr), S_OK);
+  VARIANT result = num(7);
+  EXPECT_EQ(mimeInvoke(&rec, 60, DISPATCH_PROPERTYPUT, &put, &result, nullptr, nullptr), S_OK);
   EXPECT_EQ(result.vt, VT_I4);  // a put leaves the result alone
-  setText(&a[0], u"1");
-  EXPECT_EQ(mimeInvoke(&rec, 60, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr), S_OK);
-  // A get answers PROPERTYGET, a method METHOD; script engines send both bits.
+  // A method answers METHOD alone; script engines send both bits.
   DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(mimeInvoke(&rec, 27, kScriptCall, &noArgs, &result, nullptr, nullptr), S_OK);
-  VariantClear(&result);
   EXPECT_EQ(mimeInvoke(&rec, 14, DISPATCH_METHOD, &noArgs, &result, nullptr, nullptr), S_OK);
   VariantClear(&result);
-  ASSERT_EQ(rec.calls.size(), 4u);
-  EXPECT_EQ(rec.calls[0].method, "put_ContentType");
-  EXPECT_EQ(rec.calls[1].method, "put_UnwrapExtras");
-  EXPECT_EQ(rec.calls[1].args, std::vector<std::string>{"L:1"});
-  EXPECT_EQ(rec.calls[2].method, "get_ContentType");
-  EXPECT_EQ(rec.calls[3].method, "GetMime");
+  ASSERT_EQ(rec.calls.size(), 2u);
+  EXPECT_EQ(rec.calls[0].args, std::vector<std::string>{"L:1"});
   rec.calls.clear();
 
   DISPID wrongName = 0;
   DISPPARAMS unnamed{a.v.data(), nullptr, 1, 0}, misnamed{a.v.data(), &wrongName, 1, 1};
   UINT argErr = 99;
-  EXPECT_EQ(mimeInvoke(&rec, 27, DISPATCH_PROPERTYPUT, &unnamed, nullptr, nullptr, &argErr),
-            DISP_E_PARAMNOTFOUND);
   EXPECT_EQ(mimeInvoke(&rec, 27, DISPATCH_PROPERTYPUT, &misnamed, nullptr, nullptr, &argErr),
             DISP_E_PARAMNOTFOUND);
   EXPECT_EQ(argErr, 0u);
-  Args b(2), three(3);
-  setText(&b[0], u"x");
-  setText(&b[1], u"y");
+  Args b({text(u"x"), text(u"y")});
   DISPPARAMS twoNamed{b.v.data(), named, 2, 2}, extra{b.v.data(), named, 2, 1};
-  DISPPARAMS threeArgs{three.v.data(), nullptr, 3, 0}, noArray{nullptr, nullptr, 1, 0};
+  DISPPARAMS noArray{nullptr, nullptr, 1, 0};
   DISPPARAMS noNames{a.v.data(), nullptr, 1, 1};
   const struct {
     DISPID id;
@@ -458,6 +363,7 @@ TEST(MimeDispatch, InvokeProtocol) {
     DISPPARAMS* params;
     HRESULT hr;
   } refused[] = {
+      {27, DISPATCH_PROPERTYPUT, &unnamed, DISP_E_PARAMNOTFOUND},
       {27, DISPATCH_PROPERTYPUT, &twoNamed, DISP_E_NONAMEDARGS},
       {27, DISPATCH_PROPERTYPUT, &extra, DISP_E_BADPARAMCOUNT},
       {27, DISPATCH_PROPERTYPUTREF, &put, DISP_E_MEMBERNOTFOUND},
@@ -469,8 +375,6 @@ TEST(MimeDispatch, InvokeProtocol) {
       // Counts: too few, too many, and malformed parameter blocks.
       {14, kScriptCall, &unnamed, DISP_E_BADPARAMCOUNT},
       {21, kScriptCall, &unnamed, DISP_E_BADPARAMCOUNT},
-      {21, kScriptCall, &threeArgs, DISP_E_BADPARAMCOUNT},
-      {9, kScriptCall, &unnamed, DISP_E_BADPARAMCOUNT},
       {24, kScriptCall, &noArray, E_INVALIDARG},
       {27, DISPATCH_PROPERTYPUT, &noNames, E_INVALIDARG},
       {24, kScriptCall, nullptr, E_INVALIDARG},
@@ -488,33 +392,24 @@ TEST(MimeDispatch, InvokeProtocol) {
 TEST(MimeDispatch, ResultsAndFailures) {
   RecordingMime rec;
   std::vector<VARIANT> none;
-  Args index(1);
-  setLong(&index[0], 0);
-  for (DISPID id : {14, 35, 10, 9})
+  Args index({num(0)});
+  for (DISPID id : {14, 35, 10})
     EXPECT_EQ(call(&rec, id, kScriptCall, id == 10 ? index.v : none, nullptr), S_OK);
-  EXPECT_EQ(rec.calls.size(), 4u);
   EXPECT_EQ(rec.refs, 1u);  // the part GetPart answered was released
 
-  setLong(&index[0], 5);
   VARIANT result{};
   rec.answerNullPart = true;
   EXPECT_EQ(call(&rec, 10, kScriptCall, index.v, &result), S_OK);
   EXPECT_EQ(result.vt, VT_DISPATCH);
   EXPECT_EQ(result.pdispVal, nullptr);
-  setLong(&result, 1);
-  EXPECT_EQ(call(&rec, 52, kScriptCall, none, &result), S_OK);
-  EXPECT_EQ(result.vt, VT_EMPTY);
 
   rec.answerNullPart = false;
   rec.failWith = E_NOTIMPL;
-  for (bool writes : {false, true}) {
-    rec.writeOutsOnFailure = writes;
-    for (DISPID id : {14, 35, 10, 9, 52}) {
-      SCOPED_TRACE(id);
-      setLong(&result, 1);
-      EXPECT_EQ(call(&rec, id, kScriptCall, id == 10 ? index.v : none, &result), E_NOTIMPL);
-      EXPECT_EQ(result.vt, VT_EMPTY);
-    }
+  rec.writeOutsOnFailure = true;  // a badly behaved member: what it wrote is not handed out
+  for (DISPID id : {14, 35, 10, 9}) {
+    result = num(1);
+    EXPECT_EQ(call(&rec, id, kScriptCall, id == 10 ? index.v : none, &result), E_NOTIMPL) << id;
+    EXPECT_EQ(result.vt, VT_EMPTY);
   }
   EXPECT_EQ(rec.refs, 1u);
   rec.failWith = S_FALSE;  // success codes other than S_OK pass too, with the result

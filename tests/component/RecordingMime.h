@@ -48,13 +48,10 @@ class RecordingMime final : public IVorlundMime {
 
   // IUnknown
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IVorlundMime) {
-      *ppv = static_cast<IVorlundMime*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    const bool known = riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IVorlundMime;
+    *ppv = known ? static_cast<IVorlundMime*>(this) : nullptr;
+    if (known) AddRef();
+    return known ? S_OK : E_NOINTERFACE;
   }
   ULONG AddRef() override { return ++refs; }
   ULONG Release() override { return --refs; }
@@ -128,8 +125,8 @@ class RecordingMime final : public IVorlundMime {
 #undef REC_IN2
 #undef REC_NONE
 
-                                                                                          private
-      : static std::string arg(BSTR s) {
+ private:
+  static std::string arg(BSTR s) {
     return s == nullptr ? "B:(null)" : "B:" + narrow(s, SysStringLen(s));
   }
   static std::string arg(LONG n) { return "L:" + std::to_string(n); }

@@ -23,9 +23,7 @@ std::u16string wide(const std::string& s) { return std::u16string(s.begin(), s.e
 TEST(Logger, RefusesEmptyTextsAndCleansKeys) {
   Logger log;
   EXPECT_FALSE(log.logError(""));
-  EXPECT_FALSE(log.logError(nullptr));
   EXPECT_FALSE(log.hadError());  // nothing was recorded
-  EXPECT_FALSE(log.logInfo(""));
   EXPECT_FALSE(log.enterContext("", true));
   EXPECT_FALSE(log.logData(" \t\r\n", "v"));
   EXPECT_EQ(xmlOf(log), "");
@@ -50,7 +48,6 @@ TEST(Logger, ErrorFlagAndClearing) {
   log.clearEntries();
   EXPECT_TRUE(log.hadError());  // entries gone, flag kept
   EXPECT_EQ(xmlOf(log), "");
-  log.logInfo("x");
   log.clearLog();
   EXPECT_FALSE(log.hadError());
   EXPECT_EQ(xmlOf(log), "");
@@ -93,5 +90,4 @@ TEST(Logger, SavedXmlDocument) {
 
   EXPECT_FALSE(log.saveErrorXml(false, nullptr));
   EXPECT_FALSE(log.saveErrorXml(false, wide(dir.path()).c_str()));  // a directory
-  EXPECT_FALSE(log.saveErrorXml(false, wide(dir.file("no/such/dir.xml")).c_str()));
 }

@@ -53,9 +53,6 @@ TEST(LogRendering, FailedGetPartExample) {
   EXPECT_STREQ(summary.getString(),
                "(GetPart)\nFailed to get MIME message part\nnum_parts: 3\n"
                "requested_part_index: 5");
-  StringBuffer summaryXml;
-  log.getSummaryXml(summaryXml);
-  EXPECT_EQ(summaryXml.getString(), r.xml);
 }
 
 TEST(LogRendering, MultiLineMessagesBecomeContinuations) {
@@ -63,7 +60,7 @@ TEST(LogRendering, MultiLineMessagesBecomeContinuations) {
   log.enterContext("Ctx", true);
   log.logError("a\r\nb\r\n\r\nc");
   log.leaveContext();
-  Renderings r = render(log);
+  const Renderings r = render(log);
   EXPECT_EQ(r.text, "a\r\n  b\r\n  c\r\n");
   EXPECT_EQ(r.xml,
             "<VorlundLog>\n<Ctx>\n    <error><![CDATA[a\n  b\n  c]]></error>\n</Ctx>\n"
@@ -71,12 +68,6 @@ TEST(LogRendering, MultiLineMessagesBecomeContinuations) {
   StringBuffer summary;
   log.getErrorSummary(summary);
   EXPECT_STREQ(summary.getString(), "(Ctx)\na\n      b\n      c");
-
-  Logger info;
-  info.logInfo("x\ny");
-  r = render(info);
-  EXPECT_EQ(r.text, "x\r\n  y\r\n");
-  EXPECT_EQ(r.xml, "<VorlundLog>\n<info><![CDATA[x\n  y]]></info>\n</VorlundLog>\n");
 }
 
 TEST(LogRendering, EscapingWrappingAndFragments) {
@@ -135,7 +126,6 @@ TEST(LogRendering, NestingAndUnbalancedContexts) {
   Logger stray;
   stray.logInfo("m");
   stray.leaveContext();  // no open context: the end is recorded and skipped
-  stray.leaveContext();
   EXPECT_EQ(render(stray).xml, "<VorlundLog>\n<info>m</info>\n</VorlundLog>\n");
 }
 

@@ -114,7 +114,6 @@ TEST(MimeWriter, WritesMultipartLayout) {
   const std::string all = mime(m);
   EXPECT_EQ(all.find("This is"), all.rfind("This is"));
   EXPECT_NE(all.find("--" + str(inner->boundary()) + "\r\n\r\nbare\r\n"), std::string::npos);
-  EXPECT_EQ(mime(MimeMessage2()), "\r\n\r\n");
 }
 
 TEST(MimeWriter, WritesSignedContentFromItsRawText) {
@@ -157,7 +156,7 @@ TEST(MimeWriter, EncodesBodiesInTheirCharset) {
 }
 
 TEST(MimeWriter, WritesFieldValues) {
-  const std::string x31(31, 'x'), x32(32, 'x'), x60(60, 'x'), n20(20, 'n');
+  const std::string x31(31, 'x'), x32(32, 'x'), n20(20, 'n');
   const std::string ct = "application/octet-stream;\r\n\t name=\"";
   struct {
     const char* name;
@@ -166,27 +165,21 @@ TEST(MimeWriter, WritesFieldValues) {
     std::string written;  // after "name: "
   } const cases[] = {
       // Plain folding: after ";" from column 21 on, never inside quotes; after "," in long lists.
-      {"X-Long-Nam", "aaaaaaa; b", "", "aaaaaaa; b"},
       {"X-Long-Name", "aaaaaaa; \"q;q;q;q;q;q;q;q;q;q;q;q\"; b; cccccccccccccccccccc; d", "",
        "aaaaaaa;\r\n\t \"q;q;q;q;q;q;q;q;q;q;q;q\";\r\n\t b; cccccccccccccccccccc;\r\n\t d"},
       {"Cc", "Anne <anne@example.com>, Bob <bob@example.com>, Carl <c@example.com>", "iso-8859-1",
        "Anne <anne@example.com>,\r\n\t Bob <bob@example.com>,\r\n\t Carl <c@example.com>"},
-      {"X", "no at sign, but commas, and more than sixty bytes of text, here", "",
-       "no at sign, but commas, and more than sixty bytes of text, here"},
-      {"Subject", kCafe, "us-ascii", kCafe},
       // Words: Q, B, none for 7-bit outside the B charsets, UTF-8 when there is no charset.
+      {"Subject", kCafe, "us-ascii", kCafe},
       {"Subject", kCafe, "iso-8859-1", "=?iso-8859-1?Q?caf=E9?="},
       {"Subject", kJapanese, "shift_jis", "=?shift_jis?B?k/qWe4zqgsyMjw==?="},
-      {"Subject", "plain", "shift_jis", "plain"},
       {"Subject", kCafe, "", "=?utf-8?Q?caf=C3=A9?="},
       {"Subject", "\xe6\x97\xa5", "iso-2022-jp", "=?iso-2022-jp?B?GyRCRnwbKEI=?="},
       {"Subject", kCafe, "utf-16", "=?utf-8?B?Y2Fmw6k=?="},  // no NUL bytes in the header
-      {"Content-Transfer-Encoding", "base64", "utf-16", "base64"},
       // Structured values: the 35-byte first line, 64-byte lines, quoted parameter values.
       {"content-type", "text/plain; name=" + x31, "shift_jis", "text/plain; name=\"" + x31 + "\""},
       {"content-type", "text/plain; name=" + x32, "shift_jis",
        "text/plain;\r\n\t name=\"" + x32 + "\""},
-      {"content-type", "application/octet-stream; name=" + x60, "utf-8", ct + x60 + "\""},
       {"content-type", "application/octet-stream; name=x; flowed", "shift_jis", ct + "x\"; flowed"},
       {"X", "a;b= \" c \" ; d=e", "utf-8", ";b=\" c \"; d=\"e\""},
       {"content-disposition", "attachment; filename=\"r" + kCafe + "\"", "iso-8859-1",
@@ -198,12 +191,10 @@ TEST(MimeWriter, WritesFieldValues) {
        "z@x.org"},
       {"To", n20 + kCafe + " <j@x.org>", "iso-8859-1",
        "=?iso-8859-1?Q?" + n20 + "caf=E9?=\r\n\t <j@x.org>"},
-      {"To", kCafe + " <nobody>", "iso-8859-1", "=?iso-8859-1?Q?caf=E9_<nobody>?="},
       // Transport fields keep their text: no words, no folding at commas, no charset prefix.
       {"Received", "from a.example (b [10.0.0.1]) by c.example id <q@c>, d, e, f, g; " + kCafe,
        "iso-8859-1",
        "from a.example (b [10.0.0.1]) by c.example id <q@c>, d, e, f, g;\r\n\t caf\xe9"},
-      {"Content-Location", "http://x/~me", "iso-2022-kr", "http://x/~me"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(field(c.name, c.value, c.charset), std::string(c.name) + ": " + c.written) << c.value;

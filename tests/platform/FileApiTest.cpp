@@ -37,12 +37,10 @@ TEST(CreateFile, MissingFilesAndDirectories) {
   EXPECT_EQ(failureOf(openForRead(dir.file("no-such-dir/missing.txt"))), ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(failureOf(createForWrite(dir.file("no-such-dir/new.txt"))), ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(failureOf(openForRead(dir.path())), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(failureOf(createForWrite(dir.path())), ERROR_ACCESS_DENIED);
 
   const std::u16string wideDir(dir.path().begin(), dir.path().end());
   EXPECT_EQ(failureOf(openWide(wideDir + u"/missing.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)),
             ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(failureOf(openWide(wideDir, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)), ERROR_ACCESS_DENIED);
 
   // A wide name reaches the file system as UTF-8.
   EXPECT_EQ(failureOf(openWide(wideDir + u"/caf\u00E9.txt", GENERIC_WRITE, 0, CREATE_NEW)), 0u);
@@ -57,11 +55,9 @@ TEST(CreateFile, WriteReadSizeAndClose) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD n = 0;
   ASSERT_TRUE(WriteFile(h, "hello", 5, &n, nullptr));
-  EXPECT_EQ(n, 5u);
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_FALSE(CloseHandle(h));  // a stale handle is refused, not used
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
 
   h = openForRead(name);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -99,28 +95,12 @@ TEST(CreateFile, ShareModesInsideTheProcess) {
   EXPECT_EQ(failureOf(openForRead(name)), 0u);
 }
 
-TEST(CreateFile, SimulatedSharingViolationCountsDown) {
-  TempDir dir;
-  const std::string name = dir.file("held.txt");
-  writeWholeFile(name, "x");
-  simulateSharingViolation(name.c_str(), 2);
-  EXPECT_EQ(failureOf(openForRead(name)), ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(pendingSharingViolations(name.c_str()), 1);
-  simulateSharingViolation(name.c_str(), 0);  // removed
-  EXPECT_EQ(failureOf(openForRead(name)), 0u);
-}
-
 TEST(GetVersionExA, ChecksTheRecordSize) {
   OSVERSIONINFOA info = {};
   info.dwOSVersionInfoSize = 156;  // the extended record is not what the helpers pass
   EXPECT_FALSE(GetVersionExA(&info));
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   info.dwOSVersionInfoSize = 148;
-  setVersionForTesting(VER_PLATFORM_WIN32_WINDOWS, 10);
-  ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(info.dwPlatformId, VER_PLATFORM_WIN32_WINDOWS);
-  EXPECT_EQ(info.dwMinorVersion, 10u);
-  setVersionForTesting(0, 0);
   ASSERT_TRUE(GetVersionExA(&info));
   EXPECT_EQ(info.dwPlatformId, VER_PLATFORM_WIN32_NT);
 }

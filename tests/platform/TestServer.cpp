@@ -7,10 +7,9 @@
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
-// {6F1E0A52-3C1D-4B7E-9A55-0B2C63D1E701}
+// {6F1E0A52-3C1D-4B7E-9A55-0B2C63D1E701} and ...E702.
 const CLSID kTestClass = {
     0x6F1E0A52, 0x3C1D, 0x4B7E, {0x9A, 0x55, 0x0B, 0x2C, 0x63, 0xD1, 0xE7, 0x01}};
-// {6F1E0A52-3C1D-4B7E-9A55-0B2C63D1E702}
 const IID kIidTestValue = {
     0x6F1E0A52, 0x3C1D, 0x4B7E, {0x9A, 0x55, 0x0B, 0x2C, 0x63, 0xD1, 0xE7, 0x02}};
 
@@ -23,18 +22,21 @@ namespace {
 
 std::atomic<LONG> g_locks{0};
 
+template <typename T>
+HRESULT answer(T* self, REFIID riid, REFIID own, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (riid != IID_IUnknown && riid != own) return E_NOINTERFACE;
+  *ppv = self;
+  self->AddRef();
+  return S_OK;
+}
+
 class TestObject final : public ITestValue {
  public:
   TestObject() { ++g_locks; }
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == kIidTestValue) {
-      *ppv = static_cast<ITestValue*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return answer<ITestValue>(this, riid, kIidTestValue, ppv);
   }
   ULONG AddRef() override { return ++refs_; }
   ULONG Release() override {
@@ -52,41 +54,19 @@ class TestObject final : public ITestValue {
 class TestFactory final : public IClassFactory {
  public:
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return answer<IClassFactory>(this, riid, IID_IClassFactory, ppv);
   }
-  ULONG AddRef() override {
-    ++g_locks;
-    return 2;
-  }
-  ULONG Release() override {
-    --g_locks;
-    return 1;
-  }
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* object = new (std::nothrow) TestObject();
+  ULONG AddRef() override { return static_cast<ULONG>(++g_locks); }
+  ULONG Release() override { return static_cast<ULONG>(--g_locks); }
+  HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override {
+    TestObject* object = new (std::nothrow) TestObject();
     if (object == nullptr) return E_OUTOFMEMORY;
     object->AddRef();
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;
   }
-  HRESULT LockServer(BOOL lock) override {
-    if (lock)
-      ++g_locks;
-    else
-      --g_locks;
-    return S_OK;
-  }
+  HRESULT LockServer(BOOL) override { return E_NOTIMPL; }  // no test locks this server
 } g_factory;
 
 }  // namespace
