@@ -22,11 +22,13 @@ class Charset : public VorlundObject {
   void setByName(const char* name);
   void clear();
   void copyFrom(const Charset& other);
+  // Gives the name a block of its own size.
+  void minimizeMemory() { name_.minimizeMemory(); }
 
   const StringBuffer& getName() const { return name_; }
   int32_t getCodePage() const { return codePage_; }
 
  private:
-  StringBuffer name_;     // empty exactly when no written name belongs to codePage_
+  StringBuffer name_{1};  // empty exactly when no written name belongs to codePage_
   int32_t codePage_ = 0;  // 0 when none
 };

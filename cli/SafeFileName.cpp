@@ -81,7 +81,12 @@ std::string FileNamePicker::pick(const std::string& safeName) {
   if (taken(candidate)) {
     std::string stem, ext;
     splitExtension(safeName, stem, ext);
-    for (int n = 1; taken(candidate); ++n) candidate = stem + "-" + std::to_string(n) + ext;
+    // Numbering resumes where the last repeat of this name stopped, so a message with
+    // thousands of parts of one name does not test every earlier number again.
+    int& next = nextNumber_[safeName];
+    if (next == 0) next = 1;
+    do candidate = stem + "-" + std::to_string(next++) + ext;
+    while (taken(candidate));
   }
   given_.insert(candidate);
   return candidate;

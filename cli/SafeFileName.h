@@ -2,6 +2,7 @@
 // name a message gives a part.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -31,4 +32,6 @@ class FileNamePicker {
 
   std::string dir_;
   std::set<std::string> given_;
+  // For each name handed out more than once: the next suffix number to try.
+  std::map<std::string, int> nextNumber_;
 };

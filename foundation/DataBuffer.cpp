@@ -172,6 +172,17 @@ void DataBuffer::shorten(uint32_t n) {
   size_ = n >= size_ ? 0 : size_ - n;
 }
 
+void DataBuffer::minimizeMemory() {
+  check();
+  if (borrowed_ || size_ == capacity_) return;
+  if (size_ == 0) {
+    releaseBlock();
+    return;
+  }
+  data_ = static_cast<unsigned char*>(vorlundRealloc(data_, size_));
+  capacity_ = size_;
+}
+
 const unsigned char* DataBuffer::getData() const {
   check();
   return data_;

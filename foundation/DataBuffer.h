@@ -42,6 +42,9 @@ class DataBuffer {
   void setSize(uint32_t n);
   // Drops the last n bytes.
   void shorten(uint32_t n);
+  // Moves the bytes into a block of exactly their size (none when empty), so a buffer that
+  // is kept long after it was filled holds no growth room.
+  void minimizeMemory();
 
   const unsigned char* getData() const;
   unsigned char* getData();

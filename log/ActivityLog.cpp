@@ -38,7 +38,39 @@ ActivityLog::ActivityLog() : template_("_STANDARD_\r\n"), continuationIndent_(" 
 
 ActivityLog::~ActivityLog() { entries_.removeAllObjects(); }
 
+bool ActivityLog::admit(LogEntry::Kind kind, const char* what) {
+  std::string key(1, static_cast<char>(kind));
+  key.append(what);
+  Repeats& r = repeats_[key];
+  if (++r.seen <= kMaxRepeats) return true;
+  if (r.omission == nullptr) {
+    r.omission = new LogEntry(LogEntry::kMessage, LogEntry::kInfo, "", nullptr);
+    entries_.appendPtr(r.omission);
+  }
+  omissionsStale_ = true;
+  return false;
+}
+
+void ActivityLog::settleOmissions() {
+  if (!omissionsStale_) return;
+  omissionsStale_ = false;
+  for (const auto& [key, r] : repeats_) {
+    if (r.omission == nullptr) continue;
+    // The first line of a message stands for it: an entry holds one line.
+    const std::string what = key.substr(1, key.find_first_of("\r\n", 1) - 1);
+    const std::string text =
+        std::to_string(r.seen - kMaxRepeats) +
+        (key[0] == LogEntry::kData ? " more entries with the key \"" : " more entries \"") + what +
+        "\" left out";
+    r.omission->setText(text.c_str());
+  }
+}
+
 void ActivityLog::recordMessage(LogEntry::Severity severity, const char* text) {
+  if (!admit(LogEntry::kMessage, text)) {
+    if (severity == LogEntry::kError) contextError_ = true;
+    return;
+  }
   bool first = true;
   const char* p = text;
   while (*p != '\0') {
@@ -59,6 +91,7 @@ void ActivityLog::recordMessage(LogEntry::Severity severity, const char* text) {
 }
 
 void ActivityLog::recordData(const char* key, const char* value) {
+  if (!admit(LogEntry::kData, key)) return;
   entries_.appendPtr(new LogEntry(LogEntry::kData, LogEntry::kNone, value, key));
 }
 
@@ -96,7 +129,11 @@ void ActivityLog::leaveContext() {
   contextError_ = false;
 }
 
-void ActivityLog::deleteEntries() { entries_.removeAllObjects(); }
+void ActivityLog::deleteEntries() {
+  entries_.removeAllObjects();
+  repeats_.clear();
+  omissionsStale_ = false;
+}
 
 void ActivityLog::renderEntry(const LogEntry& e, const char* text, StringBuffer& out) {
   const bool isError = e.kind() == LogEntry::kMessage && e.severity() == LogEntry::kError;
@@ -105,8 +142,8 @@ void ActivityLog::renderEntry(const LogEntry& e, const char* text, StringBuffer&
 
   const SYSTEMTIME& t = e.time();
   char standard[64];
-  std::snprintf(standard, sizeof standard, "%02d/%02d/%04d %02d:%02d %s", t.wMonth, t.wDay,
-                t.wYear, t.wHour, t.wMinute, isError ? "ERROR: " : "INFO:  ");
+  std::snprintf(standard, sizeof standard, "%02d/%02d/%04d %02d:%02d %s", t.wMonth, t.wDay, t.wYear,
+                t.wHour, t.wMinute, isError ? "ERROR: " : "INFO:  ");
   StringBuffer standardText(standard);
   standardText.appendSb(message);
   StringBuffer dateTime;
@@ -130,6 +167,7 @@ void ActivityLog::renderEntry(const LogEntry& e, const char* text, StringBuffer&
 }
 
 void ActivityLog::renderLines(StringBuffer& out) {
+  settleOmissions();
   const int32_t n = entries_.getSize();
   for (int32_t i = 0; i < n; ++i) {
     const LogEntry& e = *entryAt(i);
@@ -161,6 +199,7 @@ void ActivityLog::renderHtml(StringBuffer& out) {
 void ActivityLog::renderXml(int32_t first, int32_t end, bool withDates, bool crlf,
                             StringBuffer& out, StringBuffer* summary) {
   if (entries_.getSize() == 0) return;
+  settleOmissions();
   const char* nl = crlf ? "\r\n" : "\n";
   // The summary gains its pieces one per line.
   auto summaryLine = [summary]() -> StringBuffer* {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
@@ -40,10 +42,24 @@ class ActivityLog {
   const StringBuffer& summaryXml() const { return summaryXml_; }
   void setEntryLimit(int32_t limit) { entryLimit_ = limit; }
 
+  // Entries of one message text, or of one data key, that the log keeps between two
+  // deleteEntries calls; further ones are counted in a single entry instead.
+  static constexpr int32_t kMaxRepeats = 1000;
+
  private:
   void renderLines(StringBuffer& out);
   void renderEntry(const LogEntry& e, const char* text, StringBuffer& out);
   int32_t findContextStart(int32_t before) const;
+  // False when `what` (a message text or a data key, told apart by `kind`) has been recorded
+  // kMaxRepeats times already; the entry that counts the rest is then kept up to date.
+  bool admit(LogEntry::Kind kind, const char* what);
+  // Writes the counts into the entries that stand for left-out repeats.
+  void settleOmissions();
+
+  struct Repeats {
+    int32_t seen = 0;
+    LogEntry* omission = nullptr;  // owned by entries_
+  };
 
   StringBuffer template_;
   ExtPtrArray entries_;
@@ -52,5 +68,9 @@ class ActivityLog {
   StringBuffer summaryText_;
   bool contextError_ = false;
   StringBuffer summaryXml_;
+  // A hostile input can make one call log the same text millions of times; counting per
+  // text keeps the log, and the time spent on it, bounded by the number of distinct texts.
+  std::unordered_map<std::string, Repeats> repeats_;
+  bool omissionsStale_ = false;
   int32_t entryLimit_ = 15000;  // kept for callers that set it; the log does not enforce it
 };

@@ -20,7 +20,10 @@ char* copyOf(const char* s) {
 }  // namespace
 
 LogEntry::LogEntry(Kind kind, Severity severity, const char* text, const char* keyword)
-    : marker_(kLiveEntry), kind_(kind), severity_(severity), text_(copyOf(text)),
+    : marker_(kLiveEntry),
+      kind_(kind),
+      severity_(severity),
+      text_(copyOf(text)),
       keyword_(copyOf(keyword)) {
   GetLocalTime(&time_);
 }
@@ -30,4 +33,10 @@ LogEntry::~LogEntry() {
   vorlundFree(text_);
   vorlundFree(keyword_);
   marker_ = 0;
+}
+
+void LogEntry::setText(const char* text) {
+  char* copy = copyOf(text);
+  vorlundFree(text_);
+  text_ = copy;
 }

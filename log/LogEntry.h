@@ -22,6 +22,8 @@ class LogEntry : public VorlundObject {
   // May be null.
   const char* text() const { return text_; }
   const char* keyword() const { return keyword_; }
+  // Replaces the text with a copy of `text`.
+  void setText(const char* text);
   const SYSTEMTIME& time() const { return time_; }
   bool continuation() const { return continuation_; }
   void setContinuation(bool c) { continuation_ = c; }

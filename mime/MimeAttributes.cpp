@@ -1,9 +1,10 @@
 // The cached attributes of an entity: derived from its content-type, content-disposition,
 // content-id and content-transfer-encoding fields, and the content-type field written back
 // from them.
+#include <strings.h>
+
 #include <cstdlib>
 #include <initializer_list>
-#include <strings.h>
 
 #include "foundation/ParamString.h"
 #include "foundation/ParseEngine.h"
@@ -45,8 +46,8 @@ void collapseWhitespace(StringBuffer& s) {
 }  // namespace
 
 void MimeMessage2::deriveContentType() {
-  for (StringBuffer* s : {&contentType_, &protocol_, &micalg_, &typeParam_, &boundary_,
-                          &smimeType_, &name_})
+  for (StringBuffer* s :
+       {&contentType_, &protocol_, &micalg_, &typeParam_, &boundary_, &smimeType_, &name_})
     s->clear();
   charset_.clear();
 
@@ -132,6 +133,7 @@ void MimeMessage2::deriveAllAttributes() {
   deriveDisposition();
   deriveContentId();
   deriveEncoding();
+  minimizeMemory();
 }
 
 void MimeMessage2::writeContentType(const char* type, const char* name, const char* protocol,
@@ -139,8 +141,7 @@ void MimeMessage2::writeContentType(const char* type, const char* name, const ch
                                     const char* boundary, const char* smimeType,
                                     const char* typeParam) {
   // Copied first: the arguments are often this entity's own attributes.
-  StringBuffer t(type), n(name), p(protocol), m(micalg), b(boundary), s(smimeType),
-      tp(typeParam);
+  StringBuffer t(type), n(name), p(protocol), m(micalg), b(boundary), s(smimeType), tp(typeParam);
   Charset cs;
   cs.copyFrom(charset);
   contentType_.setSb(t);

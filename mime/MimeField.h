@@ -23,10 +23,16 @@ class MimeField : public VorlundObject {
   const StringBuffer& name() const { return name_; }
   const StringBuffer& value() const { return value_; }
   bool nameIs(const char* name) const;
+  // Gives name and value blocks of their own size.
+  void minimizeMemory() {
+    name_.minimizeMemory();
+    value_.minimizeMemory();
+  }
 
  private:
   static void normaliseValue(StringBuffer& value);
 
-  StringBuffer name_;
-  StringBuffer value_;
+  // No growth room to start with: a header's fields live as long as its entity.
+  StringBuffer name_{1};
+  StringBuffer value_{1};
 };

@@ -84,3 +84,7 @@ void MimeHeader::mergeFrom(const MimeHeader& other) {
     replaceField(f->name().getString(), f->value().getString());
   }
 }
+
+void MimeHeader::minimizeMemory() {
+  for (int32_t i = 0; i < fields_.getSize(); ++i) fields_.getAs<MimeField>(i)->minimizeMemory();
+}

@@ -34,6 +34,8 @@ class MimeHeader {
   // Appends without further processing; the header takes ownership.
   void addField(MimeField* field);
   void copyFrom(const MimeHeader& other);
+  // Gives every field's texts blocks of their own size.
+  void minimizeMemory();
   void mergeFrom(const MimeHeader& other);
 
   // Clears, then reads the fields from MIME text up to its first blank line.

@@ -1,8 +1,9 @@
 #include "mime/MimeMessage2.h"
 
+#include <strings.h>
+
 #include <cstring>
 #include <initializer_list>
-#include <strings.h>
 
 #include "foundation/ByteCodecs.h"
 #include "foundation/Conversion.h"
@@ -42,13 +43,21 @@ EntityAnchor* MimeMessage2::anchor() {
 void MimeMessage2::clear() {
   rawText_.clear();
   body_.clear();
-  for (StringBuffer* s : {&contentType_, &disposition_, &encoding_, &name_, &filename_,
-                          &protocol_, &micalg_, &boundary_, &contentId_, &smimeType_,
-                          &typeParam_})
+  for (StringBuffer* s : {&contentType_, &disposition_, &encoding_, &name_, &filename_, &protocol_,
+                          &micalg_, &boundary_, &contentId_, &smimeType_, &typeParam_})
     s->clear();
   charset_.clear();
   header_.clear();
   parts_.removeAllObjects();
+}
+
+void MimeMessage2::minimizeMemory() {
+  for (StringBuffer* s : {&rawText_, &contentType_, &disposition_, &encoding_, &name_, &filename_,
+                          &protocol_, &micalg_, &boundary_, &contentId_, &smimeType_, &typeParam_})
+    s->minimizeMemory();
+  charset_.minimizeMemory();
+  header_.minimizeMemory();
+  body_.minimizeMemory();
 }
 
 void MimeMessage2::getCharsetName(StringBuffer& out) const {
@@ -59,7 +68,8 @@ void MimeMessage2::getCharsetName(StringBuffer& out) const {
 bool MimeMessage2::getHeaderField(const char* name, StringBuffer& out) const {
   StringBuffer value;
   if (!header_.getFirstValue(name, value)) return false;
-  if (value.containsNoCase("?B?") || value.containsNoCase("?Q?")) ContentCoding().decodeWords(value);
+  if (value.containsNoCase("?B?") || value.containsNoCase("?Q?"))
+    ContentCoding().decodeWords(value);
   out.appendSb(value);
   return true;
 }
@@ -93,9 +103,14 @@ void MimeMessage2::removePart(int32_t index) { delete parts_.removeAt(index); }
 // Each content-type setter writes the whole field again from the current attributes with
 // one of them replaced.
 MimeMessage2::ContentTypeValues MimeMessage2::currentContentType() const {
-  return {contentType_.getString(), name_.getString(),     protocol_.getString(),
-          micalg_.getString(),      &charset_,             boundary_.getString(),
-          smimeType_.getString(),   typeParam_.getString()};
+  return {contentType_.getString(),
+          name_.getString(),
+          protocol_.getString(),
+          micalg_.getString(),
+          &charset_,
+          boundary_.getString(),
+          smimeType_.getString(),
+          typeParam_.getString()};
 }
 
 void MimeMessage2::writeContentType(const ContentTypeValues& v) {
@@ -206,16 +221,19 @@ void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
   const bool textBody = contentType_.beginsWith("text/");
   if (cp == 0 || cp == kUtf8 || !textBody) {
     body_.takeFrom(decoded);
-    return;
+  } else {
+    DataBuffer utf8;
+    convertCodePage(cp, kUtf8, decoded.getData(), decoded.getSize(), utf8);
+    body_.takeFrom(utf8);
   }
-  DataBuffer utf8;
-  convertCodePage(cp, kUtf8, decoded.getData(), decoded.getSize(), utf8);
-  body_.takeFrom(utf8);
+  // A body is kept for the life of the tree: the growth room of the decoder's buffer would
+  // cost a message of many tiny parts far more than its size.
+  body_.minimizeMemory();
 }
 
 void MimeMessage2::setBodyRaw(const void* bytes, uint32_t n, const Charset& charset) {
   DataBuffer copy;
-  copy.append(bytes, n);
+  copy.appendExact(bytes, n);
   storeBody(copy, charset);
 }
 

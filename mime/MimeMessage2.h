@@ -136,7 +136,14 @@ class MimeMessage2 : public VorlundObject {
   void deriveDisposition();
   void deriveContentId();
   void deriveEncoding();
+  // Reads all four attribute groups from the header, then gives the entity's texts blocks
+  // of their own size (see minimizeMemory).
   void deriveAllAttributes();
+  // Moves every text the entity keeps (attributes, header fields, raw text, body) into a
+  // block of its own size. A loaded entity keeps its texts for the life of the tree, and the
+  // growth room of a dozen empty texts would cost a message of many tiny parts several
+  // kilobytes a part.
+  void minimizeMemory();
 
  private:
   // The content-type attributes as the field is written from them; pointers into the
@@ -158,22 +165,25 @@ class MimeMessage2 : public VorlundObject {
   void storeBody(DataBuffer& decoded, const Charset& charset);
   bool isPkcs7Mime() const;
 
-  StringBuffer rawText_;
+  // The texts an entity keeps start without the usual growth room: most stay empty or
+  // short, and a message of many tiny parts would otherwise pay for the room in every part.
+  static constexpr int32_t kKeptTextRoom = 1;
+  StringBuffer rawText_{kKeptTextRoom};
   DataBuffer body_;
   MimeHeader header_;
   ExtPtrArray parts_;
-  StringBuffer contentType_;
-  StringBuffer disposition_;
-  StringBuffer encoding_;
-  StringBuffer name_;
-  StringBuffer filename_;
-  StringBuffer protocol_;
-  StringBuffer micalg_;
+  StringBuffer contentType_{kKeptTextRoom};
+  StringBuffer disposition_{kKeptTextRoom};
+  StringBuffer encoding_{kKeptTextRoom};
+  StringBuffer name_{kKeptTextRoom};
+  StringBuffer filename_{kKeptTextRoom};
+  StringBuffer protocol_{kKeptTextRoom};
+  StringBuffer micalg_{kKeptTextRoom};
   Charset charset_;
-  StringBuffer boundary_;
-  StringBuffer contentId_;
-  StringBuffer smimeType_;
-  StringBuffer typeParam_;
+  StringBuffer boundary_{kKeptTextRoom};
+  StringBuffer contentId_{kKeptTextRoom};
+  StringBuffer smimeType_{kKeptTextRoom};
+  StringBuffer typeParam_{kKeptTextRoom};
   EntityAnchor* anchor_ = nullptr;
 };
 

@@ -1,6 +1,9 @@
 #include "tests/cli/RunVormime.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -54,4 +57,24 @@ CliRun runVormime(const std::string& args, const std::string& stdinPath) {
                       r.out);
   r.err = readWholeFile(errFile);
   return r;
+}
+
+MeasuredRun runVormimeMeasured(const std::vector<std::string>& args, const std::string& outPath) {
+  std::vector<char*> argv{const_cast<char*>(VORMIME_PATH)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, outPath.empty() ? "/dev/null" : outPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, VORMIME_PATH, &files, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&files);
+  if (spawned != 0) return {-1, 0};
+  int st = 0;
+  rusage usage{};
+  if (wait4(pid, &st, 0, &usage) != pid) return {-1, 0};
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, usage.ru_maxrss};
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct Result {
   int status;
@@ -20,6 +21,17 @@ struct CliRun {  // not "Run": a test body would see testing::Test::Run
 // Runs vormime with the arguments, standard input from `stdinPath` (/dev/null when
 // empty), standard output and standard error kept apart. The ANSI code page is 1252.
 CliRun runVormime(const std::string& args, const std::string& stdinPath = "");
+
+struct MeasuredRun {
+  int status;
+  long peakKiB;  // the process's peak resident size
+};
+
+// Runs vormime with the arguments (no shell), standard input from /dev/null, standard
+// output to `outPath` (/dev/null when empty) and standard error to /dev/null, and reads the
+// peak resident memory of that process alone.
+MeasuredRun runVormimeMeasured(const std::vector<std::string>& args,
+                               const std::string& outPath = "");
 
 // Quotes a word for the shell.
 std::string shellQuote(const std::string& word);

@@ -339,7 +339,7 @@ TEST(SafeFileName, LastComponentCutAtACharacterKeepingTheExtension) {
   // A name in the ANSI form becomes UTF-8; one already in UTF-8 stays.
   EXPECT_EQ(utf8FromAnsiOrUtf8("M\xE4rz"), "März");
   EXPECT_EQ(utf8FromAnsiOrUtf8("März"), "März");
-  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));      // overlong "/"
+  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));  // overlong "/"
 
   TempDir dir;
   writeWholeFile(dir.file("on-disk.txt"), "");
@@ -347,4 +347,9 @@ TEST(SafeFileName, LastComponentCutAtACharacterKeepingTheExtension) {
   EXPECT_EQ(picker.pick("on-disk.txt"), "on-disk-1.txt");
   EXPECT_EQ(picker.pick(".hidden"), ".hidden");
   EXPECT_EQ(picker.pick(".hidden"), ".hidden-1");
+  // Repeats resume their numbering, still stepping over names found in the directory.
+  writeWholeFile(dir.file("a-2.txt"), "");
+  for (const char* expected : {"a.txt", "a-1.txt", "a-3.txt", "a-4.txt"})
+    EXPECT_EQ(picker.pick("a.txt"), expected);
+  EXPECT_EQ(picker.pick("a-1.txt"), "a-1-1.txt");
 }

@@ -91,3 +91,36 @@ TEST(Logger, SavedXmlDocument) {
   EXPECT_FALSE(log.saveErrorXml(false, nullptr));
   EXPECT_FALSE(log.saveErrorXml(false, wide(dir.path()).c_str()));  // a directory
 }
+
+TEST(Logger, RepeatsOfOneTextOrKeyAreCountedNotKept) {
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  Logger log;
+  for (int round = 0; round < 2; ++round) {
+    log.clearLog();
+    log.enterContext("LoadXml", true);
+    for (int i = 0; i < 2500; ++i) {
+      log.logError("Error in closing tag");
+      log.logData("error_tag", std::to_string(i).c_str());
+      log.logInfo("two\nlines");
+    }
+    log.logInfo("said once");
+    log.leaveContext();
+    StringBuffer text;
+    log.getErrorText(text);
+    const std::string xml = xmlOf(log), plain = text.getString();
+    // A new call counts afresh.
+    EXPECT_EQ(count(plain, "Error in closing tag\r\n"), 1000u) << round;
+    EXPECT_EQ(count(plain, "1500 more entries \"Error in closing tag\" left out"), 1u);
+    EXPECT_EQ(count(plain, "1500 more entries \"two\" left out"), 1u);
+    EXPECT_EQ(count(plain, "  lines"), 1000u);
+    EXPECT_EQ(count(xml, "<error_tag>"), 1000u);
+    EXPECT_NE(xml.find("<error_tag>999</error_tag>"), std::string::npos);
+    EXPECT_EQ(count(xml, "1500 more entries with the key \"error_tag\" left out"), 1u);
+    EXPECT_EQ(count(plain, "said once"), 1u);
+    EXPECT_TRUE(log.hadError());
+  }
+}

@@ -85,4 +85,18 @@ TEST(FuzzRegression, MixedWordKindsRepeatEveryOtherRound) {
   }
 }
 
+// A double quote inside a parameter value: each value is written between quotes of its own,
+// so the next read pairs the quotes differently and the ";" that ends a value moves. Every
+// round settles one more parameter: five of them, with the trailing "2", take six rounds.
+TEST(FuzzRegression, QuotesInsideParametersSettleOneParameterARound) {
+  std::string input = "X-P: \xE9\xE9";
+  for (const char c : std::string("abcde")) input.append(";\"==\"=").append(1, c).append("\xD2");
+  input += ";2\r\n\r\nbody";
+  const auto t = rounds(input, 8);
+  for (int i = 1; i < 7; ++i) EXPECT_NE(t[i], t[i + 1]) << "settled early at write " << i;
+  EXPECT_EQ(t[7], t[8]);
+  // The last value, quoted at last, now runs to the closing "2".
+  EXPECT_NE(t[7].find("=3De=D2\";2?=\""), std::string::npos) << t[7];
+}
+
 }  // namespace
