@@ -27,7 +27,7 @@ struct MeasuredRun {
   long peakKiB;  // the process's peak resident size
 };
 
-// Runs vormime with the arguments (no shell), standard input from /dev/null, standard
+// Runs vormime with the arguments, standard input from /dev/null, standard
 // output to `outPath` (/dev/null when empty) and standard error to /dev/null, and reads the
 // peak resident memory of that process alone.
 MeasuredRun runVormimeMeasured(const std::vector<std::string>& args,
