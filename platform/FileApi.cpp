@@ -79,12 +79,11 @@ OpenFile* openReplacement(const std::string& name, DWORD access, DWORD share, DW
   std::string target;
   struct stat old;
   if (!(access & GENERIC_WRITE) || !findReplaceTarget(name, &target, &old)) return nullptr;
-  const int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-  if (probe < 0) {
+  // Asked, not opened: a file opened for writing and closed tells its watchers it changed.
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
     *refused = win32ErrorFromErrno(errno);
     return nullptr;
   }
-  ::close(probe);
   std::string tempPath;
   const int fd = createReplacement(target, old, &tempPath);
   if (fd < 0) return nullptr;
