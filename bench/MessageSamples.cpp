@@ -131,8 +131,7 @@ const std::string& message(int which) {
 uint64_t decodeLeaves(const MimeMessage2& e) {
   if (e.getNumParts() == 0) {
     DataBuffer out;
-    const int32_t cp = e.contentType().beginsWith("text/") ? e.charset().getCodePage() : 0;
-    e.getBodyBytes(out, cp);
+    e.getBodyBytes(out, e.textCodePage(e.charset()));
     return out.getSize();
   }
   uint64_t n = 0;

@@ -11,7 +11,9 @@
 #include "charset/EncodingConvert.h"
 #include "cli/Commands.h"
 #include "foundation/DataBuffer.h"
+#include "foundation/FileAccess.h"
 #include "foundation/StringBuffer.h"
+#include "log/Logger.h"
 
 namespace {
 
@@ -28,6 +30,23 @@ bool readAll(FILE* in, DataBuffer& out) {
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out.append(buf, static_cast<uint32_t>(n));
   return !std::ferror(in);
+}
+
+// Standard output for "-"; a file otherwise, written by the component's own file helper so
+// that a file replaced is replaced whole. False after saying on stderr why not.
+bool writeOutput(const char* outName, const DataBuffer& bytes, FILE* out, FILE* err) {
+  if (std::strcmp(outName, "-") != 0) {
+    Logger log;
+    if (writeFileUtf8(outName, bytes.getData(), bytes.getSize(), &log)) return true;
+    StringBuffer why;
+    log.getErrorText(why);
+    std::fprintf(err, "vormime convert: cannot write '%s'\n%s", outName, why.getString());
+    return false;
+  }
+  const size_t written = std::fwrite(bytes.getData(), 1, bytes.getSize(), out);
+  if (written == bytes.getSize() && std::fflush(out) == 0) return true;
+  std::fprintf(err, "vormime convert: cannot write to standard output\n");
+  return false;
 }
 
 // The code page of a charset name, or 0 after saying on stderr why it cannot be used.
@@ -95,19 +114,7 @@ int runConvert(int argc, char** argv, FILE* out, FILE* err) {
   const bool complete =
       engine.convert(fromCp, toCp, input.getData(), input.getSize(), converted);
 
-  FILE* dest = std::strcmp(outName, "-") == 0 ? out : std::fopen(outName, "wb");
-  if (dest == nullptr) {
-    std::fprintf(err, "vormime convert: cannot create '%s': %s\n", outName,
-                 std::strerror(errno));
-    return 1;
-  }
-  const size_t written = std::fwrite(converted.getData(), 1, converted.getSize(), dest);
-  const bool writeOk = written == converted.getSize() && std::fflush(dest) == 0;
-  if (dest != out) std::fclose(dest);
-  if (!writeOk) {
-    std::fprintf(err, "vormime convert: cannot write '%s'\n", outName);
-    return 1;
-  }
+  if (!writeOutput(outName, converted, out, err)) return 1;
   if (!complete)
     std::fprintf(err,
                  "vormime convert: some characters could not be converted from %s to %s and "

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "charset/Charset.h"
 #include "charset/HtmlCharset.h"
 #include "component/ContentTypeTable.h"
 #include "foundation/DataBuffer.h"
@@ -15,7 +14,6 @@
 namespace {
 
 constexpr const char* kDefaultType = "application/octet-stream";
-constexpr int32_t kUsAscii = 20127;
 
 const char* contentTypeForPath(const char* path) {
   const char* dot = std::strrchr(path, '.');
@@ -88,12 +86,6 @@ bool setBodyFromFile(MimeMessage2& entity, XString& path, FileBodyMode mode, Log
       beginsNoCase(contentType, "video/") || beginsNoCase(contentType, "audio/"))
     entity.setName(fileName);
 
-  // us-ascii is the label of a text file whose charset nobody knows; converting from it
-  // would drop every 8-bit byte, so such a file is held as the bytes it has (and the writer
-  // puts us-ascii bodies on the wire unconverted).
-  Charset cs;
-  cs.setByName(charset.getString());
-  if (cs.getCodePage() == kUsAscii) cs.clear();
-  entity.setBodyRaw(data.getData(), data.getSize(), cs);
+  entity.setBodyRaw(data.getData(), data.getSize(), entity.charset());
   return true;
 }

@@ -1,6 +1,5 @@
 // The entity's body in every form: decoded, encoded, as bytes, from text, HTML, XML, files and
 // already-encoded text, and saved to a file.
-#include <strings.h>
 
 #include "charset/Charset.h"
 #include "charset/HtmlCharset.h"
@@ -18,7 +17,6 @@
 namespace {
 
 constexpr int32_t kUtf8 = 65001;
-constexpr int32_t kUsAscii = 20127;
 
 // Stores a text given in its UTF-8 form as a body in `charsetName`: converted to that
 // charset's code page and stored as bytes of that charset, so whatever the charset cannot
@@ -52,15 +50,6 @@ void setBodyInOwnCharset(MimeMessage2& e, BSTR bodyText, const char* contentType
     e.setCharset("utf-8");
   }
   setTextBody(e, text, charset.getString(), contentType);
-}
-
-// The code page a saved body is written in, as the writer would put it on the wire: only
-// text bodies are held in UTF-8 and go back to their charset; any other body, and a
-// us-ascii one, is held as the bytes it came as.
-int32_t savedBodyCodePage(const MimeMessage2& e) {
-  if (strncasecmp(e.contentType().getString(), "text/", 5) != 0) return 0;
-  const int32_t cp = e.charset().getCodePage();
-  return cp == kUsAscii ? 0 : cp;
 }
 
 }  // namespace
@@ -112,7 +101,7 @@ HRESULT CVorlundMime::SaveBody(BSTR fileName, LONG* success) {
   MimeMessage2* e = frame.entity();
   if (e == nullptr) return S_OK;
   DataBuffer bytes;
-  e->getBodyBytes(bytes, savedBodyCodePage(*e));
+  e->getBodyBytes(bytes, e->textCodePage(e->charset()));
   XString path;
   path.setFromBSTR(fileName);
   *success = writeFileUtf8(path.getUtf8(), bytes.getData(), bytes.getSize(), &log_) ? 1 : 0;

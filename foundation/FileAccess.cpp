@@ -180,14 +180,20 @@ uint32_t fileSizeUtf8(const char* utf8Path, LogBase* log, bool& ok) {
 
 namespace {
 
-// Writes all bytes to an open handle; closes it.
-bool writeAll(HANDLE h, const void* bytes, uint32_t n) {
-  bool ok = true;
+// Writes all bytes to an open handle and closes it. A file that replaces another is in place
+// only once the close has put it there, so a close that cannot is a failed write too. False
+// with the system's last error telling why.
+bool writeAndClose(HANDLE h, const void* bytes, uint32_t n) {
   if (bytes != nullptr && n > 0) {
     DWORD written = 0;
-    ok = WriteFile(h, bytes, n, &written, nullptr) && written == n;
+    if (!WriteFile(h, bytes, n, &written, nullptr) || written != n) {
+      const DWORD why = GetLastError();
+      CloseHandle(h);
+      SetLastError(why);
+      return false;
+    }
   }
-  return ok;
+  return CloseHandle(h) != FALSE;
 }
 
 }  // namespace
@@ -201,16 +207,14 @@ bool writeFile(const char* ansiPath, const void* bytes, uint32_t n, LogBase* log
     l.logError("Failed to write complete file (7)");
     return false;
   }
-  if (!writeAll(h, bytes, n)) {
+  if (!writeAndClose(h, bytes, n)) {
     StringBuffer osText;
     osText.appendLastWindowsError();
     l.logData("filename", ansiPath);
     l.logError(osText.getString());
     l.logError("Failed to write complete file (1)");
-    closeFile(h);
     return false;
   }
-  closeFile(h);
   return true;
 }
 
@@ -225,15 +229,13 @@ bool writeFile(const OLECHAR* widePath, const void* bytes, uint32_t n, LogBase* 
     l.logError("Failed to write complete file (6)");
     return false;
   }
-  if (!writeAll(h, bytes, n)) {
+  if (!writeAndClose(h, bytes, n)) {
     StringBuffer osText;
     osText.appendLastWindowsError();
     l.logError(osText.getString());
     l.logError("Failed to write complete file (3)");
-    closeFile(h);
     return false;
   }
-  closeFile(h);
   return true;
 }
 

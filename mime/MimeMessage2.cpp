@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int32_t kUtf8 = 65001;
+constexpr int32_t kUsAscii = 20127;
 
 bool beginsNoCase(const StringBuffer& s, const char* prefix) {
   return strncasecmp(s.getString(), prefix, std::strlen(prefix)) == 0;
@@ -213,13 +214,19 @@ void MimeMessage2::setDispositionOnly(const char* disposition) {
   setDisposition(d.getString(), f.getString());
 }
 
-// A charset on a non-text entity (an image with a charset parameter, say) does not make its
-// bytes text: converting them on the way in while the writer leaves non-text bodies alone
-// would change the bytes. So bodies are converted only where the writer converts them back.
-void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
+// The writer converts a body back to its charset only for a "text/" type as written and
+// only for a code page other than UTF-8 and us-ascii (us-ascii labels text whose charset
+// nobody knows). A body converted on one side and not on the other comes out changed, or
+// loses the bytes the conversion cannot take back, so every side asks this same question.
+int32_t MimeMessage2::textCodePage(const Charset& charset) const {
   const int32_t cp = charset.getCodePage();
-  const bool textBody = contentType_.beginsWith("text/");
-  if (cp == 0 || cp == kUtf8 || !textBody) {
+  if (cp == 0 || cp == kUtf8 || cp == kUsAscii || !contentType_.beginsWith("text/")) return 0;
+  return cp;
+}
+
+void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
+  const int32_t cp = textCodePage(charset);
+  if (cp == 0) {
     body_.takeFrom(decoded);
   } else {
     DataBuffer utf8;

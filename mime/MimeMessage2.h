@@ -106,6 +106,11 @@ class MimeMessage2 : public VorlundObject {
   void setBodyEncoded(const char* encoding, const char* text, uint32_t n, const Charset& charset);
   // Appends the body, converted from UTF-8 to `codePage` unless that is 0 or 65001.
   void getBodyBytes(DataBuffer& out, int32_t codePage) const;
+  // The code page whose text a body in `charset` is held as UTF-8 for: the charset's code page
+  // when `contentType` begins with "text/" (case as written) and that code page is neither 0,
+  // 65001 nor 20127; otherwise 0, and the body is held as the bytes it came as. Storing,
+  // writing, saving and reading a body from a file all ask this one question.
+  int32_t textCodePage(const Charset& charset) const;
   const DataBuffer& body() const { return body_; }
   DataBuffer& body() { return body_; }
   StringBuffer& rawText() { return rawText_; }
@@ -161,7 +166,7 @@ class MimeMessage2 : public VorlundObject {
   ContentTypeValues currentContentType() const;
   void writeContentType(const ContentTypeValues& values);
 
-  // Stores the decoded bytes, converted to UTF-8 from the charset when it has one.
+  // Stores the decoded bytes, converted to UTF-8 when `textCodePage` names a code page.
   void storeBody(DataBuffer& decoded, const Charset& charset);
   bool isPkcs7Mime() const;
 

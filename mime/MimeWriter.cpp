@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int32_t kUtf8 = 65001;
-constexpr int32_t kUsAscii = 20127;
 constexpr const char* kPreamble = "This is a multi-part message in MIME format.\r\n\r\n";
 constexpr size_t kUuidTextLength = 36;
 // Keeps the layout of the boundary should the UUID text ever not be had.
@@ -47,11 +46,6 @@ void writeSigned(const MimeMessage2& entity, StringBuffer& out) {
   writePart(*entity.getPart(1), out);
   out.append("\r\n");
   appendCloseDelimiter(boundary, out);
-}
-
-bool convertsBack(const MimeMessage2& entity) {
-  const int32_t cp = entity.charset().getCodePage();
-  return cp != 0 && cp != kUtf8 && cp != kUsAscii && entity.contentType().beginsWith("text/");
 }
 
 }  // namespace
@@ -111,10 +105,11 @@ void getBodyEncoded(const MimeMessage2& entity, StringBuffer& out) {
   const unsigned char* bytes = body.getData();
   uint32_t n = body.getSize();
   DataBuffer converted;
-  if (n > 0 && convertsBack(entity)) {
+  const int32_t codePage = entity.textCodePage(entity.charset());
+  if (n > 0 && codePage != 0) {
     // Text bodies are held in UTF-8; on the wire they are in the charset they are labelled
     // with. A charset the engine cannot serve leaves the UTF-8 bytes rather than nothing.
-    convertCodePage(kUtf8, entity.charset().getCodePage(), bytes, n, converted);
+    convertCodePage(kUtf8, codePage, bytes, n, converted);
     if (converted.getSize() > 0) {
       bytes = converted.getData();
       n = converted.getSize();

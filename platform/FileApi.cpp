@@ -14,6 +14,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Errors.h"
+#include "platform/FileReplace.h"
 
 namespace {
 
@@ -24,15 +25,24 @@ struct FileKey {
 };
 
 struct OpenFile {
+  OpenFile(int f, FileKey k, DWORD a, DWORD s) : fd(f), key(k), access(a), share(s) {}
   int fd;
-  FileKey key;
+  FileKey key;  // of the file as others open it: for a replacement, the file being replaced
   DWORD access;
   DWORD share;
+  // A replacement writes to `tempPath`, put in place of `target` when the handle is closed
+  // unless a write failed (`failure`, the error it set).
+  std::string tempPath;
+  std::string target;
+  DWORD failure = ERROR_SUCCESS;
+  uint64_t writeLimit = UINT64_MAX;  // test hook: bytes the file takes before writes fail
+  uint64_t written = 0;
 };
 
 std::mutex g_mutex;  // the share table may be reached from any thread
 std::map<FileKey, std::vector<OpenFile*>> g_opens;
 std::map<std::string, int> g_simulatedViolations;
+std::map<std::string, uint64_t> g_simulatedWriteLimits;
 std::set<const OpenFile*> g_handles;  // the live handles, so a stale or foreign one is refused
 
 bool sharesConflict(const std::vector<OpenFile*>& opens, DWORD access, DWORD share) {
@@ -59,6 +69,28 @@ DWORD missingNameError(const std::string& name) {
   std::string dir = name.substr(0, slash);
   return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
                                                                 : ERROR_PATH_NOT_FOUND;
+}
+
+// A regular file that CREATE_ALWAYS replaces gets a new file beside it (see FileReplace.h).
+// Null when the name is no such file, or when no new file can be made beside it (a directory
+// that takes no new names): the file is then written in place, as the system would. A target
+// this process may not write is refused as it would be in place, with `refused` set.
+OpenFile* openReplacement(const std::string& name, DWORD access, DWORD share, DWORD* refused) {
+  std::string target;
+  struct stat old;
+  if (!(access & GENERIC_WRITE) || !findReplaceTarget(name, &target, &old)) return nullptr;
+  // Asked, not opened: a file opened for writing and closed tells its watchers it changed.
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    *refused = win32ErrorFromErrno(errno);
+    return nullptr;
+  }
+  std::string tempPath;
+  const int fd = createReplacement(target, old, &tempPath);
+  if (fd < 0) return nullptr;
+  auto* f = new OpenFile{fd, FileKey{old.st_dev, old.st_ino}, access, share};
+  f->tempPath = tempPath;
+  f->target = target;
+  return f;
 }
 
 HANDLE openUtf8(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
@@ -97,13 +129,26 @@ HANDLE openUtf8(const std::string& name, DWORD access, DWORD share, DWORD dispos
   }
   if ((flags & O_TRUNC) && !(access & GENERIC_WRITE)) return fail(ERROR_INVALID_PARAMETER);
 
-  int fd = ::open(name.c_str(), flags, 0666);
-  if (fd < 0) return fail(errno == ENOENT ? missingNameError(name) : win32ErrorFromErrno(errno));
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return fail(ERROR_ACCESS_DENIED);
+  OpenFile* f = nullptr;
+  if (disposition == CREATE_ALWAYS && exists) {
+    DWORD refused = ERROR_SUCCESS;
+    f = openReplacement(name, access, share, &refused);
+    if (refused != ERROR_SUCCESS) return fail(refused);
   }
-  auto* f = new OpenFile{fd, FileKey{st.st_dev, st.st_ino}, access, share};
+  if (f == nullptr) {
+    int fd = ::open(name.c_str(), flags, 0666);
+    if (fd < 0) return fail(errno == ENOENT ? missingNameError(name) : win32ErrorFromErrno(errno));
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return fail(ERROR_ACCESS_DENIED);
+    }
+    f = new OpenFile{fd, FileKey{st.st_dev, st.st_ino}, access, share};
+  }
+  auto limit = g_simulatedWriteLimits.find(name);
+  if (limit != g_simulatedWriteLimits.end() && (access & GENERIC_WRITE)) {
+    f->writeLimit = limit->second;
+    g_simulatedWriteLimits.erase(limit);
+  }
   g_opens[f->key].push_back(f);
   g_handles.insert(f);
   SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
@@ -198,16 +243,26 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD n, DWORD* written, void*) {
   DWORD done = 0;
   auto* p = static_cast<const char*>(buffer);
   while (done < n) {
-    ssize_t put = ::write(f->fd, p + done, n - done);
+    const uint64_t room = f->writeLimit - f->written;
+    if (room == 0) {
+      f->failure = ERROR_DISK_FULL;
+      break;
+    }
+    const size_t take = room < n - done ? static_cast<size_t>(room) : n - done;
+    ssize_t put = ::write(f->fd, p + done, take);
     if (put < 0) {
       if (errno == EINTR) continue;
-      SetLastError(win32ErrorFromErrno(errno));
-      if (written != nullptr) *written = done;
-      return FALSE;
+      f->failure = win32ErrorFromErrno(errno);
+      break;
     }
     done += static_cast<DWORD>(put);
+    f->written += static_cast<uint64_t>(put);
   }
   if (written != nullptr) *written = done;
+  if (done < n) {
+    SetLastError(f->failure);
+    return FALSE;
+  }
   return TRUE;
 }
 
@@ -251,8 +306,18 @@ BOOL CloseHandle(HANDLE h) {
       if (list.empty()) g_opens.erase(it);
     }
   }
-  ::close(f->fd);
+  DWORD code = ERROR_SUCCESS;
+  if (f->tempPath.empty()) {
+    ::close(f->fd);
+  } else {
+    const int err = finishReplacement(f->fd, f->tempPath, f->target, f->failure == ERROR_SUCCESS);
+    code = f->failure != ERROR_SUCCESS ? f->failure : win32ErrorFromErrno(err);
+  }
   delete f;
+  if (code != ERROR_SUCCESS) {
+    SetLastError(code);
+    return FALSE;
+  }
   return TRUE;
 }
 
@@ -312,6 +377,11 @@ void simulateSharingViolation(const char* utf8Name, int count) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (count <= 0) g_simulatedViolations.erase(utf8Name);
   else g_simulatedViolations[utf8Name] = count;
+}
+
+void simulateWriteLimit(const char* utf8Name, uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_simulatedWriteLimits[utf8Name] = bytes;
 }
 
 int pendingSharingViolations(const char* utf8Name) {

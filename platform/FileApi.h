@@ -30,6 +30,8 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD n, DWORD* read, void* overlapped);
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD n, DWORD* written, void* overlapped);
 // The low 32 bits of the size (the high ones in *high when given); INVALID_FILE_SIZE on error.
 DWORD GetFileSize(HANDLE h, DWORD* high);
+// CREATE_ALWAYS of an existing regular file writes a new file that takes the old one's place
+// here, and only when every write succeeded: FALSE when it could not (the old file stays).
 BOOL CloseHandle(HANDLE h);
 BOOL DeleteFileA(LPCSTR name);
 // Length written without the NUL, or the size needed (with the NUL) when n is too small.
@@ -41,6 +43,9 @@ DWORD GetCurrentDirectoryW(DWORD n, LPWSTR buffer);
 void simulateSharingViolation(const char* utf8Name, int count);
 // How many simulated violations of that file are still pending.
 int pendingSharingViolations(const char* utf8Name);
+// Test hook: the next open of the file (UTF-8 name) for writing takes `bytes` bytes, then its
+// writes fail with ERROR_DISK_FULL, as on a full disk.
+void simulateWriteLimit(const char* utf8Name, uint64_t bytes);
 
 struct OSVERSIONINFOA {
   DWORD dwOSVersionInfoSize;

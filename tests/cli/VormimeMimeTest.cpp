@@ -271,6 +271,28 @@ TEST(VormimeCall, PartsAndNumbersFromALoadedMessage) {
       "6\ntext/html\n");
 }
 
+// A body saved as a user saves it: straight into the pipe of standard output, and through a
+// link to a file that is replaced, in its charset's bytes whatever the case of its type.
+TEST(VormimeCall, SaveBodyIntoAPipeAndThroughALink) {
+  TempDir dir;
+  const std::string calls =
+      "call -new put:ContentType Text/Plain -- put:Charset iso-8859-1 -- SetBodyFromEncoded "
+      "base64 Y2Fm6Q== -- SaveBody ";
+  CliRun r = runVormime(calls + "/dev/stdout");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "caf\xE9"
+            "1\n");
+
+  writeWholeFile(dir.file("body.txt"), "an older and longer body");
+  fs::create_symlink("body.txt", dir.file("link.txt"));
+  r = runVormime(calls + q(dir.file("link.txt")));
+  EXPECT_EQ(r.out, "1\n") << r.err;
+  EXPECT_TRUE(fs::is_symlink(dir.file("link.txt")));
+  EXPECT_EQ(readWholeFile(dir.file("body.txt")), "caf\xE9");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
 TEST(VormimeCall, FailuresStopTheChainAndBadUsageIsTwo) {
   TempDir dir;
   CliRun r = runVormime("call -new GetPart 7 -- NumParts");

@@ -135,3 +135,44 @@ TEST(BodyMembers, SaveBodyWritesTheCharsetsBytes) {
   EXPECT_EQ(withFile(m, &IVorlundMime::SaveBody, dir.path()), 0) << "a directory is no file";
   EXPECT_NE(errorText(m).find("Failed to write complete file"), std::string::npos);
 }
+
+// Whether a body is held as UTF-8 is decided once: only a "text/" type as written, with a
+// charset other than UTF-8 and us-ascii. However the type is written, the bytes that went in
+// come out of SaveBody, GetBodyEncoded and GetMime, before and after the text is read back.
+TEST(BodyMembers, OneRuleForTextBodiesWhateverTheCaseOfTheType) {
+  const std::string latin = "caf\xE9";
+  struct Case {
+    const char* type;
+    const char* charset;
+    std::string held;     // what GetBodyBinary hands out
+    std::string decoded;  // GetBodyDecoded: the held bytes read in code page 1252
+  };
+  const std::string utf8ReadAsAnsi = "caf\xC3\x83\xC2\xA9";
+  const Case cases[] = {
+      {"text/plain", "iso-8859-1", "caf" + kEAcute, utf8ReadAsAnsi},
+      {"Text/Plain", "iso-8859-1", latin, "caf" + kEAcute},
+      {"TEXT/PLAIN", "iso-8859-1", latin, "caf" + kEAcute},
+      {"text/plain", "us-ascii", latin, "caf" + kEAcute},  // us-ascii: text of unknown charset
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.charset);
+    MimeRef m;
+    put(m, &IVorlundMime::put_ContentType, c.type);
+    put(m, &IVorlundMime::put_Charset, c.charset);
+    setEncoded(m, "base64", "Y2Fm6Q==");
+    EXPECT_EQ(bodyBytes(m), c.held);
+    EXPECT_EQ(str(m, &IVorlundMime::GetBodyDecoded), c.decoded);
+    EXPECT_EQ(str(m, &IVorlundMime::GetBodyEncoded), "Y2Fm6Q==\r\n");
+    EXPECT_EQ(withFile(m, &IVorlundMime::SaveBody, dir.file("body.txt")), 1);
+    EXPECT_EQ(readWholeFile(dir.file("body.txt")), latin);
+    const std::string wire = mimeOf(m);
+    EXPECT_EQ(wire.substr(wire.size() - 14), "\r\n\r\nY2Fm6Q==\r\n");
+
+    MimeRef back;
+    ASSERT_EQ(loadMime(back, wire), 1);
+    EXPECT_EQ(str(back, &IVorlundMime::GetBodyEncoded), "Y2Fm6Q==\r\n");
+    EXPECT_EQ(withFile(back, &IVorlundMime::SaveBody, dir.file("back.txt")), 1);
+    EXPECT_EQ(readWholeFile(dir.file("back.txt")), latin);
+  }
+}

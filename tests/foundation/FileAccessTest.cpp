@@ -1,7 +1,9 @@
 #include "foundation/FileAccess.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <filesystem>
 #include <string>
 
 #include "foundation/StringBuffer.h"
@@ -20,6 +22,30 @@ std::string textOf(Logger& log) {
 }
 
 std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+bool save(const std::string& path, const std::string& bytes, LogBase* log = nullptr) {
+  return writeFileUtf8(path.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()), log);
+}
+
+// A write that cannot finish fails with the usual messages and leaves the old file byte for
+// byte, and nothing else, in the directory.
+void expectFailedWriteKeeps(const std::string& path, const std::string& old,
+                            const std::string& bytes) {
+  Logger log;
+  EXPECT_FALSE(save(path, bytes, &log));
+  EXPECT_NE(textOf(log).find("There is not enough space on the disk."), std::string::npos)
+      << textOf(log);
+  EXPECT_NE(textOf(log).find("Failed to write complete file (1)"), std::string::npos);
+  EXPECT_TRUE(readWholeFile(path) == old);
+  const std::filesystem::path dir = std::filesystem::path(path).parent_path();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "no stray file";
+}
+
+std::string pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + i / 251);
+  return s;
+}
 
 }  // namespace
 
@@ -120,4 +146,29 @@ TEST(FileAccess, CurrentDirectoryAndPlatformVersion) {
   setVersionForTesting(0, 0);
   EXPECT_EQ(textOf(log).find("Failed to open file (2)\r\nfilename: /nonexistent/dir/file\r\n"),
             0u);
+}
+
+// A disk that fills up half-way, first as the platform's test hook has it, then on a real
+// file system that fills up, where one can be mounted.
+TEST(FileAccess, AWriteThatFailsHalfWayLeavesTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.file("old.bin");
+  const std::string old = pattern(3000);
+  writeWholeFile(path, old);
+  const std::string bytes = pattern(8000);
+  simulateWriteLimit(path.c_str(), bytes.size() / 2);
+  expectFailedWriteKeeps(path, old, bytes);
+  ASSERT_TRUE(save(path, bytes));
+  EXPECT_TRUE(readWholeFile(path) == bytes);
+
+  const std::string small = dir.file("small");
+  std::filesystem::create_directory(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "no small file system can be mounted here for the second half";
+  const std::string onSmall = small + "/old.bin";
+  writeWholeFile(onSmall, old);
+  expectFailedWriteKeeps(onSmall, old, pattern(200000));
+  EXPECT_TRUE(save(onSmall, bytes));
+  EXPECT_TRUE(readWholeFile(onSmall) == bytes);
+  ::umount2(small.c_str(), MNT_DETACH);
 }

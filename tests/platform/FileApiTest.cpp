@@ -1,7 +1,11 @@
 // Files with Win32 error codes and share modes kept inside the process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "platform/Errors.h"
@@ -27,6 +31,22 @@ DWORD failureOf(HANDLE h) {
 }
 HANDLE openWide(const std::u16string& name, DWORD access, DWORD share, DWORD disposition) {
   return CreateFileW(name.c_str(), access, share, nullptr, disposition, 0, nullptr);
+}
+
+// The names in a directory, hidden ones included.
+std::set<std::string> namesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.insert(e.path().filename().string());
+  return names;
+}
+// Creates the file for writing and writes the bytes; the result of CloseHandle.
+bool replaceWith(const std::string& name, const std::string& bytes) {
+  HANDLE h = createForWrite(name);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  EXPECT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr));
+  return CloseHandle(h);
 }
 
 }  // namespace
@@ -93,6 +113,92 @@ TEST(CreateFile, ShareModesInsideTheProcess) {
             ERROR_SHARING_VIOLATION);
   CloseHandle(w);
   EXPECT_EQ(failureOf(openForRead(name)), 0u);
+}
+
+// A file replaced by CREATE_ALWAYS keeps its old bytes until the new ones are all written and
+// the handle is closed; a write or a commit that fails leaves it as it was, with no stray file.
+TEST(CreateFile, ReplacingAFileIsAllOrNothing) {
+  TempDir dir;
+  const std::string name = dir.file("keep.txt");
+  const std::string old = "old bytes, every one of them\n";
+  writeWholeFile(name, old);
+  ::chmod(name.c_str(), 0640);
+  ASSERT_EQ(::link(name.c_str(), dir.file("twin.txt").c_str()), 0);
+  const std::set<std::string> files = {"keep.txt", "twin.txt"};
+
+  simulateWriteLimit(name.c_str(), 5);  // a disk that fills up half-way
+  HANDLE h = createForWrite(name);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  EXPECT_FALSE(WriteFile(h, "new bytes", 9, &n, nullptr));
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  EXPECT_EQ(readWholeFile(name), old);
+  EXPECT_FALSE(CloseHandle(h)) << "nothing half-written is put in place";
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  EXPECT_EQ(readWholeFile(name), old);
+  EXPECT_EQ(namesIn(dir.path()), files);
+
+  h = createForWrite(name);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(WriteFile(h, "new", 3, &n, nullptr));
+  EXPECT_EQ(readWholeFile(name), old) << "the old bytes stay until the close";
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(readWholeFile(name), "new");
+  struct stat st;
+  ASSERT_EQ(::stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(readWholeFile(dir.file("twin.txt")), old) << "a hard link is split";
+  EXPECT_EQ(namesIn(dir.path()), files);
+
+  // A commit that cannot happen (the new file went away) is a failure, not a success.
+  h = createForWrite(name);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(WriteFile(h, "lost", 4, &n, nullptr));
+  for (const std::string& f : namesIn(dir.path()))
+    if (files.count(f) == 0) std::filesystem::remove(dir.file(f));
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(readWholeFile(name), "new");
+
+  // A symbolic link is written through: its target is replaced, the link stays.
+  ASSERT_EQ(::symlink("keep.txt", dir.file("link.txt").c_str()), 0);
+  EXPECT_TRUE(replaceWith(dir.file("link.txt"), "through the link"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.txt")));
+  EXPECT_EQ(readWholeFile(name), "through the link");
+  EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"keep.txt", "twin.txt", "link.txt"}));
+
+  if (::geteuid() != 0) {  // the superuser writes read-only files
+    ::chmod(name.c_str(), 0440);
+    EXPECT_EQ(failureOf(createForWrite(name)), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(readWholeFile(name), "through the link");
+  }
+}
+
+// Pipes, and files named through a descriptor (as /dev/stdout is), are written in place: the
+// descriptor's file must stay the one its other holders write to.
+TEST(CreateFile, PipesAndDescriptorsAreWrittenInPlace) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  EXPECT_TRUE(replaceWith("/dev/fd/" + std::to_string(fds[1]), "through a pipe"));
+  ::close(fds[1]);
+  char buf[64];
+  const ssize_t got = ::read(fds[0], buf, sizeof buf);
+  ::close(fds[0]);
+  EXPECT_EQ(std::string(buf, got > 0 ? static_cast<size_t>(got) : 0), "through a pipe");
+
+  TempDir dir;
+  const std::string name = dir.file("redirected.txt");
+  writeWholeFile(name, "before");
+  const int fd = ::open(name.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  struct stat before, after;
+  ASSERT_EQ(::fstat(fd, &before), 0);
+  EXPECT_TRUE(replaceWith("/proc/self/fd/" + std::to_string(fd), "after"));
+  ASSERT_EQ(::stat(name.c_str(), &after), 0);
+  ::close(fd);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(readWholeFile(name), "after");
 }
 
 TEST(GetVersionExA, ChecksTheRecordSize) {
