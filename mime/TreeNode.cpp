@@ -136,6 +136,13 @@ bool TreeNode::tagEquals(const char* s) const {
   return tag_ ? tag_->equals(s) : (s == nullptr || *s == '\0');
 }
 
+void TreeNode::deleteChild(int32_t i) {
+  TreeNode* gone = child(i);
+  if (gone == nullptr) return;
+  children_->setAt(i, nullptr);
+  delete gone;  // the destructor walks the subtree without recursion
+}
+
 TreeNode* TreeNode::child(int32_t i) const {
   return children_ ? children_->getAs<TreeNode>(i) : nullptr;
 }

@@ -75,6 +75,8 @@ class TreeNode : public VorlundObject {
   void addText(const char* bytes, uint32_t n);
   // Appends bytes as they are.
   void appendContent(const char* bytes, uint32_t n);
+  // Deletes child i with its subtree; its slot stays, empty, so later indexes hold.
+  void deleteChild(int32_t i);
   AttributeSet& attributeSet();
 
   // --- reading

@@ -27,5 +27,6 @@ TreeNode* parseXml(const StringBuffer& text, LogBase* log, ProgressMonitor* prog
 // "header" and a "body" child, or null when there is none.
 MimeMessage2* loadXml(const StringBuffer& text, LogBase* log, ProgressMonitor* progress);
 // A new entity (owned by the caller) from one "mime_message" element, its sub-parts from the
-// "subpart" children of its "body"; null when the element lacks "header" or "body".
-MimeMessage2* entityFromXml(const TreeNode& element);
+// "subpart" children of its "body"; null when the element lacks "header" or "body". The
+// "subpart" elements are deleted from the element tree as their parts are made.
+MimeMessage2* entityFromXml(TreeNode& element);

@@ -56,9 +56,9 @@ void headerText(const TreeNode& header, StringBuffer& out) {
 
 }  // namespace
 
-MimeMessage2* entityFromXml(const TreeNode& element) {
+MimeMessage2* entityFromXml(TreeNode& element) {
   const TreeNode* header = element.findChild("header");
-  const TreeNode* body = element.findChild("body");
+  TreeNode* body = element.findChild("body");
   if (header == nullptr || body == nullptr) return nullptr;
 
   StringBuffer text;
@@ -66,11 +66,14 @@ MimeMessage2* entityFromXml(const TreeNode& element) {
 
   std::vector<std::unique_ptr<MimeMessage2>> parts;
   for (int32_t i = 0; i < body->numChildren(); ++i) {
-    const TreeNode* subpart = body->child(i);
+    TreeNode* subpart = body->child(i);
     if (subpart == nullptr || !subpart->tagEquals("subpart")) continue;
-    const TreeNode* first = subpart->child(0);
+    TreeNode* first = subpart->child(0);
     if (first == nullptr) continue;
     if (MimeMessage2* part = entityFromXml(*first)) parts.emplace_back(part);
+    // The elements of a part are not read again: freeing them as the parts are made keeps
+    // the element tree and the entity tree from both being whole at once.
+    body->deleteChild(i);
   }
 
   const char* bodyText = body->contentData();
@@ -92,7 +95,7 @@ MimeMessage2* entityFromXml(const TreeNode& element) {
 MimeMessage2* loadXml(const StringBuffer& text, LogBase* log, ProgressMonitor* progress) {
   std::unique_ptr<TreeNode> root(parseXml(text, log, progress));
   if (!root) return nullptr;
-  const TreeNode* element =
+  TreeNode* element =
       root->tagEquals("mime_message") ? root.get() : root->findDescendant("mime_message");
   if (element == nullptr) return nullptr;
   return entityFromXml(*element);

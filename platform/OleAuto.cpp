@@ -186,7 +186,8 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (psa == nullptr) return S_OK;
-  SAFEARRAYBOUND bounds[64];
+  SAFEARRAYBOUND bounds[64] = {};
+  if (psa->cDims == 0 || psa->cDims > 64) return E_INVALIDARG;
   for (USHORT i = 0; i < psa->cDims; ++i) bounds[i] = psa->rgsabound[psa->cDims - 1 - i];
   VARTYPE vt = prefixOf(psa)->vt;
   SAFEARRAY* copy = SafeArrayCreate(vt, psa->cDims, bounds);

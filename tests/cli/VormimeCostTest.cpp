@@ -46,9 +46,11 @@ TEST(VormimeCost, TinyPartsCostAboutAKilobyteEach) {
   for (const auto& args : runs) {
     const MeasuredRun r = runVormimeMeasured(args);
     ASSERT_EQ(r.status, 0) << args[0];
-    // The XML form is about 140 bytes a part, its element tree several times that.
+    // About 1.3 KB a part in an optimised build, 2 KB from the XML form (140 bytes a part,
+    // its element tree several times that, freed as the parts are made); more under the
+    // sanitizers.
     const long perPart = (r.peakKiB - baseKiB()) * 1024 / kParts;
-    EXPECT_LT(perPart, 4096) << args[0] << ": " << r.peakKiB << " KiB at the peak";
+    EXPECT_LT(perPart, 3072) << args[0] << ": " << r.peakKiB << " KiB at the peak";
   }
   EXPECT_GT(fileSize(dir.file("back.eml")), kParts * 10);
 }

@@ -61,7 +61,8 @@ std::string shape(const TreeNode* node) {
       StringBuffer n, v;
       a->getName(i, n);
       a->getValue(i, v);
-      out += (i > 0 ? " " : "") + str(n) + "=" + str(v);
+      if (i > 0) out += ' ';
+      out.append(str(n)).append("=").append(str(v));
     }
     out += '}';
   }
