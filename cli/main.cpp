@@ -11,7 +11,7 @@ void usage(FILE* f) {
                "usage: vormime <command> [arguments]\n"
                "\n"
                "commands:\n"
-               "  show         the part tree of a message\n"
+               "  show         the part tree of a message (--json: one JSON document)\n"
                "  xml          a message in its XML form (-o OUT)\n"
                "  mime         the message an XML form holds (-o OUT)\n"
                "  extract      save every attachment of a message into a directory\n"
