@@ -26,7 +26,8 @@ void usage(FILE* f) {
                "\n"
                "Each command takes --help. Exit status: 0 success, 1 failure, 2 bad usage.\n"
                "The message commands create the Mime object by its ProgID and register the\n"
-               "component module first when it is not registered (VORMIME_MODULE names it).\n");
+               "component module first when it is not registered (VORMIME_MODULE names it).\n"
+               "All of it in detail: the manual page vormime(1).\n");
 }
 
 }  // namespace
