@@ -37,6 +37,9 @@ std::string bytesFromBstr(BSTR s, int32_t codePage);
 // Text bytes in the UTF-8 form, converted from the ANSI form when they are not valid UTF-8.
 std::string utf8FromAnsiOrUtf8(const std::string& bytes);
 bool isValidUtf8(const std::string& bytes);
+// The length of the UTF-8 sequence starting at bytes[i] (i < size) with its code point in
+// `cp`; 0 when no valid sequence starts there.
+size_t utf8SequenceAt(const std::string& bytes, size_t i, uint32_t& cp);
 
 // A text for an HRESULT a call through IDispatch returned ("no member named ...").
 std::string describeDispatchError(HRESULT hr, const std::string& member);

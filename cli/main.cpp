@@ -11,7 +11,7 @@ void usage(FILE* f) {
                "usage: vormime <command> [arguments]\n"
                "\n"
                "commands:\n"
-               "  show         the part tree of a message\n"
+               "  show         the part tree of a message (--json: one JSON document)\n"
                "  xml          a message in its XML form (-o OUT)\n"
                "  mime         the message an XML form holds (-o OUT)\n"
                "  extract      save every attachment of a message into a directory\n"
@@ -26,7 +26,8 @@ void usage(FILE* f) {
                "\n"
                "Each command takes --help. Exit status: 0 success, 1 failure, 2 bad usage.\n"
                "The message commands create the Mime object by its ProgID and register the\n"
-               "component module first when it is not registered (VORMIME_MODULE names it).\n");
+               "component module first when it is not registered (VORMIME_MODULE names it).\n"
+               "All of it in detail: the manual page vormime(1).\n");
 }
 
 }  // namespace

@@ -38,6 +38,12 @@ Result vormime(const std::string& args, const std::string& redirect) {
   return r;
 }
 
+Result runShellCommand(const std::string& command) {
+  Result r{-1, ""};
+  r.status = runShell(command, r.out);
+  return r;
+}
+
 std::string shellQuote(const std::string& word) {
   std::string q = "'";
   for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);

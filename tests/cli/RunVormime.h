@@ -33,5 +33,8 @@ struct MeasuredRun {
 MeasuredRun runVormimeMeasured(const std::vector<std::string>& args,
                                const std::string& outPath = "");
 
+// Runs a shell command line: its exit status and standard output.
+Result runShellCommand(const std::string& command);
+
 // Quotes a word for the shell.
 std::string shellQuote(const std::string& word);

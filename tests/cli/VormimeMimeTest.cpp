@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/DispatchClient.h"
+#include "cli/JsonText.h"
 #include "cli/SafeFileName.h"
 #include "tests/cli/RunVormime.h"
 #include "tests/support/TempDir.h"
@@ -100,6 +101,64 @@ TEST(VormimeShow, PrintsTheSampleTreeFromAFileAndFromStandardInput) {
             "multipart/mixed  parts=1\n"
             "  application/octet-stream  disposition=attachment  filename=\"a\\x1b[2Jb\\\\c\"  "
             "size=6\n");
+}
+
+// The JSON form read back by Python's json module: the sample's tree drawn from it as the
+// text form draws it must be that form, line for line; the document must be one document,
+// whether the message came from a file or standard input.
+TEST(VormimeShow, JsonHoldsTheSameTreeAndStaysValidForHostileNames) {
+  TempDir dir;
+  const CliRun json = runVormime("show --json " + q(kSample));
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(runVormime("show --json -", kSample).out, json.out);
+  writeWholeFile(dir.file("sample.json"), json.out);
+  const char* const kDrawTree = R"(
+import json, sys
+def draw(p, depth):
+    words = [p["content_type"] or "-"]
+    words += [k + "=" + p[k] for k in ("charset", "encoding", "disposition") if p[k]]
+    if p["filename"]: words.append('filename="%s"' % p["filename"])
+    elif p["name"]: words.append('name="%s"' % p["name"])
+    leaf = p["size"] is not None
+    words.append("size=%d" % p["size"] if leaf else "parts=%d" % len(p["parts"]))
+    assert not (leaf and p["parts"])
+    print("  " * depth + "  ".join(words))
+    for child in p["parts"]: draw(child, depth + 1)
+draw(json.load(open(sys.argv[1], encoding="utf-8")), 0)
+)";
+  const Result drawn =
+      runShellCommand("python3 -c " + q(kDrawTree) + " " + q(dir.file("sample.json")));
+  EXPECT_EQ(drawn.status, 0);
+  EXPECT_EQ(drawn.out, kSampleTree);
+
+  // Terminal controls, C1 controls, a line separator, a backslash, and bytes that are not
+  // UTF-8 (read in the ANSI code page, as the object reads them).
+  writeWholeFile(dir.file("hostile.eml"),
+                 messageWithDispositions(
+                     {"attachment; filename=\"=?utf-8?Q?s=01n=0Be=1B[2J=C2=9B=E2=80=A8=7F?=\"",
+                      "attachment; filename=\"=?utf-8?Q?caf=E9_=FF=C3?=\"",
+                      "attachment; filename=\"a'b\\c\""}));
+  const CliRun hostile = runVormime("show --json " + q(dir.file("hostile.eml")));
+  ASSERT_EQ(hostile.status, 0) << hostile.err;
+  EXPECT_TRUE(isValidUtf8(hostile.out));
+  EXPECT_NE(hostile.out.find(R"("filename": "s\u0001n\u000be\u001b[2J\u009b\u2028\u007f",)"),
+            std::string::npos);
+  EXPECT_NE(hostile.out.find(R"("filename": "café ÿÃ",)"), std::string::npos);
+  writeWholeFile(dir.file("hostile.json"), hostile.out);
+  const Result names = runShellCommand(
+      "python3 -c 'import json,sys; d = json.load(open(sys.argv[1], encoding=\"utf-8\")); "
+      "print(json.dumps([p[\"filename\"] for p in d[\"parts\"]]))' " +
+      q(dir.file("hostile.json")));
+  EXPECT_EQ(names.status, 0);
+  EXPECT_EQ(names.out,
+            "[\"s\\u0001n\\u000be\\u001b[2J\\u009b\\u2028\\u007f\", \"caf\\u00e9 \\u00ff\\u00c3\", "
+            "\"a'b\\\\c\"]\n");
+
+  // What no message reaches: a quote, and bytes that stay invalid in any reading.
+  std::string out;
+  appendJsonString(out, "\"\\\r\n\xC0\xAF\xF0\x9F\x98\x80\xE2\x82");
+  EXPECT_EQ(out,
+            "\"\\\"\\\\\\r\\n\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
 
 TEST(VormimeShow, ProgressOnlyOnATerminalAndOnlyForLargeInputs) {
