@@ -31,6 +31,14 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD n, DWORD* written, void* overlapp
 // The low 32 bits of the size (the high ones in *high when given); INVALID_FILE_SIZE on error.
 DWORD GetFileSize(HANDLE h, DWORD* high);
 BOOL CloseHandle(HANDLE h);
+
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+// Moves the file position; returns its low 32 bits (the high ones in *high when given), or
+// INVALID_SET_FILE_POINTER with the last error (ERROR_NEGATIVE_SEEK before the start).
+DWORD SetFilePointer(HANDLE h, LONG distance, LONG* high, DWORD method);
 BOOL DeleteFileA(LPCSTR name);
 // Length written without the NUL, or the size needed (with the NUL) when n is too small.
 DWORD GetCurrentDirectoryA(DWORD n, LPSTR buffer);
