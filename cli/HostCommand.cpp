@@ -1,12 +1,15 @@
 #include "cli/HostCommand.h"
 
+#include <algorithm>
+
 #include "cli/DispatchClient.h"
 #include "cli/HostFiles.h"
 #include "cli/LoadProgress.h"
 #include "platform/CodePage.h"
 
 ParseOutcome parseCommandArgs(CommandContext& ctx, int argc, char** argv,
-                              const std::vector<std::string>& valueOptions, ParsedArgs& out) {
+                              const std::vector<std::string>& valueOptions, ParsedArgs& out,
+                              const std::vector<std::string>& flagOptions) {
   bool optionsOver = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -19,6 +22,8 @@ ParseOutcome parseCommandArgs(CommandContext& ctx, int argc, char** argv,
       return ParseOutcome::kHelp;
     } else if (arg == "--log") {
       ctx.log = true;
+    } else if (std::find(flagOptions.begin(), flagOptions.end(), arg) != flagOptions.end()) {
+      out.flags.push_back(arg);
     } else {
       bool known = false;
       for (const std::string& option : valueOptions)
