@@ -45,6 +45,7 @@ TEST(VormimeCert, ImportListShowAndRemove) {
   writeWholeFile(dir.file("wrong"), "falsch\n");
   writeWholeFile(dir.file("garbage"), "not a certificate");
   writeWholeFile(dir.file("empty"), "");
+  writeWholeFile(dir.file("cut.pem"), user.pem().substr(0, 100));
   const std::string p12 = dir.file("user.p12");
   ASSERT_EQ(std::system(("openssl pkcs12 -export -in " + dir.file("user.pem") + " -certfile " +
                          dir.file("ca.pem") + " -passout pass:geheim -out " + p12)
@@ -127,6 +128,7 @@ TEST(VormimeCert, ImportListShowAndRemove) {
       {"cert import " + p12 + " --password-file " + dir.file("wrong"), 1, "wrong password"},
       {"cert import " + dir.file("garbage"), 1, "is no certificate"},
       {"cert import " + dir.file("empty"), 1, "is empty"},
+      {"cert import " + dir.file("cut.pem"), 1, "has a certificate without its end line"},
       {"cert import " + dir.file("missing"), 1, "cannot read"},
       {"cert list --store nowhere", 2, "unknown store 'nowhere'"},
       {"cert show 0123456789012345678901234567890123456789", 1,

@@ -1,5 +1,6 @@
 // Certificate contexts, names, extension decoding, chains and PKCS #12 import, against
 // certificates made by OpenSSL inside the tests.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <openssl/provider.h>
 #include <sys/stat.h>
@@ -173,6 +174,37 @@ TEST_F(CertServices, ContextsHoldTheParsedRecordAndRefuseWhatIsNoCertificate) {
     EXPECT_EQ(contextOf(b.bytes), nullptr);
     EXPECT_EQ(GetLastError(), b.error) << b.bytes.size();
   }
+
+  // Every code this layer sets has the system's text.
+  const struct {
+    DWORD code;
+    const char* text;
+  } texts[] = {
+      {CRYPT_E_ASN1_EOD, "ASN1 unexpected end of data."},
+      {CRYPT_E_ASN1_CORRUPT, "ASN1 corrupted data."},
+      {CRYPT_E_ASN1_BADTAG, "ASN1 bad tag value met."},
+      {CRYPT_E_BAD_ENCODE, "An error occurred during encode or decode operation."},
+      {CRYPT_E_NOT_FOUND, "Cannot find object or property."},
+      {CRYPT_E_EXISTS, "The object or property already exists."},
+      {CRYPT_E_FILE_ERROR, "An error occurred while reading or writing to a file."},
+      {CRYPT_E_PENDING_CLOSE, "Final closure is pending until additional frees or closes."},
+      {NTE_BAD_KEYSET, "Keyset does not exist"},
+      {0x8009200B, "Cannot find the certificate and private key for decryption."},
+      {0x80090003, "Bad Key."},
+      {0x80070057, "The parameter is incorrect."},
+      {E_ACCESSDENIED_CRYPT, "Access is denied."},
+      {ERROR_INVALID_PASSWORD, "The specified network password is not correct."},
+      {ERROR_MORE_DATA, "More data is available."},
+      {ERROR_NEGATIVE_SEEK,
+       "An attempt was made to move the file pointer before the beginning of the file."},
+  };
+  EVP_PKEY_free(certificatePrivateKey(c.get()));  // registers the key texts
+  for (const auto& t : texts) {
+    char text[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, t.code, 0,
+                   text, sizeof text, nullptr);
+    EXPECT_EQ(std::string(text), std::string(t.text) + "\r\n") << std::hex << t.code;
+  }
 }
 
 TEST_F(CertServices, DecodesKeyUsageAlternativeNamesAndExtendedKeyUsage) {
@@ -243,6 +275,12 @@ TEST_F(CertServices, ChainTrustFromTheRootStoresWithEveryErrorGathered) {
   critical.issuer = &inter;
   critical.extensions = {{"1.2.3.4", "critical,DER:05:00"}};
   const TestCert unknownCritical = makeCert(critical);
+  CertSpec later;
+  later.subject = {{"CN", "not yet"}};
+  later.issuer = &inter;
+  later.notBeforeDays = 2;
+  later.notAfterDays = 10;
+  const TestCert notYetValid = makeCert(later);
   // Self-signed end certificates whose key usage leaves out certificate signing.
   CertSpec leaf;
   leaf.subject = {{"CN", "self leaf"}};
@@ -415,6 +453,26 @@ TEST_F(CertServices, Pkcs12ImportOfModernAndLegacyFiles) {
   EXPECT_EQ(size_t(std::distance(std::filesystem::directory_iterator(root_.path() + "/keys/user"),
                                  std::filesystem::directory_iterator())),
             containers);
+
+  // Made by another module, which is then unloaded: the store, the context and its key are
+  // the process's platform's, and stay usable.
+  void* module = dlopen(CERT_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  using ImportFn = HCERTSTORE (*)(const BYTE*, DWORD, const char16_t*, PCCERT_CONTEXT*);
+  auto import = reinterpret_cast<ImportFn>(dlsym(module, "testModuleImportPfx"));
+  ASSERT_NE(import, nullptr);
+  PCCERT_CONTEXT keyed = nullptr;
+  HCERTSTORE made = import(reinterpret_cast<const BYTE*>(legacy.data()), DWORD(legacy.size()),
+                           u"s\u00E9same", &keyed);
+  dlclose(module);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(countIn(made), 2) << "a store of the module's is one of this program's";
+  EXPECT_TRUE(CertCloseStore(made, 0));
+  EVP_PKEY* moduleKey = certificatePrivateKey(keyed);
+  ASSERT_NE(moduleKey, nullptr);
+  EXPECT_EQ(EVP_PKEY_eq(moduleKey, user.key.get()), 1);
+  EVP_PKEY_free(moduleKey);
+  CertFreeCertificateContext(keyed);
 
   const struct {
     std::string bytes;
