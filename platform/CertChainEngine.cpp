@@ -82,8 +82,7 @@ void collect(HCERTSTORE store, std::vector<X509*>* out) {
 }
 
 void collectSystem(const char16_t* name, DWORD location, std::vector<X509*>* out) {
-  HCERTSTORE s =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location | CERT_STORE_READONLY_FLAG, name);
+  HCERTSTORE s = openSystemStoreOwnCertificates(name, location | CERT_STORE_READONLY_FLAG);
   collect(s, out);
   CertCloseStore(s, 0);
 }
@@ -128,6 +127,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT context, co
   std::vector<X509*> roots, others;
   collectSystem(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER, &roots);
   collectSystem(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE, &roots);
+  for (const BundleCert& b : *trustedBundle()) {
+    X509_up_ref(b.x509.get());
+    roots.push_back(b.x509.get());
+  }
   collectSystem(u"AUTHROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE, &roots);
   collectSystem(u"CA", CERT_SYSTEM_STORE_CURRENT_USER, &others);
   collectSystem(u"CA", CERT_SYSTEM_STORE_LOCAL_MACHINE, &others);

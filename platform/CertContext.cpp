@@ -135,6 +135,15 @@ Context* newContext(const BYTE* der, size_t size) {
   return c;
 }
 
+Context* newContext(X509* x, const std::vector<BYTE>& der) {
+  X509_up_ref(x);
+  auto* c = new Context;
+  c->der = der;
+  c->x509 = x;
+  fillInfo(c);
+  return c;
+}
+
 Context* contextOf(PCCERT_CONTEXT c) {
   return const_cast<Context*>(reinterpret_cast<const Context*>(c));
 }

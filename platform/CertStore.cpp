@@ -121,12 +121,12 @@ void adoptList(Store* s, std::vector<StoredCert>& list) {
 }
 
 void addMachineAuthorities(Store* s) {
-  for (const std::vector<BYTE>& der : trustedBundle()) {
+  const auto bundle = trustedBundle();
+  for (const BundleCert& b : *bundle) {
     bool own =
-        std::any_of(s->certs.begin(), s->certs.end(), [&](Context* c) { return c->der == der; });
+        std::any_of(s->certs.begin(), s->certs.end(), [&](Context* c) { return c->der == b.der; });
     if (own) continue;
-    Context* c = newContext(der.data(), der.size());
-    if (c == nullptr) continue;
+    Context* c = newContext(b.x509.get(), b.der);
     c->store = s;
     c->pub.hCertStore = s;
     c->inStore = true;
@@ -218,12 +218,14 @@ std::string upper(std::string s) {
   return s;
 }
 
-HCERTSTORE openRegistryLocation(int hive, const std::string& keyPath, bool readOnly) {
+HCERTSTORE openRegistryLocation(int hive, const std::string& keyPath, bool readOnly,
+                                bool withAuthorities = true) {
   auto* s = new Store;
   s->kind = StoreKind::Registry;
   s->readOnly = readOnly;
   s->path = storeFileFor(hive, keyPath);
-  s->machineRoot = hive == 2 && upper(keyPath) == "SOFTWARE\\MICROSOFT\\SYSTEMCERTIFICATES\\ROOT";
+  s->machineRoot = withAuthorities && hive == 2 &&
+                   upper(keyPath) == "SOFTWARE\\MICROSOFT\\SYSTEMCERTIFICATES\\ROOT";
   std::vector<StoredCert> list;
   if (!readStoreFile(s->path, &list, false)) {
     delete s;
@@ -235,7 +237,7 @@ HCERTSTORE openRegistryLocation(int hive, const std::string& keyPath, bool readO
   return s;
 }
 
-HCERTSTORE openSystem(DWORD flags, const void* para) {
+HCERTSTORE openSystem(DWORD flags, const void* para, bool withAuthorities = true) {
   const auto* wname = static_cast<LPCWSTR>(para);
   const DWORD location = flags & CERT_SYSTEM_STORE_LOCATION_MASK;
   if (wname == nullptr || wname[0] == 0 ||
@@ -271,7 +273,7 @@ HCERTSTORE openSystem(DWORD flags, const void* para) {
     }
     RegCloseKey(key);
   }
-  return openRegistryLocation(hive, keyPath, flags & CERT_STORE_READONLY_FLAG);
+  return openRegistryLocation(hive, keyPath, flags & CERT_STORE_READONLY_FLAG, withAuthorities);
 }
 
 HCERTSTORE openFile(DWORD flags, const void* para) {
@@ -311,6 +313,12 @@ PCCERT_CONTEXT findElement(Store* s, const std::vector<BYTE>& der) {
 int64_t notBefore(const Context* c) { return unixFromFileTime(c->info.NotBefore); }
 
 }  // namespace
+
+HCERTSTORE openSystemStoreOwnCertificates(const char16_t* name, DWORD flags) {
+  registerCryptTexts();
+  std::lock_guard<std::recursive_mutex> lock(cryptMutex());
+  return openSystem(flags, name, false);
+}
 
 PCCERT_CONTEXT handOut(Context* c) {
   ++c->refs;

@@ -153,41 +153,45 @@ std::string g_problem;
 
 }  // namespace
 
-std::vector<std::vector<BYTE>> trustedBundle() {
+std::shared_ptr<const std::vector<BundleCert>> trustedBundle() {
   std::lock_guard<std::mutex> lock(g_bundleMutex);
   static std::string readPath;
   static struct timespec readTime {};
   static off_t readSize = -1;
-  static std::vector<std::vector<BYTE>> certs;
+  static std::shared_ptr<const std::vector<BundleCert>> certs =
+      std::make_shared<std::vector<BundleCert>>();
   struct stat st;
   if (g_bundlePath.empty() || ::stat(g_bundlePath.c_str(), &st) != 0) {
-    certs.clear();
+    if (readSize != -1) certs = std::make_shared<std::vector<BundleCert>>();
     readSize = -1;
     return certs;
   }
   if (readPath == g_bundlePath && readSize == st.st_size && readTime.tv_sec == st.st_mtim.tv_sec &&
       readTime.tv_nsec == st.st_mtim.tv_nsec)
     return certs;
-  certs.clear();
   readPath = g_bundlePath;
   readTime = st.st_mtim;
   readSize = st.st_size;
+  auto fresh = std::make_shared<std::vector<BundleCert>>();
   BIO* bio = BIO_new_file(g_bundlePath.c_str(), "r");
-  if (bio == nullptr) return certs;
-  for (;;) {
+  while (bio != nullptr) {
     X509* x = X509_new_ex(libContext(), nullptr);
     if (x == nullptr || PEM_read_bio_X509(bio, &x, nullptr, nullptr) == nullptr) {
       X509_free(x);
       break;
     }
     unsigned char* der = nullptr;
-    int n = i2d_X509(x, &der);
-    if (n > 0) certs.emplace_back(der, der + n);
+    const int n = i2d_X509(x, &der);
+    if (n > 0)
+      fresh->push_back(
+          BundleCert{std::vector<BYTE>(der, der + n), std::shared_ptr<X509>(x, X509_free)});
+    else
+      X509_free(x);
     OPENSSL_free(der);
-    X509_free(x);
   }
   BIO_free(bio);
   ERR_clear_error();
+  certs = fresh;
   return certs;
 }
 

@@ -102,8 +102,17 @@ std::string serializeStore(const std::vector<StoredCert>& certs);
 // False with *why when the bytes are not a whole serialized store.
 bool parseStore(std::string_view bytes, std::vector<StoredCert>* certs, std::string* why);
 
-// The DER certificates of the machine's trusted authorities (read once per file change).
-std::vector<std::vector<BYTE>> trustedBundle();
+// The machine's trusted authorities, parsed once per change of their file.
+struct BundleCert {
+  std::vector<BYTE> der;
+  std::shared_ptr<X509> x509;
+};
+std::shared_ptr<const std::vector<BundleCert>> trustedBundle();
+// A context for an already parsed certificate (a reference of its own to `x`).
+Context* newContext(X509* x, const std::vector<BYTE>& der);
+// A system store without the machine's authorities that the local machine's ROOT shows:
+// the chain engine takes those from trustedBundle() without making contexts of them.
+HCERTSTORE openSystemStoreOwnCertificates(const char16_t* name, DWORD flags);
 
 void noteStoreProblem(const std::string& text);
 
