@@ -49,31 +49,11 @@ std::string hex(const BYTE* p, DWORD n, bool reverse) {
   return s;
 }
 
-class CVorlundCert final : public IVorlundCert {
- public:
-  CVorlundCert() { siblingsLock(); }
+extern const SiblingTable kCertTable;
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    const bool known = riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IVorlundCert;
-    *ppv = known ? static_cast<IVorlundCert*>(this) : nullptr;
-    if (known) AddRef();
-    return known ? S_OK : E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT GetTypeInfoCount(UINT* n) override {
-    if (n != nullptr) *n = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT cNames, LCID, DISPID* ids) override;
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO*, UINT* argErr) override;
+class CVorlundCert final : public SiblingObject<IVorlundCert> {
+ public:
+  CVorlundCert() : SiblingObject(IID_IVorlundCert, kCertTable) {}
 
   HRESULT LoadFromFile(BSTR path, LONG* success) override {
     return framed("LoadFromFile", success, [&] { return loadFile(utf8Of(path)); });
@@ -218,8 +198,6 @@ class CVorlundCert final : public IVorlundCert {
   }
 
  private:
-  ~CVorlundCert() { siblingsUnlock(); }
-
   static std::string str(const StringBuffer& s) { return std::string(s.getString(), s.getSize()); }
   static bool equalNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size() || a.empty()) return false;
@@ -370,7 +348,6 @@ class CVorlundCert final : public IVorlundCert {
     return false;
   }
 
-  std::atomic<ULONG> refs_{0};
   Logger log_;
   std::unique_ptr<Certificate> record_;
 };
@@ -428,25 +405,10 @@ const SiblingMember kCertMembers[] = {
 #undef CERT_GET
 #undef CERT_METHOD
 
-const SiblingTable kCertTable{kCertMembers, sizeof kCertMembers / sizeof kCertMembers[0]};
-
-HRESULT CVorlundCert::GetIDsOfNames(REFIID, LPOLESTR* names, UINT cNames, LCID, DISPID* ids) {
-  return siblingGetIDsOfNames(kCertTable, names, cNames, ids);
-}
-
-HRESULT CVorlundCert::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                             VARIANT* result, EXCEPINFO*, UINT* argErr) {
-  return siblingInvoke(kCertTable, static_cast<IVorlundCert*>(this), id, flags, params, result,
-                       argErr);
-}
+extern const SiblingTable kCertTable{kCertMembers, sizeof kCertMembers / sizeof kCertMembers[0]};
 
 }  // namespace
 
 HRESULT createVorlundCert(REFIID riid, void** ppv) {
-  auto* object = new (std::nothrow) CVorlundCert();
-  if (object == nullptr) return E_OUTOFMEMORY;
-  object->AddRef();
-  const HRESULT hr = object->QueryInterface(riid, ppv);
-  object->Release();
-  return hr;
+  return createSiblingObject<CVorlundCert>(riid, ppv);
 }

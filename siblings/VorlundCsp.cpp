@@ -9,30 +9,11 @@
 
 namespace {
 
-class CVorlundCsp final : public IVorlundCSP {
+extern const SiblingTable kCspTable;
+
+class CVorlundCsp final : public SiblingObject<IVorlundCSP> {
  public:
-  CVorlundCsp() { siblingsLock(); }
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    const bool known = riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IVorlundCSP;
-    *ppv = known ? static_cast<IVorlundCSP*>(this) : nullptr;
-    if (known) AddRef();
-    return known ? S_OK : E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT GetTypeInfoCount(UINT* n) override {
-    if (n != nullptr) *n = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT cNames, LCID, DISPID* ids) override;
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO*, UINT* argErr) override;
+  CVorlundCsp() : SiblingObject(IID_IVorlundCSP, kCspTable) {}
 
 #define CSP_LONG(Name, field)            \
   HRESULT get_##Name(LONG* v) override { \
@@ -68,8 +49,6 @@ class CVorlundCsp final : public IVorlundCSP {
 #undef CSP_STRING
 
  private:
-  ~CVorlundCsp() { siblingsUnlock(); }
-  std::atomic<ULONG> refs_{0};
   LONG providerType_ = 0, hashAlgorithmId_ = 0, hashNumBits_ = 0, encryptAlgorithmId_ = 0,
        encryptNumBits_ = 0;
   StringBuffer hashAlgorithm_, encryptAlgorithm_, providerName_, keyContainerName_;  // ANSI form
@@ -105,25 +84,10 @@ const SiblingMember kCspMembers[] = {
 };
 #undef CSP_ROWS
 
-const SiblingTable kCspTable{kCspMembers, sizeof kCspMembers / sizeof kCspMembers[0]};
-
-HRESULT CVorlundCsp::GetIDsOfNames(REFIID, LPOLESTR* names, UINT cNames, LCID, DISPID* ids) {
-  return siblingGetIDsOfNames(kCspTable, names, cNames, ids);
-}
-
-HRESULT CVorlundCsp::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                            VARIANT* result, EXCEPINFO*, UINT* argErr) {
-  return siblingInvoke(kCspTable, static_cast<IVorlundCSP*>(this), id, flags, params, result,
-                       argErr);
-}
+extern const SiblingTable kCspTable{kCspMembers, sizeof kCspMembers / sizeof kCspMembers[0]};
 
 }  // namespace
 
 HRESULT createVorlundCsp(REFIID riid, void** ppv) {
-  auto* object = new (std::nothrow) CVorlundCsp();
-  if (object == nullptr) return E_OUTOFMEMORY;
-  object->AddRef();
-  const HRESULT hr = object->QueryInterface(riid, ppv);
-  object->Release();
-  return hr;
+  return createSiblingObject<CVorlundCsp>(riid, ppv);
 }
