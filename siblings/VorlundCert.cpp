@@ -157,8 +157,11 @@ class CVorlundCert final : public SiblingObject<IVorlundCert> {
                     {&Certificate::keyCertSign, "keyCertSign"},
                     {&Certificate::cRLSign, "cRLSign"}};
       std::string s;
-      for (const auto& u : usages)
-        if (c.*u.flag) s += (s.empty() ? "" : ",") + std::string(u.name);
+      for (const auto& u : usages) {
+        if (!(c.*u.flag)) continue;
+        if (!s.empty()) s.push_back(',');
+        s += u.name;
+      }
       return s;
     });
   }
