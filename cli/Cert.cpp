@@ -16,6 +16,7 @@
 #include "foundation/ByteCodecs.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/LogBase.h"
+#include "foundation/XString.h"
 #include "platform/KeyContainer.h"
 #include "platform/WinCrypt.h"
 #include "smime/Certificate.h"
@@ -203,22 +204,9 @@ int readPassword(CommandContext& ctx, const ParsedArgs& args, std::u16string& pa
     return badUsageBrief(ctx, "a password is needed for a PKCS #12 file: give --password-file");
   }
   // The password file is UTF-8, as the system's PKCS #12 passwords are Unicode.
-  password.clear();
-  for (size_t i = 0; i < line.size();) {
-    const unsigned char c = static_cast<unsigned char>(line[i]);
-    char32_t cp = c;
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra > 0) cp = c & (0x3F >> extra);
-    ++i;
-    for (; extra > 0 && i < line.size(); --extra, ++i)
-      cp = (cp << 6) | (static_cast<unsigned char>(line[i]) & 0x3F);
-    if (cp >= 0x10000) {
-      password.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
-      password.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      password.push_back(char16_t(cp));
-    }
-  }
+  XString text;
+  text.setFromUtf8(line.c_str());
+  password = text.getUnicode();
   return 0;
 }
 

@@ -41,14 +41,15 @@ TEST(VormimeCert, ImportListShowAndRemove) {
   writeWholeFile(dir.file("ca.pem"), ca.pem());
   writeWholeFile(dir.file("bundle.pem"), ca.pem() + other.pem());
   writeWholeFile(dir.file("other.der"), other.der);
-  writeWholeFile(dir.file("pass"), "geheim\n");
+  writeWholeFile(dir.file("pass"),
+                 "geh\xC3\xA9im\n");  // UTF-8, as the system's passwords are Unicode
   writeWholeFile(dir.file("wrong"), "falsch\n");
   writeWholeFile(dir.file("garbage"), "not a certificate");
   writeWholeFile(dir.file("empty"), "");
   writeWholeFile(dir.file("cut.pem"), user.pem().substr(0, 100));
   const std::string p12 = dir.file("user.p12");
   ASSERT_EQ(std::system(("openssl pkcs12 -export -in " + dir.file("user.pem") + " -certfile " +
-                         dir.file("ca.pem") + " -passout pass:geheim -out " + p12)
+                         dir.file("ca.pem") + " -passout file:" + dir.file("pass") + " -out " + p12)
                             .c_str()),
             0);
 
