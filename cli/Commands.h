@@ -17,6 +17,8 @@ int runMime(int argc, char** argv, FILE* out, FILE* err);
 int runExtract(int argc, char** argv, FILE* out, FILE* err);
 int runCall(int argc, char** argv, FILE* out, FILE* err);
 
+// Certificates and keys in the platform's stores.
+int runCert(int argc, char** argv, FILE* out, FILE* err);
 // The component module's registration entry points.
 int runRegister(int argc, char** argv, FILE* out, FILE* err);
 int runUnregister(int argc, char** argv, FILE* out, FILE* err);

@@ -12,7 +12,30 @@
 namespace {
 
 constexpr const char* kModuleName = "libvorlundmime.so";
+constexpr const char* kSiblingsName = "libvorlundsiblings.so";
 const OLECHAR kMimeProgIdWide[] = u"VorlundMime.VorlundMime";
+const OLECHAR kCertProgIdWide[] = u"VorlundCert.VorlundCert";
+
+// The module registered for a ProgID when its file exists; `stale` receives one that does not.
+std::string registeredFor(const OLECHAR* progId, std::string* stale) {
+  CLSID clsid;
+  std::string path;
+  if (FAILED(CLSIDFromProgID(progId, &clsid)) || !inprocServerOf(clsid, path)) return std::string();
+  if (access(path.c_str(), F_OK) == 0) return path;
+  if (stale != nullptr) *stale = path;
+  return std::string();
+}
+
+void noteRegistered(FILE* notices, const char* progId, const std::string& stale,
+                    const std::string& module) {
+  if (stale.empty())
+    std::fprintf(notices, "vormime: %s was not registered; registered %s\n", progId,
+                 module.c_str());
+  else
+    std::fprintf(notices,
+                 "vormime: %s was registered at %s, which no longer exists; registered %s\n",
+                 progId, stale.c_str(), module.c_str());
+}
 
 bool exists(const std::string& path) { return !path.empty() && access(path.c_str(), F_OK) == 0; }
 
@@ -82,15 +105,21 @@ bool runModuleEntry(const std::string& module, const char* entry, std::string& e
   return run != nullptr && SUCCEEDED(hr);
 }
 
-std::string registeredModule(std::string* stale) {
-  CLSID clsid;
-  std::string path;
-  if (FAILED(CLSIDFromProgID(kMimeProgIdWide, &clsid)) || !inprocServerOf(clsid, path))
-    return std::string();
-  if (exists(path)) return path;
-  if (stale != nullptr) *stale = path;
+std::string findSiblingsModule(const std::string& componentModule, std::string& error) {
+  const std::string dir = programDirectory();
+  const std::string beside =
+      componentModule.substr(0, componentModule.rfind('/') + 1) + kSiblingsName;
+  for (const std::string& candidate :
+       {beside, dir + "/../siblings/" + kSiblingsName, dir + "/" + kSiblingsName})
+    if (exists(candidate)) return absolute(candidate);
+  error = std::string("cannot find the siblings module ") + kSiblingsName + " beside " +
+          componentModule + ", in " + dir + "/../siblings or in " + dir;
   return std::string();
 }
+
+std::string registeredModule(std::string* stale) { return registeredFor(kMimeProgIdWide, stale); }
+
+std::string registeredSiblings(std::string* stale) { return registeredFor(kCertProgIdWide, stale); }
 
 void reportRegistryProblem(FILE* notices) {
   const std::string problem = registryLastProblem();
@@ -103,17 +132,23 @@ bool ensureComponentRegistered(FILE* notices, std::string& error) {
   std::string stale;
   const bool registered = !registeredModule(&stale).empty();
   reportRegistryProblem(notices);
-  if (registered) return true;
-  const std::string module = findComponentModule(error);
+  const std::string module = registered ? registeredModule() : findComponentModule(error);
   if (module.empty()) return false;
-  if (!runModuleEntry(module, "DllRegisterServer", error)) return false;
-  reportRegistryProblem(notices);
-  if (stale.empty())
-    std::fprintf(notices, "vormime: %s was not registered; registered %s\n", kMimeProgId,
-                 module.c_str());
-  else
-    std::fprintf(notices,
-                 "vormime: %s was registered at %s, which no longer exists; registered %s\n",
-                 kMimeProgId, stale.c_str(), module.c_str());
+  if (!registered) {
+    if (!runModuleEntry(module, "DllRegisterServer", error)) return false;
+    reportRegistryProblem(notices);
+    noteRegistered(notices, kMimeProgId, stale, module);
+  }
+  // The certificate objects the Mime object hands out come from the siblings' module; a
+  // message command still runs without it, saying what is missing.
+  std::string staleSiblings;
+  if (!registeredSiblings(&staleSiblings).empty()) return true;
+  std::string why;
+  const std::string siblings = findSiblingsModule(module, why);
+  if (siblings.empty() || !runModuleEntry(siblings, "DllRegisterServer", why)) {
+    std::fprintf(notices, "vormime: certificate objects cannot be made: %s\n", why.c_str());
+    return true;
+  }
+  noteRegistered(notices, kCertProgId, staleSiblings, siblings);
   return true;
 }

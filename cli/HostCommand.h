@@ -23,13 +23,14 @@ struct ParsedArgs {
   std::vector<std::string> positional;
   std::map<std::string, std::string> values;  // options that take a value
   std::set<std::string> flags;                // options without a value that were given
+  bool has(const std::string& flag) const { return flags.count(flag) != 0; }
 };
 
 enum class ParseOutcome { kRun, kHelp, kBadUsage };
 
 // Reads argv[2...]: --help or -h, --log, the options in `valueOptions` with the argument
-// after them, those in `flagOptions`, and positional arguments ("-" among them; "--" ends
-// the options). Prints the usage for --help (to out) and for bad usage (to err).
+// after them, those in `flagOptions` alone, and positional arguments ("-" among them; "--"
+// ends the options). Prints the usage for --help (to out) and for bad usage (to err).
 ParseOutcome parseCommandArgs(CommandContext& ctx, int argc, char** argv,
                               const std::vector<std::string>& valueOptions, ParsedArgs& out,
                               const std::vector<std::string>& flagOptions = {});

@@ -12,13 +12,16 @@ const char* const kRegisterUsage =
     "usage: vormime register\n"
     "Runs DllRegisterServer of the component module, which registers the ProgIDs\n"
     "VorlundMime.VorlundMime and VorlundMime.VorlundMime.1, the class and its type library\n"
-    "in HKEY_CLASSES_ROOT (the hive under the platform root). The module is VORMIME_MODULE,\n"
-    "else libvorlundmime.so in ../component from vormime's directory, or beside vormime.\n";
+    "in HKEY_CLASSES_ROOT (the hive under the platform root), then that of the siblings'\n"
+    "module, which registers VorlundCert.VorlundCert and VorlundCSP.VorlundCSP. The module is\n"
+    "VORMIME_MODULE, else libvorlundmime.so in ../component from vormime's directory, or\n"
+    "beside vormime; libvorlundsiblings.so beside it, in ../siblings, or beside vormime.\n";
 
 const char* const kUnregisterUsage =
     "usage: vormime unregister\n"
-    "Runs DllUnregisterServer of the component module (found as for register), which\n"
-    "removes the class, its ProgIDs and its type library from HKEY_CLASSES_ROOT.\n";
+    "Runs DllUnregisterServer of the component module and of the siblings' module (found as\n"
+    "for register), which remove their classes, ProgIDs and type library from\n"
+    "HKEY_CLASSES_ROOT.\n";
 
 int runEntry(CommandContext& ctx, int argc, char** argv, const char* entry, bool registering) {
   ParsedArgs args;
@@ -30,19 +33,29 @@ int runEntry(CommandContext& ctx, int argc, char** argv, const char* entry, bool
   std::string error;
   const std::string module = findComponentModule(error);
   if (module.empty()) return failure(ctx, error);
+  const std::string siblings = findSiblingsModule(module, error);
+  if (siblings.empty()) return failure(ctx, error);
   registeredModule();  // reads the hive first, so a damaged one is reported as such
   reportRegistryProblem(ctx.err);
-  const bool ran = runModuleEntry(module, entry, error);
-  reportRegistryProblem(ctx.err);
-  if (!ran) return failure(ctx, error);
-  // The entry point's result is checked against what a host now finds.
-  const std::string found = registeredModule();
-  if (registering && found != module)
-    return failure(ctx,
-                   std::string(kMimeProgId) + " does not lead to " + module + " after registering");
-  if (!registering && !found.empty())
-    return failure(ctx, std::string(kMimeProgId) + " is still registered, at " + found);
-  std::fprintf(ctx.out, "%s %s\n", registering ? "registered" : "unregistered", module.c_str());
+  for (const std::string& m : {module, siblings}) {
+    const bool ran = runModuleEntry(m, entry, error);
+    reportRegistryProblem(ctx.err);
+    if (!ran) return failure(ctx, error);
+  }
+  // The entry points' results are checked against what a host now finds.
+  const std::pair<const char*, std::string> found[] = {{kMimeProgId, registeredModule()},
+                                                       {kCertProgId, registeredSiblings()}};
+  const std::string expected[] = {module, siblings};
+  for (int i = 0; i < 2; ++i) {
+    if (registering && found[i].second != expected[i])
+      return failure(ctx, std::string(found[i].first) + " does not lead to " + expected[i] +
+                              " after registering");
+    if (!registering && !found[i].second.empty())
+      return failure(ctx,
+                     std::string(found[i].first) + " is still registered, at " + found[i].second);
+  }
+  for (const std::string& m : {module, siblings})
+    std::fprintf(ctx.out, "%s %s\n", registering ? "registered" : "unregistered", m.c_str());
   return 0;
 }
 

@@ -182,5 +182,5 @@ int runShow(int argc, char** argv, FILE* out, FILE* err) {
   DispatchClient mime = DispatchClient::createMime(error, ctx.err);
   if (!mime.valid()) return failure(ctx, error);
   if (const int status = loadInput(ctx, mime, "LoadMimeFile", input); status != 0) return status;
-  return TreePrinter(ctx, args.flags.count("--json") != 0).print(mime);
+  return TreePrinter(ctx, args.has("--json")).print(mime);
 }

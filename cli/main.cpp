@@ -19,6 +19,7 @@ void usage(FILE* f) {
                "  convert      convert a stream between charsets (--from, --to)\n"
                "  charsets     list the charset names, code pages and converters\n"
                "  log-demo     print the log of a failed call in its text, XML and HTML forms\n"
+               "  cert         import, list, show and remove certificates in the stores\n"
                "  register     register the component module (libvorlundmime.so)\n"
                "  unregister   remove the component module's registration\n"
                "  --version    print the library version\n"
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "log-demo") == 0) return runLogDemo(argc, argv, stdout, stderr);
   if (std::strcmp(command, "convert") == 0) return runConvert(argc, argv, stdout, stderr);
   if (std::strcmp(command, "charsets") == 0) return runCharsets(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "cert") == 0) return runCert(argc, argv, stdout, stderr);
   if (std::strcmp(command, "register") == 0) return runRegister(argc, argv, stdout, stderr);
   if (std::strcmp(command, "unregister") == 0) return runUnregister(argc, argv, stdout, stderr);
   std::fprintf(stderr, "vormime: unknown command '%s'\n", command);

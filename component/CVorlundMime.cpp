@@ -35,6 +35,8 @@ CVorlundMime::CVorlundMime(SharedMime* tree, MimeMessage2* part)
 }
 
 CVorlundMime::~CVorlundMime() {
+  signerCerts_.removeAllObjects();
+  encryptCerts_.removeAllObjects();
   if (anchor_ != nullptr) anchor_->release();
   sharedTree_->release();
   moduleUnlock();

@@ -12,6 +12,7 @@
 #include "component/IVorlundMime.h"
 #include "component/LoadProgressHook.h"
 #include "component/MimeControl.h"
+#include "foundation/ExtPtrArray.h"
 #include "log/Logger.h"
 
 class EntityAnchor;
@@ -137,6 +138,11 @@ class CVorlundMime final : public IVorlundMime, public IVorlundLoadProgress {
   // through its parent (a removed part, a reloaded or rebuilt parent).
   MimeMessage2* entity() const;
   Logger& log() { return log_; }
+  // The certificate lists (owned Certificate records): signers and recipients of the last
+  // secure operation, read by GetSignerCert and GetEncryptCert.
+  ExtPtrArray& signerCerts() { return signerCerts_; }
+  ExtPtrArray& encryptCerts() { return encryptCerts_; }
+  const CspSettings& cspSettings() const { return cspSettings_; }
 
  private:
   ~CVorlundMime();
@@ -161,5 +167,7 @@ class CVorlundMime final : public IVorlundMime, public IVorlundLoadProgress {
   MimeMessage2* currentEntity_;     // inside sharedTree_, not owned
   EntityAnchor* anchor_ = nullptr;  // part objects only: whether currentEntity_ still exists
   CspSettings cspSettings_;
+  ExtPtrArray signerCerts_;
+  ExtPtrArray encryptCerts_;
   ProgressCallback* progress_ = nullptr;
 };

@@ -23,6 +23,7 @@ class CallArgs {
     for (int i = 0; i < kMaxMimeArgs; ++i) {
       if (owned_[i].vt != VT_EMPTY) VariantClear(&owned_[i]);
       if (values_[i].mime != nullptr) values_[i].mime->Release();
+      if (values_[i].csp != nullptr) values_[i].csp->Release();
     }
   }
   CallArgs(const CallArgs&) = delete;
@@ -38,7 +39,10 @@ class CallArgs {
         values_[i].variant = given;
         return S_OK;
       case MimeValueType::kMime:
-        return coerceMime(i, given);
+        return coerceObject(given, IID_IVorlundMime, reinterpret_cast<void**>(&values_[i].mime));
+      case MimeValueType::kCsp:
+        return coerceObject(given, IID_IVorlundCSP, reinterpret_cast<void**>(&values_[i].csp));
+      case MimeValueType::kCert:
       case MimeValueType::kNone:
         break;
     }
@@ -79,9 +83,9 @@ class CallArgs {
     return S_OK;
   }
 
-  // Any object answering IVorlundMime; nothing at all is a null argument, which the member
-  // reports in its own log.
-  HRESULT coerceMime(int i, const VARIANT* given) {
+  // Any object answering `iid`; nothing at all is a null argument, which the member reports
+  // in its own log.
+  HRESULT coerceObject(const VARIANT* given, REFIID iid, void** slot) {
     const VARIANT* v = innermost(given);
     if (v == nullptr) return DISP_E_TYPEMISMATCH;
     IUnknown* object = nullptr;
@@ -107,10 +111,7 @@ class CallArgs {
         return DISP_E_TYPEMISMATCH;
     }
     if (object == nullptr) return S_OK;
-    void* mime = nullptr;
-    if (FAILED(object->QueryInterface(IID_IVorlundMime, &mime)) || mime == nullptr)
-      return DISP_E_TYPEMISMATCH;
-    values_[i].mime = static_cast<IVorlundMime*>(mime);
+    if (FAILED(object->QueryInterface(iid, slot)) || *slot == nullptr) return DISP_E_TYPEMISMATCH;
     return S_OK;
   }
 
@@ -122,6 +123,7 @@ void discard(MimeResultValue* r) {
   SysFreeString(r->bstr);
   VariantClear(&r->variant);
   if (r->mime != nullptr) r->mime->Release();
+  if (r->cert != nullptr) r->cert->Release();
 }
 
 // Hands what the member returned to the caller's VARIANT, or frees it when there is none.
@@ -148,6 +150,12 @@ void deliver(MimeValueType type, MimeResultValue* r, VARIANT* result) {
       // A null part is still an object-typed result, as a script expects of GetPart.
       result->vt = VT_DISPATCH;
       result->pdispVal = r->mime;
+      break;
+    case MimeValueType::kCert:
+      result->vt = VT_DISPATCH;
+      result->pdispVal = r->cert;
+      break;
+    case MimeValueType::kCsp:
       break;
   }
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "component/IVorlundMime.h"
+#include "component/SiblingInterfaces.h"
 
 enum class MimeMemberKind : unsigned char { kMethod, kPropGet, kPropPut };
 
@@ -16,6 +17,8 @@ enum class MimeValueType : unsigned char {
   kLong,     // LONG in, LONG* out
   kVariant,  // VARIANT in (as the caller gave it), VARIANT* out
   kMime,     // IVorlundMime* in, IVorlundMime** out (handed to the host as VT_DISPATCH)
+  kCert,     // IVorlundCert** out (handed to the host as VT_DISPATCH)
+  kCsp,      // IVorlundCSP* in
 };
 
 constexpr int kMaxMimeArgs = 2;
@@ -27,6 +30,7 @@ struct MimeArgValue {
   LONG lng = 0;
   VARIANT* variant = nullptr;
   IVorlundMime* mime = nullptr;
+  IVorlundCSP* csp = nullptr;
 };
 
 // What a member returned through its out-parameter; the field for the member's result type
@@ -36,6 +40,7 @@ struct MimeResultValue {
   LONG lng = 0;
   VARIANT variant{};  // VT_EMPTY
   IVorlundMime* mime = nullptr;
+  IVorlundCert* cert = nullptr;
 };
 
 // Calls one vtable method with arguments in declaration order.
@@ -53,7 +58,7 @@ struct MimeMember {
 };
 
 // Every member that can be called through IDispatch, in DISPID order (a property's get
-// before its put). The secure-MIME members are not in it.
+// before its put). The secure-MIME members that sign, encrypt or unwrap are not in it yet.
 const MimeMember* mimeMembers();
 size_t mimeMemberCount();
 

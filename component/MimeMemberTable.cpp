@@ -12,6 +12,8 @@ constexpr MimeValueType B = MimeValueType::kBstr;
 constexpr MimeValueType L = MimeValueType::kLong;
 constexpr MimeValueType V = MimeValueType::kVariant;
 constexpr MimeValueType M = MimeValueType::kMime;
+constexpr MimeValueType C = MimeValueType::kCert;
+constexpr MimeValueType P = MimeValueType::kCsp;
 
 // `a` holds the arguments in declaration order, `r` receives the out-parameter.
 #define MIME_THUNK(call)                                         \
@@ -45,13 +47,14 @@ constexpr MimeValueType M = MimeValueType::kMime;
 // A method without arguments returning a string.
 #define MIME_STRING_RESULT(Name, id) MIME_METHOD(Name, id, B, 0, N, N, &r->bstr)
 
-// UnwrapSecurity (6), GetSignerCert (7), GetEncryptCert (8), AddDetachedSignature (17),
-// ConvertToSigned (18), Encrypt (19), NumSignerCerts (61), NumEncryptCerts (62) and SetCSP
-// (69) join the table with the secure-MIME work; until then a script cannot reach them.
+// UnwrapSecurity (6), AddDetachedSignature (17), ConvertToSigned (18) and Encrypt (19) join
+// the table with the S/MIME work; until then a script cannot reach them.
 constexpr MimeMember kMembers[] = {
     MIME_GET(Version, 1, B, bstr),
     MIME_STRING_TO_FLAG(LoadMime, 4),
     MIME_STRING_TO_FLAG(LoadXmlFile, 5),
+    MIME_METHOD(GetSignerCert, 7, C, 1, L, N, a[0].lng, &r->cert),
+    MIME_METHOD(GetEncryptCert, 8, C, 1, L, N, a[0].lng, &r->cert),
     MIME_GET(NumParts, 9, L, lng),
     MIME_METHOD(GetPart, 10, M, 1, L, N, a[0].lng, &r->mime),
     MIME_METHOD(GetHeaderField, 11, B, 1, B, N, a[0].bstr, &r->bstr),
@@ -102,8 +105,11 @@ constexpr MimeMember kMembers[] = {
     MIME_STRING_PROPERTY(Boundary, 59),
     MIME_GET(UnwrapExtras, 60, L, lng),
     MIME_PUT(UnwrapExtras, 60, L, lng),
+    MIME_GET(NumSignerCerts, 61, L, lng),
+    MIME_GET(NumEncryptCerts, 62, L, lng),
     MIME_STRING_TO_FLAG(SaveLastError, 63),
     MIME_METHOD(SetBodyFromBinary, 68, N, 1, V, N, *a[0].variant),
+    MIME_METHOD(SetCSP, 69, N, 1, P, N, a[0].csp),
     MIME_STRING_RESULT(GetEntireHead, 70),
     MIME_STRING_RESULT(GetEntireBody, 71),
     MIME_GET(LastErrorHtml, 72, B, bstr),

@@ -13,6 +13,7 @@
 
 #include "component/ComModule.h"
 #include "component/IVorlundMime.h"
+#include "component/SiblingInterfaces.h"
 #include "platform/Registry.h"
 #include "platform/TypeLib.h"
 
@@ -22,18 +23,14 @@ constexpr const char* kDescription = "VorlundMime Class";
 constexpr const char* kProgId = "VorlundMime.VorlundMime.1";
 constexpr const char* kIndependentProgId = "VorlundMime.VorlundMime";
 
-const IID kIidVorlundCert = {
-    0xD56C1AF1, 0x3FDE, 0x471C, {0x9B, 0xC2, 0xC5, 0x25, 0x15, 0xF2, 0x60, 0xC1}};
-const IID kIidVorlundCsp = {
-    0xD12FB216, 0x99DA, 0x4EB3, {0x9C, 0xC0, 0xC0, 0xF7, 0x60, 0xB1, 0x74, 0xA0}};
 const IID kIidVrStringArray = {
     0x4340DF8E, 0xD7A3, 0x4675, {0xBE, 0x74, 0x80, 0x07, 0x7B, 0x2B, 0x3E, 0x81}};
 
 // The dual interfaces the type library declares.
 const TypeLibInterface kInterfaces[] = {
     {IID_IVorlundMime, "IVorlundMime"},
-    {kIidVorlundCert, "IVorlundCert"},
-    {kIidVorlundCsp, "IVorlundCSP"},
+    {IID_IVorlundCert, "IVorlundCert"},
+    {IID_IVorlundCSP, "IVorlundCSP"},
     {kIidVrStringArray, "IVrStringArray"},
 };
 

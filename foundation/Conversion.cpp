@@ -31,18 +31,22 @@ bool platformBridge(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::st
   return ok;
 }
 
-const bool g_bridgeInstalled = (setPlatformConverter(platformBridge), true);
+// The platform outlives this copy of the foundation when it sits in a module that is
+// unloaded, so the bridge is taken back out before the module's code goes away.
+struct BridgeRegistration {
+  BridgeRegistration() { setPlatformConverter(platformBridge); }
+  ~BridgeRegistration() { removePlatformConverter(platformBridge); }
+} g_bridge;
 
 }  // namespace
 
 void installCodePageConverter(CodePageConverter fn) {
   g_converter = fn != nullptr ? fn : unicodeFormsOnly;
-  (void)g_bridgeInstalled;
+  (void)g_bridge;
   setPlatformConverter(platformBridge);
 }
 
-bool convertCodePage(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n,
-                     DataBuffer& out) {
+bool convertCodePage(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n, DataBuffer& out) {
   if (n == 0 || bytes == nullptr) return true;
   return g_converter(fromCp, toCp, static_cast<const unsigned char*>(bytes), n, out);
 }
@@ -65,8 +69,7 @@ int32_t ansiCodePage() { return static_cast<int32_t>(GetACP()); }
 BSTR bstrFromCodePage(int32_t codePage, const char* bytes, uint32_t n) {
   DataBuffer utf16;
   if (n > 0 && bytes != nullptr) convertCodePage(codePage, CP_UTF16LE, bytes, n, utf16);
-  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(utf16.getData()),
-                           utf16.getSize() / 2);
+  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(utf16.getData()), utf16.getSize() / 2);
 }
 
 bool appendBstrInCodePage(BSTR s, int32_t codePage, StringBuffer& out) {

@@ -1,12 +1,26 @@
 #include "platform/CodePage.h"
 
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
 UINT g_pinnedAcp = 0;
 UINT g_pinnedOemcp = 0;
-PlatformConvertFn g_converter = nullptr;
+// The registered converters, latest last. A fixed array with a trivially destructible lock,
+// so modules removing themselves while the process ends never meet a destroyed container.
+constexpr int kMaxConverters = 16;
+std::mutex g_converterMutex;
+PlatformConvertFn g_converters[kMaxConverters] = {};
+int g_converterCount = 0;
+
+void removeLocked(PlatformConvertFn fn) {
+  int kept = 0;
+  for (int i = 0; i < g_converterCount; ++i) {
+    if (g_converters[i] != fn) g_converters[kept++] = g_converters[i];
+  }
+  g_converterCount = kept;
+}
 
 UINT acpFromEnvironment() {
   const char* setting = std::getenv("VORLUND_ACP");
@@ -64,7 +78,8 @@ bool decodeUtf8(const unsigned char* p, size_t n, size_t* used, char32_t* c) {
     value = (value << 6) | (p[i] & 0x3F);
   }
   static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (value < kMin[follow] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+  if (value < kMin[follow] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    return false;
   *used = static_cast<size_t>(follow) + 1;
   *c = value;
   return true;
@@ -85,10 +100,27 @@ void setCodePagesForTesting(UINT acp, UINT oemcp) {
   g_pinnedOemcp = oemcp;
 }
 
-void setPlatformConverter(PlatformConvertFn fn) { g_converter = fn; }
+void setPlatformConverter(PlatformConvertFn fn) {
+  if (fn == nullptr) return;
+  std::lock_guard<std::mutex> lock(g_converterMutex);
+  removeLocked(fn);
+  // A full table drops its oldest entry: the newest modules are the ones still loaded.
+  if (g_converterCount == kMaxConverters) removeLocked(g_converters[0]);
+  g_converters[g_converterCount++] = fn;
+}
+
+void removePlatformConverter(PlatformConvertFn fn) {
+  std::lock_guard<std::mutex> lock(g_converterMutex);
+  removeLocked(fn);
+}
 
 bool platformConvert(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out) {
-  if (g_converter != nullptr) return g_converter(fromCp, toCp, bytes, n, out);
+  PlatformConvertFn fn = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_converterMutex);
+    if (g_converterCount > 0) fn = g_converters[g_converterCount - 1];
+  }
+  if (fn != nullptr) return fn(fromCp, toCp, bytes, n, out);
   return convertUnicodeForms(fromCp, toCp, bytes, n, out);
 }
 

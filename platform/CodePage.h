@@ -23,8 +23,11 @@ void setCodePagesForTesting(UINT acp, UINT oemcp);
 // A conversion between two code pages that appends to `out`; true when nothing was lost.
 using PlatformConvertFn = bool (*)(UINT fromCp, UINT toCp, const char* bytes, size_t n,
                                    std::string& out);
-// The library registers its conversion engine here when it is loaded.
+// Every module that carries the conversion engine registers it here when it is loaded and
+// removes it before it is unloaded; the platform, shared by all modules of the process, uses
+// the latest registration still present. Registering a converter again moves it to the top.
 void setPlatformConverter(PlatformConvertFn fn);
+void removePlatformConverter(PlatformConvertFn fn);
 
 // Converts with the registered engine. Before one is registered only UTF-8 and the two
 // UTF-16 forms convert; any other code page fails with nothing appended.

@@ -29,6 +29,7 @@ std::map<DWORD, std::string>& messageTable() {
       {112, "There is not enough space on the disk."},
       {122, "The data area passed to a system call is too small."},
       {123, "The filename, directory name, or volume label syntax is incorrect."},
+      {131, "An attempt was made to move the file pointer before the beginning of the file."},
       {145, "The directory is not empty."},
       {183, "Cannot create a file when that file already exists."},
       {206, "The filename or extension is too long."},

@@ -229,6 +229,32 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD n, DWORD* read, void*) {
   return TRUE;
 }
 
+DWORD SetFilePointer(HANDLE h, LONG distance, LONG* high, DWORD method) {
+  OpenFile* f = fileOf(h);
+  if (f == nullptr || method > FILE_END) {
+    SetLastError(f == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t offset = high != nullptr ? (int64_t(*high) << 32) | uint32_t(distance) : distance;
+  const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+  const off_t current = ::lseek(f->fd, 0, SEEK_CUR);
+  const off_t end = whence == SEEK_END ? ::lseek(f->fd, 0, SEEK_END) : 0;
+  const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? current : end;
+  if (base + offset < 0) {
+    ::lseek(f->fd, current, SEEK_SET);
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  const off_t at = ::lseek(f->fd, off_t(base + offset), SEEK_SET);
+  if (at < 0) {
+    SetLastError(win32ErrorFromErrno(errno));
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (high != nullptr) *high = LONG(int64_t(at) >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return DWORD(uint64_t(at) & 0xFFFFFFFF);
+}
+
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD n, DWORD* written, void*) {
   OpenFile* f = fileOf(h);
   if (written != nullptr) *written = 0;

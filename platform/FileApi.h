@@ -33,6 +33,14 @@ DWORD GetFileSize(HANDLE h, DWORD* high);
 // CREATE_ALWAYS of an existing regular file writes a new file that takes the old one's place
 // here, and only when every write succeeded: FALSE when it could not (the old file stays).
 BOOL CloseHandle(HANDLE h);
+
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+// Moves the file position; returns its low 32 bits (the high ones in *high when given), or
+// INVALID_SET_FILE_POINTER with the last error (ERROR_NEGATIVE_SEEK before the start).
+DWORD SetFilePointer(HANDLE h, LONG distance, LONG* high, DWORD method);
 BOOL DeleteFileA(LPCSTR name);
 // Length written without the NUL, or the size needed (with the NUL) when n is too small.
 DWORD GetCurrentDirectoryA(DWORD n, LPSTR buffer);

@@ -440,3 +440,17 @@ void setRegistryBeforeRenameHookForTesting(void (*hook)()) {
   Guard guard;
   registry::setBeforeRenameHook(hook);
 }
+
+LSTATUS registryKeyLocation(HKEY key, int* hive, std::string* path, REGSAM* access) {
+  Guard guard;
+  Target t;
+  if (LONG r = resolve(key, &t); r != ERROR_SUCCESS) return r;
+  *hive = t.hive;
+  path->clear();
+  for (const std::string& part : *t.path) {
+    if (!path->empty()) path->push_back('\\');
+    path->append(part);
+  }
+  if (access != nullptr) *access = t.access;
+  return ERROR_SUCCESS;
+}

@@ -127,6 +127,11 @@ void clearRegistryLastProblem();
 // The file that holds a root's hive under the current platform root; empty for other handles.
 std::string registryHivePath(HKEY root);
 
+// Where an open key is: its hive (0 HKCR, 1 HKCU, 2 HKLM), its path from the hive's root
+// with "\" between keys (empty for a root), and the access it was opened with. For the
+// registry certificate stores, which keep their certificates beside the key.
+LSTATUS registryKeyLocation(HKEY key, int* hive, std::string* path, REGSAM* access);
+
 // Test hook: forgets every open handle and every hive read so far, as a new process starts.
 void resetRegistryForTesting();
 // Test hook: runs `hook` when a commit has written and synced its temporary file and is

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "platform/DurableFile.h"
 #include "platform/Errors.h"
 #include "platform/PlatformRoot.h"
 
@@ -15,11 +16,15 @@ namespace registry {
 
 namespace {
 
+using durable::Fd;
+using durable::makeDirectories;
+using durable::readAll;
+using durable::syncDirectory;
+
 constexpr DWORD kBadDb = 1009;  // ERROR_BADDB
 
 std::mutex g_problemMutex;
 std::string g_problem;
-void (*g_beforeRename)() = nullptr;
 
 // The system's English text for an errno value, without the line end.
 std::string errorText(int err) {
@@ -38,97 +43,18 @@ LONG failure(int err, const std::string& what) {
   return LONG(win32ErrorFromErrno(err));
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now, reporting the result (a deferred write error shows here).
-  int close() {
-    int r = ::close(fd_);
-    fd_ = -1;
-    return r;
-  }
-
- private:
-  int fd_;
-};
-
-// Holds the exclusive lock of one hive for as long as it lives. The lock file is opened
-// anew each time, so a forked child never shares its parent's lock.
+// Holds the exclusive lock of one hive for as long as it lives.
 class HiveLock {
  public:
   LONG acquire(const std::string& lockPath) {
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return failure(errno, "Registry lock " + lockPath + " cannot be opened");
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) return failure(errno, "Registry lock " + lockPath + " cannot be taken");
-    }
+    if (int err = lock_.acquire(lockPath); err != 0)
+      return failure(err, "Registry lock " + lockPath + " cannot be taken");
     return LONG(ERROR_SUCCESS);
-  }
-  HiveLock() = default;
-  HiveLock(const HiveLock&) = delete;
-  HiveLock& operator=(const HiveLock&) = delete;
-  ~HiveLock() {
-    if (fd_ >= 0) ::close(fd_);  // releases the lock
   }
 
  private:
-  int fd_ = -1;
+  durable::FileLock lock_;
 };
-
-bool makeDirectories(const std::string& dir, int* err) {
-  for (size_t at = 1; at <= dir.size(); ++at) {
-    if (at != dir.size() && dir[at] != '/') continue;
-    std::string prefix = dir.substr(0, at);
-    if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
-      *err = errno;
-      return false;
-    }
-  }
-  return true;
-}
-
-void syncDirectory(const std::string& file) {
-  std::string dir = file.substr(0, file.find_last_of('/'));
-  int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += size_t(n);
-  }
-  return true;
-}
-
-// Reads at most limit + 1 bytes, so a file that grew past the limit is seen to.
-bool readAll(int fd, size_t limit, std::string* out) {
-  out->clear();
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    out->append(buf, size_t(n));
-    if (out->size() > limit) return true;
-  }
-}
 
 bool sameFile(const FileStamp& a, const struct stat& st) {
   return a.exists && a.dev == st.st_dev && a.ino == st.st_ino && a.size == st.st_size &&
@@ -144,15 +70,6 @@ FileStamp stampOf(const struct stat& st, uint64_t generation) {
   s.mtime = st.st_mtim;
   s.generation = generation;
   return s;
-}
-
-std::string utcStamp() {
-  time_t now = ::time(nullptr);
-  struct tm t;
-  gmtime_r(&now, &t);
-  char text[32];
-  strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &t);
-  return text;
 }
 
 }  // namespace
@@ -251,17 +168,9 @@ LONG HiveFile::refreshLocked() {
 }
 
 LONG HiveFile::setAside(const std::string& why) {
-  const std::string base = path_ + ".corrupt-" + utcStamp();
-  int err = EEXIST;
-  for (int i = 0; i < 1000; ++i) {
-    std::string aside = i == 0 ? base : base + "-" + std::to_string(i);
-    struct stat st;
-    if (::lstat(aside.c_str(), &st) == 0) continue;
-    if (::rename(path_.c_str(), aside.c_str()) != 0) {
-      err = errno;
-      break;
-    }
-    syncDirectory(path_);
+  int err = 0;
+  const std::string aside = durable::setAside(path_, &err);
+  if (!aside.empty()) {
     noteProblem("Registry hive " + path_ + " was unreadable (" + why + "); it was kept as " +
                 aside + " and the hive starts empty");
     hive_ = Hive();
@@ -304,20 +213,7 @@ LONG HiveFile::commit() {
   }
   const std::string tmp = platformPath(std::string("registry/") + stem_ + ".tmp");
   const std::string what = "Registry hive " + path_ + " could not be written";
-  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (fd.get() < 0) return failure(errno, what);
-  if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0 || fd.close() != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return failure(err, what);
-  }
-  if (g_beforeRename != nullptr) g_beforeRename();
-  if (::rename(tmp.c_str(), path_.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return failure(err, what);
-  }
-  syncDirectory(path_);
+  if (int err = durable::replaceFile(path_, tmp, text, 0644); err != 0) return failure(err, what);
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) return failure(errno, what);
   stamp_ = stampOf(st, next);
@@ -331,7 +227,7 @@ void HiveFile::forget() {
   stamp_ = FileStamp();
 }
 
-void setBeforeRenameHook(void (*hook)()) { g_beforeRename = hook; }
+void setBeforeRenameHook(void (*hook)()) { durable::setBeforeRenameHook(hook); }
 
 void noteProblem(std::string text) {
   std::lock_guard<std::mutex> lock(g_problemMutex);

@@ -121,7 +121,7 @@ HRESULT RegisterTypeLib(const TypeLibInfo& lib, const char* fullPath, const char
   if (fullPath == nullptr || fullPath[0] != '/') return E_INVALIDARG;
   const std::string path = fullPath;
   std::string dir = helpDir != nullptr ? std::string(helpDir) : path.substr(0, path.rfind('/'));
-  if (dir.empty()) dir = "/";
+  if (dir.empty()) dir.push_back('/');  // the root; an assignment here trips GCC 12's -Wrestrict
   const std::string base = versionKey(lib.libid, lib.majorVersion, lib.minorVersion);
   const std::string version = versionText(lib.majorVersion, lib.minorVersion);
   const std::string libid = guidToString(lib.libid);

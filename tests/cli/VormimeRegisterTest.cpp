@@ -27,6 +27,11 @@ std::string realPath(const std::string& path) {
 
 std::string registeredServer() { return classesValue(kClassServer); }
 
+const std::string kSiblings = realPath(VORLUND_SIBLINGS_PATH);
+std::string registeredSiblings() {
+  return classesValue("CLSID\\{E2A74106-0416-43D8-8FE8-833E9AD098EA}\\InprocServer32");
+}
+
 }  // namespace
 
 TEST(VormimeRegister, MessageCommandsRegisterOnFirstUseOnce) {
@@ -35,9 +40,12 @@ TEST(VormimeRegister, MessageCommandsRegisterOnFirstUseOnce) {
   const std::string module = realPath(VORLUND_MODULE_PATH);
   const CliRun first = runVormime("show " + shellQuote(kSample));
   ASSERT_EQ(first.status, 0) << first.err;
-  EXPECT_EQ(first.err,
-            "vormime: VorlundMime.VorlundMime was not registered; registered " + module + "\n");
+  EXPECT_EQ(first.err, "vormime: VorlundMime.VorlundMime was not registered; registered " + module +
+                           "\n" +
+                           "vormime: VorlundCert.VorlundCert was not registered; registered " +
+                           kSiblings + "\n");
   EXPECT_EQ(registeredServer(), module);
+  EXPECT_EQ(registeredSiblings(), kSiblings);
   const CliRun second = runVormime("call " + shellQuote(kSample) + " NumParts");
   EXPECT_EQ(second.out, "6\n");
   EXPECT_EQ(second.err, "");
@@ -58,8 +66,9 @@ TEST(VormimeRegister, RegisterAndUnregisterRunTheEntryPointsOverADamagedHive) {
   const std::string module = realPath(VORLUND_MODULE_PATH);
   CliRun r = runVormime("register");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "registered " + module + "\n");
+  EXPECT_EQ(r.out, "registered " + module + "\nregistered " + kSiblings + "\n");
   EXPECT_EQ(registeredServer(), module);
+  EXPECT_EQ(registeredSiblings(), kSiblings);
 
   // A hive cut short is reported, set aside, and registered into again.
   const std::string hive = root.file("registry/HKCR.reg");
@@ -74,8 +83,9 @@ TEST(VormimeRegister, RegisterAndUnregisterRunTheEntryPointsOverADamagedHive) {
 
   r = runVormime("unregister");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "unregistered " + module + "\n");
+  EXPECT_EQ(r.out, "unregistered " + module + "\nunregistered " + kSiblings + "\n");
   EXPECT_EQ(registeredServer(), "<none>");
+  EXPECT_EQ(registeredSiblings(), "<none>");
   EXPECT_EQ(runVormime("register extra").status, 2);
   EXPECT_EQ(runVormime("unregister --module x").status, 2);
 }
@@ -90,7 +100,7 @@ TEST(VormimeRegister, TheModuleCanBeNamedAndAMissingOneIsReported) {
     ScopedEnv named("VORMIME_MODULE", copy);
     const CliRun r = runVormime("register");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "registered " + realPath(copy) + "\n");
+    EXPECT_EQ(r.out, "registered " + realPath(copy) + "\nregistered " + kSiblings + "\n");
     EXPECT_EQ(runVormime("call " + shellQuote(kSample) + " NumParts").out, "6\n");
   }
   {

@@ -15,6 +15,7 @@
 #include "component/LoadProgressHook.h"
 #include "foundation/ProgressMonitor.h"
 #include "platform/ComActivation.h"
+#include "platform/FileApi.h"
 #include "platform/Module.h"
 #include "platform/Registry.h"
 #include "tests/support/TempDir.h"
@@ -136,8 +137,22 @@ TEST(ComponentModule, ObjectsComeFromTheLoadedModuleAndLetItUnload) {
   part->Release();
   EXPECT_EQ(moduleCanUnload(), S_OK);
 
+  // The platform is shared: while the module is loaded its conversion engine serves the
+  // platform's ANSI file names; once unloaded it has taken the engine back out, and this
+  // program's own converter, which knows only the Unicode forms, answers instead.
+  const std::string ansiName = dir.file("M\xE4rz.txt");
+  auto createAnsi = [&] {
+    HANDLE h = CreateFileA(ansiName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(h);
+    return ERROR_SUCCESS;
+  };
+  EXPECT_EQ(createAnsi(), ERROR_SUCCESS);
+  EXPECT_TRUE(fs::exists(dir.file("M\xC3\xA4rz.txt")));
   CoFreeUnusedLibraries();
   EXPECT_EQ(moduleCanUnload(), E_FAIL) << "unloaded";
+  EXPECT_EQ(createAnsi(), ERROR_INVALID_NAME);
   IVorlundMime* again = createByProgId();
   ASSERT_NE(again, nullptr) << "and loaded again on demand";
   again->Release();

@@ -1,0 +1,55 @@
+// Contexts and stores of test certificates, released at the end of the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/WinCrypt.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCerts.h"
+
+// Each test in a fresh platform root, so its stores start empty, and without the machine's
+// trusted authorities unless it asks for them.
+class FreshCertRoot : public ::testing::Test {
+ protected:
+  TempDir root_;
+  ScopedEnv env_{"VORLUND_ROOT", root_.path()};
+  void SetUp() override { setTrustedBundleForTesting(""); }
+  void TearDown() override { setTrustedBundleForTesting("/etc/ssl/certs/ca-certificates.crt"); }
+};
+
+struct ContextFree {
+  void operator()(PCCERT_CONTEXT c) const { CertFreeCertificateContext(c); }
+};
+using ContextPtr = std::unique_ptr<const CERT_CONTEXT, ContextFree>;
+
+inline ContextPtr contextOf(const std::string& der) {
+  return ContextPtr(CertCreateCertificateContext(
+      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), DWORD(der.size())));
+}
+inline ContextPtr contextOf(const TestCert& c) { return contextOf(c.der); }
+
+inline HCERTSTORE openSystemStore(const char16_t* name, DWORD location, DWORD flags = 0) {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location | flags, name);
+}
+
+// Adds the certificate to a system store and closes it again.
+inline bool addToSystemStore(const char16_t* name, DWORD location, const TestCert& cert) {
+  HCERTSTORE s = openSystemStore(name, location);
+  ContextPtr c = contextOf(cert);
+  const bool ok =
+      s != nullptr && CertAddCertificateContextToStore(s, c.get(), CERT_STORE_ADD_NEWER, nullptr);
+  CertCloseStore(s, 0);
+  return ok;
+}
+
+inline int countIn(HCERTSTORE s) {
+  int n = 0;
+  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(s, nullptr); c != nullptr;
+       c = CertEnumCertificatesInStore(s, c))
+    ++n;
+  return n;
+}
