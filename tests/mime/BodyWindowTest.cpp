@@ -36,15 +36,20 @@ std::string describe(const MimeMessage2& e, bool decodeFirst) {
   d += str(attrs);
   StringBuffer encoded;
   getBodyEncoded(e, encoded);
-  d += "[" + str(encoded) + "]";
+  // Each reading bracketed, appended piece by piece.
+  auto add = [&d](char open, const std::string& text, char close) {
+    d.push_back(open);
+    d.append(text);
+    d.push_back(close);
+  };
+  add('[', str(encoded), ']');
   for (int32_t cp : {0, 1252, 28592, 932, 65001}) {
     DataBuffer bytes;
     e.getBodyBytes(bytes, cp);
-    d += "<" + str(bytes) + ">";
+    add('<', str(bytes), '>');
   }
-  d += "{" + str(e.body()) + "}";
-  for (int32_t i = 0; i < e.getNumParts(); ++i)
-    d += "(" + describe(*e.getPart(i), decodeFirst) + ")";
+  add('{', str(e.body()), '}');
+  for (int32_t i = 0; i < e.getNumParts(); ++i) add('(', describe(*e.getPart(i), decodeFirst), ')');
   return d;
 }
 
@@ -73,6 +78,8 @@ std::vector<std::string> corpus() {
       "Content-Transfer-Encoding: quoted-printable\r\n\r\n\xBF=F3=B3=E6 g=EA=9C=\r\nl\r\n"
       "--b\r\nContent-Type: text/plain; charset=shift_jis\r\nContent-Transfer-Encoding: base64\r\n"
       "\r\nk/qWe4zq\r\n"
+      "--b\r\nContent-Type: text/plain; charset=windows-1251\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n=CF=98=E8 (0x98 is not in 1251)\r\n"
       "--b\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nplain \xE9 8-bit\r\n"
       "--b\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n"
       "\r\nAAEC!!\r\n"
