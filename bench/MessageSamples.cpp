@@ -1,5 +1,7 @@
 #include "MessageSamples.h"
 
+#include <benchmark/benchmark.h>
+
 #include <iterator>
 #include <random>
 
@@ -8,6 +10,7 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeMessage2.h"
+#include "mime/MimeParser.h"
 
 namespace bench {
 namespace {
@@ -19,18 +22,23 @@ struct TextCharset {
 };
 
 const TextCharset kCharsets[] = {
-    {"iso-8859-1", 28591, "Caf\xC3\xA9 na\xC3\xAFve r\xC3\xA9sum\xC3\xA9 \xC3\xBC\xC3\xB6\xC3\xA4 "},
-    {"iso-8859-2", 28592, "\xC5\xBB\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85 ja\xC5\xBA\xC5\x84 "},
-    {"windows-1251", 1251, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80 "},
-    {"shift_jis", 932, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9\xE3\x83\x88 "},
+    {"iso-8859-1", 28591,
+     "Caf\xC3\xA9 na\xC3\xAFve r\xC3\xA9sum\xC3\xA9 \xC3\xBC\xC3\xB6\xC3\xA4 "},
+    {"iso-8859-2", 28592,
+     "\xC5\xBB\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85 ja\xC5\xBA\xC5\x84 "},
+    {"windows-1251", 1251,
+     "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80 "},
+    {"shift_jis", 932,
+     "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x86\xE3\x82\xAD\xE3\x82\xB9\xE3\x83"
+     "\x88 "},
     {"utf-8", 65001, "mixed \xC3\xA9 \xD0\x96 \xE2\x82\xAC \xE6\x97\xA5 "},
 };
 
 // A text body of about n bytes in the charset, quoted-printable encoded.
 std::string textBody(const TextCharset& cs, size_t n) {
   std::string utf8;
-  const std::string line = std::string("The quick brown fox jumps over the lazy dog. ") +
-                           cs.utf8Sample + "\r\n";
+  const std::string line =
+      std::string("The quick brown fox jumps over the lazy dog. ") + cs.utf8Sample + "\r\n";
   while (utf8.size() < n) utf8 += line;
   DataBuffer bytes;
   if (cs.codePage == 65001)
@@ -126,6 +134,18 @@ const std::string& message(int which) {
   static const std::string big = bigMessage(50 * kMb);
   static const std::string many = manyPartsMessage(10000);
   return which == 0 ? big : many;
+}
+
+void loadTaken(MimeMessage2& e, const std::string& m) {
+  StringBuffer text(m.data(), static_cast<uint32_t>(m.size()), 0);
+  loadEntityTaking(e, text, nullptr);
+}
+
+void loadTimed(benchmark::State& state, MimeMessage2& e, const std::string& m) {
+  state.PauseTiming();
+  StringBuffer text(m.data(), static_cast<uint32_t>(m.size()), 0);
+  state.ResumeTiming();
+  loadEntityTaking(e, text, nullptr);
 }
 
 uint64_t decodeLeaves(const MimeMessage2& e) {

@@ -71,13 +71,12 @@ void utf8ToUtf8(const unsigned char* p, uint32_t n, DataBuffer& out) {
   utf16ToUtf8(units.getData(), units.getSize(), out);
 }
 
-bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
-  const UnicodeLookup* table = singleByteForward(cp);
-  if (table == nullptr) return false;
-  bool ok = true;
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+// n bytes of a single-byte page as UTF-16 at dst; a byte the page does not map is left out
+// and clears `ok`. Returns the end.
+unsigned char* singleBytesToUtf16(const UnicodeLookup& table, const unsigned char* p, uint32_t n,
+                                  unsigned char* dst, bool& ok) {
   for (uint32_t i = 0; i < n; ++i) {
-    const uint16_t u = p[i] == 0 ? 0 : table->units[p[i]];
+    const uint16_t u = p[i] == 0 ? 0 : table.units[p[i]];
     if (u == 0 && p[i] != 0) {
       ok = false;
       continue;
@@ -85,12 +84,38 @@ bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& o
     *dst++ = static_cast<unsigned char>(u);
     *dst++ = static_cast<unsigned char>(u >> 8);
   }
+  return dst;
+}
+
+bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+  const UnicodeLookup* table = singleByteForward(cp);
+  if (table == nullptr) return false;
+  bool ok = true;
+  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  // Text is mostly ASCII: where the page maps ASCII to itself, eight ASCII bytes are widened
+  // at once.
+  bool asciiSame = true;
+  for (uint16_t b = 1; b < 0x80 && asciiSame; ++b) asciiSame = table->units[b] == b;
+  uint32_t i = 0;
+  for (; asciiSame && i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if ((w & 0x8080808080808080ULL) != 0) {
+      dst = singleBytesToUtf16(*table, p + i, 8, dst, ok);
+      continue;
+    }
+    for (uint32_t k = 0; k < 8; ++k) {
+      dst[2 * k] = p[i + k];
+      dst[2 * k + 1] = 0;
+    }
+    dst += 16;
+  }
+  dst = singleBytesToUtf16(*table, p + i, n - i, dst, ok);
   commit(out, dst);
   return ok;
 }
 
-bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n,
-                       DataBuffer& out) {
+bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n, DataBuffer& out) {
   bool ok = true;
   unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
   auto put = [&dst](uint16_t u) {
@@ -181,7 +206,23 @@ bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
   if (const DenseReverse* dense = denseReverse(cp)) {
     bool ok = true;
     unsigned char* dst = reserve(out, n + 4);
-    for (uint32_t i = 0; i + 1 < n; i += 2)
+    uint32_t i = 0;
+    // Four ASCII units at a time, the common case of text.
+    for (; dense->asciiTransparent && i + 8 <= n; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if ((w & 0xFF80FF80FF80FF80ULL) != 0) {
+        for (uint32_t k = i; k < i + 8; k += 2)
+          if (!encodeDense(*dense, static_cast<uint16_t>(p[k] | (p[k + 1] << 8)), dst)) ok = false;
+        continue;
+      }
+      dst[0] = p[i];
+      dst[1] = p[i + 2];
+      dst[2] = p[i + 4];
+      dst[3] = p[i + 6];
+      dst += 4;
+    }
+    for (; i + 1 < n; i += 2)
       if (!encodeDense(*dense, static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst)) ok = false;
     commit(out, dst);
     return ok;
@@ -271,8 +312,8 @@ bool isConvertibleCodePage(int32_t cp) {
          cp == kUtf32Be || isIso2022Jp(cp) || cp == 50225 || isTablePage(cp);
 }
 
-bool EncodingConvert::convert(int32_t from, int32_t to, const unsigned char* bytes,
-                              uint32_t length, DataBuffer& out) {
+bool EncodingConvert::convert(int32_t from, int32_t to, const unsigned char* bytes, uint32_t length,
+                              DataBuffer& out) {
   if (bytes == nullptr || length == 0) return true;
   if (from == to) {
     out.append(bytes, length);
@@ -400,8 +441,7 @@ bool EncodingConvert::pivot(int32_t from, int32_t to, const unsigned char* p, ui
   if (from == kUtf16 && isTablePage(to)) return utf16ToTable(to, p, n, out);
   if (to == kUtf16 && isSingleByteTablePage(from)) return singleToUtf16(from, p, n, out);
   if (to == kUtf16 && isMultiByteTablePage(from)) return multiToUtf16(from, p, n, out);
-  if (from == kUtf16 || to == kUtf16 || !isConvertibleCodePage(from) ||
-      !isConvertibleCodePage(to))
+  if (from == kUtf16 || to == kUtf16 || !isConvertibleCodePage(from) || !isConvertibleCodePage(to))
     return false;
   if (to == kUtf8 && isSingleByteTablePage(from)) return singleToUtf8(from, p, n, out);
   if (from == kUtf8 && isTablePage(to)) {

@@ -10,6 +10,7 @@
 #include "cli/HostFiles.h"
 #include "cli/MemberForms.h"
 #include "foundation/Conversion.h"
+#include "foundation/StringBuffer.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -113,11 +114,9 @@ class CallRunner {
         if (hasSuccessFlag(member) && v.lVal != 1)
           return memberFailed(ctx_, *target_, member, "it returned " + std::to_string(v.lVal));
         return 0;
-      case VT_BSTR: {
-        const int32_t form = givesUtf8Text(member) ? CP_UTF8 : ansiCodePage();
-        printText(bytesFromBstr(v.bstrVal, form));
+      case VT_BSTR:
+        printBstr(v.bstrVal, givesUtf8Text(member) ? CP_UTF8 : ansiCodePage());
         return 0;
-      }
       case VT_DISPATCH:
         if (v.pdispVal == nullptr) return memberFailed(ctx_, *target_, member, "no object");
         v.pdispVal->AddRef();
@@ -138,6 +137,32 @@ class CallRunner {
       return 0;
     }
     return failure(ctx_, member + " gave a value of type " + std::to_string(v.vt));
+  }
+
+  // A long result (GetMime of a large message) is converted and written a piece at a time,
+  // so printing it costs a piece of memory rather than a copy of the message. Pieces never
+  // split a surrogate pair; code pages that keep a shift state across characters (ISO-2022,
+  // HZ, UTF-7: 50000-59999 and 65000) are converted whole, as a piece would reset the state.
+  void printBstr(BSTR s, int32_t codePage) {
+    constexpr UINT kPieceUnits = 1 << 20;
+    const UINT units = s != nullptr ? SysStringLen(s) : 0;
+    const bool stateful = codePage == 65000 || (codePage >= 50000 && codePage <= 59999);
+    if (units <= kPieceUnits || stateful) {
+      printText(bytesFromBstr(s, codePage));
+      return;
+    }
+    StringBuffer piece;
+    char last = '\0';
+    for (UINT at = 0; at < units;) {
+      UINT n = units - at < kPieceUnits ? units - at : kPieceUnits;
+      if (at + n < units && s[at + n - 1] >= 0xD800 && s[at + n - 1] <= 0xDBFF) --n;
+      piece.clear();
+      convertCodePageSb(CP_UTF16LE, codePage, s + at, n * 2, piece);
+      std::fwrite(piece.getString(), 1, piece.getSize(), ctx_.out);
+      if (piece.getSize() > 0) last = piece.lastChar();
+      at += n;
+    }
+    if (last != '\n') std::fputc('\n', ctx_.out);
   }
 
   void printText(const std::string& bytes) {

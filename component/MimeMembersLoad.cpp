@@ -39,7 +39,7 @@ HRESULT CVorlundMime::LoadMime(BSTR mimeMsg, LONG* success) {
   if (e == nullptr) return S_OK;
   StringBuffer text(mimeMsg);
   appendTrace("loadMime.txt", '*', text);
-  loadEntity(*e, text, &log_);
+  loadEntityTaking(*e, text, &log_);
   *success = 1;
   return S_OK;
 }
@@ -54,7 +54,7 @@ HRESULT CVorlundMime::LoadMimeFile(BSTR fileName, LONG* success) {
   StringBuffer text;
   if (!text.loadFile(path, &log_)) return S_OK;
   ProgressMonitor monitor(progress_);
-  loadEntity(*e, text, &log_, progress_ != nullptr ? &monitor : nullptr);
+  loadEntityTaking(*e, text, &log_, progress_ != nullptr ? &monitor : nullptr);
   if (success != nullptr) *success = 1;
   return S_OK;
 }

@@ -39,13 +39,37 @@ inline char* writeHex(char* d, unsigned char c) {
   return d + 3;
 }
 
+// The two alphabet characters of every 12-bit value, so three bytes are two lookups.
+constexpr std::array<uint16_t, 4096> kBase64Pairs = [] {
+  std::array<uint16_t, 4096> t{};
+  for (uint32_t v = 0; v < 4096; ++v)  // first character in the low byte: memory order
+    t[v] = static_cast<uint16_t>(static_cast<unsigned char>(kBase64[v >> 6]) |
+                                 static_cast<unsigned char>(kBase64[v & 0x3F]) << 8);
+  return t;
+}();
+
 // Three bytes into four characters.
 inline char* writeGroup(char* d, const unsigned char* p) {
-  d[0] = kBase64[p[0] >> 2];
-  d[1] = kBase64[((p[0] & 0x03) << 4) | (p[1] >> 4)];
-  d[2] = kBase64[((p[1] & 0x0F) << 2) | (p[2] >> 6)];
-  d[3] = kBase64[p[2] & 0x3F];
+  const uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+  std::memcpy(d, &kBase64Pairs[v >> 12], 2);
+  std::memcpy(d + 2, &kBase64Pairs[v & 0xFFF], 2);
   return d + 4;
+}
+
+// `groups` groups of three bytes, two at a time from one 8-byte load while at least 8 bytes
+// of input are left to read.
+inline char* writeGroups(char* d, const unsigned char* p, uint32_t groups,
+                         const unsigned char* end) {
+  for (; groups >= 2 && end - p >= 8; groups -= 2, p += 6, d += 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    w = __builtin_bswap64(w);
+    const uint16_t c[4] = {kBase64Pairs[w >> 52], kBase64Pairs[(w >> 40) & 0xFFF],
+                           kBase64Pairs[(w >> 28) & 0xFFF], kBase64Pairs[(w >> 16) & 0xFFF]};
+    std::memcpy(d, c, 8);
+  }
+  for (; groups > 0; --groups, p += 3) d = writeGroup(d, p);
+  return d;
 }
 
 // The last one or two bytes, with "=" fill.
@@ -66,8 +90,8 @@ inline uint64_t base64OneLineSize(uint32_t n) { return (static_cast<uint64_t>(n)
 
 // Writes the one-line base64 of n bytes at d; returns the end.
 char* writeBase64(char* d, const unsigned char* p, uint32_t n) {
-  uint32_t i = 0;
-  for (; i + 3 <= n; i += 3) d = writeGroup(d, p + i);
+  d = writeGroups(d, p, n / 3, p + n);
+  const uint32_t i = n / 3 * 3;
   if (i < n) d = writeTail(d, p + i, n - i);
   return d;
 }
@@ -183,7 +207,23 @@ unsigned char* decodeQpLine(const unsigned char* p, uint32_t len, unsigned char*
     const int v = hexValue(p[j] & 0x7F);
     return v < 0 ? 0 : v;
   };
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
   for (uint32_t j = 0; j < len;) {
+    // Eight bytes without an "=" (the high bit dropped) go out in one store.
+    if (len - j >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p + j, 8);
+      w &= kLow7;
+      const uint64_t eq = w ^ (kOnes * '=');
+      if (((eq - kOnes) & ~eq & kHigh) == 0) {
+        std::memcpy(d, &w, 8);
+        d += 8;
+        j += 8;
+        continue;
+      }
+    }
     const unsigned char c = p[j] & 0x7F;
     if (c != '=') {
       *d++ = c;
@@ -215,15 +255,18 @@ void encodeBase64Lines(const void* bytes, uint32_t n, int32_t lineLength, String
   if (room > 0x7FFFFFF0ULL) fatalError("base64 text larger than 2 GB");
   char* const start = out.appendPointer(static_cast<uint32_t>(room));
   char* d = start;
-  int32_t column = 0;
+  // A line holds the groups that reach lineLength characters; a line that is full gets its
+  // line end even when it is the last.
+  const uint32_t perLine = lineLength > 0 ? (static_cast<uint32_t>(lineLength) + 3) / 4 : n / 3 + 1;
   uint32_t i = 0;
-  for (; i + 3 <= n; i += 3) {
-    d = writeGroup(d, p + i);
-    column += 4;
-    if (lineLength > 0 && column >= lineLength) {
+  for (uint32_t left = n / 3; left > 0;) {
+    const uint32_t g = left < perLine ? left : perLine;
+    d = writeGroups(d, p + i, g, p + n);
+    i += 3 * g;
+    left -= g;
+    if (g == perLine) {
       *d++ = '\r';
       *d++ = '\n';
-      column = 0;
     }
   }
   if (i < n) d = writeTail(d, p + i, n - i);
@@ -279,6 +322,18 @@ void encodeQuotedPrintable(const void* bytes, uint32_t n, int32_t lineLength, St
         *d++ = '\n';
         column = 0;
         i += 2;
+        continue;
+      }
+      if (column > 0 && column + 1 < limit && isQpLiteral(c)) {
+        // A run of literal bytes that stops short of the line's last column needs neither
+        // the line-start nor the line-length checks.
+        const uint32_t runEnd = sliceEnd - i < static_cast<uint32_t>(limit - 1 - column)
+                                    ? sliceEnd
+                                    : i + static_cast<uint32_t>(limit - 1 - column);
+        do {
+          *d++ = static_cast<char>(p[i++]);
+          ++column;
+        } while (i < runEnd && isQpLiteral(p[i]));
         continue;
       }
       if (column == 0 &&

@@ -2,11 +2,17 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <initializer_list>
+#include <map>
+#include <mutex>
 
+#include "charset/ConversionTables.h"
 #include "foundation/ByteCodecs.h"
 #include "foundation/Conversion.h"
+#include "foundation/Memory.h"
 #include "mime/ContentCoding.h"
 #include "mime/MimeWriter.h"
 
@@ -14,6 +20,31 @@ namespace {
 
 constexpr int32_t kUtf8 = 65001;
 constexpr int32_t kUsAscii = 20127;
+
+// For a single-byte code page, which bytes come back as themselves from UTF-8 (null for any
+// other code page). Such a page converts byte by byte, so a text made only of these bytes
+// reads in its own charset as exactly the bytes it was decoded to, and a body still held as
+// a window is given in its charset without the two conversions.
+const bool* bytesKeptThroughUtf8(int32_t codePage) {
+  if (!isSingleByteTablePage(codePage)) return nullptr;
+  static std::mutex guard;
+  static std::map<int32_t, std::array<bool, 256>> known;
+  const std::lock_guard<std::mutex> lock(guard);
+  auto found = known.find(codePage);
+  if (found == known.end()) {
+    std::array<bool, 256> kept{};
+    for (int b = 0; b < 256; ++b) {
+      const unsigned char byte = static_cast<unsigned char>(b);
+      DataBuffer utf8;
+      DataBuffer back;
+      convertCodePage(codePage, kUtf8, &byte, 1, utf8);
+      convertCodePage(kUtf8, codePage, utf8.getData(), utf8.getSize(), back);
+      kept[b] = back.getSize() == 1 && back.getData()[0] == byte;
+    }
+    found = known.emplace(codePage, kept).first;
+  }
+  return found->second.data();
+}
 
 bool beginsNoCase(const StringBuffer& s, const char* prefix) {
   return strncasecmp(s.getString(), prefix, std::strlen(prefix)) == 0;
@@ -25,7 +56,12 @@ bool equalsEither(const StringBuffer& s, const char* a, const char* b) {
 
 }  // namespace
 
+LoadedText::LoadedText(StringBuffer& text) { block_ = text.takeString(&length_); }
+
+LoadedText::~LoadedText() { vorlundFree(block_); }
+
 MimeMessage2::~MimeMessage2() {
+  dropWindow();
   parts_.removeAllObjects();
   if (anchor_ != nullptr) {
     anchor_->alive_ = false;
@@ -43,6 +79,7 @@ EntityAnchor* MimeMessage2::anchor() {
 
 void MimeMessage2::clear() {
   rawText_.clear();
+  dropWindow();
   body_.clear();
   for (StringBuffer* s : {&contentType_, &disposition_, &encoding_, &name_, &filename_, &protocol_,
                           &micalg_, &boundary_, &contentId_, &smimeType_, &typeParam_})
@@ -224,7 +261,60 @@ int32_t MimeMessage2::textCodePage(const Charset& charset) const {
   return cp;
 }
 
+MimeMessage2::BodyCoding MimeMessage2::codingOf(const char* encoding) {
+  if (encoding != nullptr && strcasecmp(encoding, "base64") == 0) return BodyCoding::kBase64;
+  if (encoding != nullptr && strcasecmp(encoding, "quoted-printable") == 0)
+    return BodyCoding::kQuotedPrintable;
+  return BodyCoding::kRaw;
+}
+
+void MimeMessage2::decodeTransfer(BodyCoding coding, const char* text, uint32_t n,
+                                  DataBuffer& out) {
+  if (coding == BodyCoding::kBase64)
+    decodeBase64Strict(text, n, out);  // a body that is not base64 is empty
+  else if (coding == BodyCoding::kQuotedPrintable)
+    decodeQuotedPrintable(text, n, out);
+  else
+    out.appendExact(text, n);
+}
+
+void MimeMessage2::decodeBody(BodyCoding coding, const char* text, uint32_t n, int32_t codePage,
+                              DataBuffer& out) {
+  out.setSize(0);
+  if (codePage == 0) {
+    decodeTransfer(coding, text, n, out);
+    return;
+  }
+  DataBuffer decoded;
+  decodeTransfer(coding, text, n, decoded);
+  convertCodePage(codePage, kUtf8, decoded.getData(), decoded.getSize(), out);
+}
+
+bool MimeMessage2::appendWindowInOwnCharset(DataBuffer& out) const {
+  const bool* kept = bytesKeptThroughUtf8(window_.codePage);
+  if (kept == nullptr) return false;
+  const uint32_t start = out.getSize();
+  decodeTransfer(window_.coding, window_.text, window_.n, out);
+  const unsigned char* p = out.getData() + start;
+  const uint32_t n = out.getSize() - start;
+  // ASCII is kept by every such page but a few EBCDIC ones, so eight ASCII bytes at a time
+  // are passed over only when the page keeps all of ASCII.
+  const bool asciiKept = std::all_of(kept, kept + 0x80, [](bool k) { return k; });
+  bool lost = false;
+  uint32_t i = 0;
+  for (; asciiKept && i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if ((w & 0x8080808080808080ULL) == 0) continue;
+    for (uint32_t k = i; k < i + 8; ++k) lost |= !kept[p[k]];
+  }
+  for (; i < n; ++i) lost |= !kept[p[i]];
+  if (lost) out.shorten(n);
+  return !lost;
+}
+
 void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
+  dropWindow();
   const int32_t cp = textCodePage(charset);
   if (cp == 0) {
     body_.takeFrom(decoded);
@@ -259,20 +349,75 @@ void MimeMessage2::setBodyFromBase64(const char* text, uint32_t n, const Charset
 
 void MimeMessage2::setBodyEncoded(const char* encoding, const char* text, uint32_t n,
                                   const Charset& charset) {
-  if (encoding != nullptr && strcasecmp(encoding, "base64") == 0)
+  const BodyCoding coding = codingOf(encoding);
+  if (coding == BodyCoding::kBase64)
     setBodyFromBase64(text, n, charset);
-  else if (encoding != nullptr && strcasecmp(encoding, "quoted-printable") == 0)
+  else if (coding == BodyCoding::kQuotedPrintable)
     setBodyFromQuotedPrintable(text, n, charset);
   else
     setBodyRaw(text, n, charset);
 }
 
-void MimeMessage2::getBodyBytes(DataBuffer& out, int32_t codePage) const {
-  if (codePage == 0 || codePage == kUtf8) {
-    out.append(body_.getData(), body_.getSize());
+void MimeMessage2::setBodyWindow(LoadedText* loaded, const char* encoding, const char* text,
+                                 uint32_t n, const Charset& charset) {
+  dropWindow();
+  body_.clear();
+  loaded->addRef();
+  window_ = {loaded, text, n, codingOf(encoding), textCodePage(charset)};
+}
+
+void MimeMessage2::dropWindow() {
+  if (window_.loaded == nullptr) return;
+  window_.loaded->release();
+  window_ = BodyWindow();
+}
+
+void MimeMessage2::keepWindowDecoded() const {
+  DataBuffer decoded;
+  decodeBody(window_.coding, window_.text, window_.n, window_.codePage, decoded);
+  body_.takeFrom(decoded);
+  body_.minimizeMemory();
+  const_cast<MimeMessage2*>(this)->dropWindow();
+}
+
+void MimeMessage2::readBody(DataBuffer& scratch, const unsigned char** bytes, uint32_t* n) const {
+  if (window_.loaded == nullptr) {
+    *bytes = body_.getData();
+    *n = body_.getSize();
     return;
   }
-  convertCodePage(kUtf8, codePage, body_.getData(), body_.getSize(), out);
+  decodeBody(window_.coding, window_.text, window_.n, window_.codePage, scratch);
+  *bytes = scratch.getData();
+  *n = scratch.getSize();
+}
+
+bool MimeMessage2::readBodyInCharset(DataBuffer& scratch, int32_t codePage,
+                                     const unsigned char** bytes, uint32_t* n) const {
+  if (window_.loaded == nullptr || codePage == 0 || codePage != window_.codePage) return false;
+  scratch.setSize(0);
+  if (!appendWindowInOwnCharset(scratch)) return false;
+  *bytes = scratch.getData();
+  *n = scratch.getSize();
+  return true;
+}
+
+void MimeMessage2::getBodyBytes(DataBuffer& out, int32_t codePage) const {
+  // A window is read straight into `out` where that gives what its held body would, and is
+  // left a window: reading a loaded message's bodies once costs no copy that outlives the read.
+  if (window_.loaded != nullptr) {
+    const bool asHeld = codePage == 0 || codePage == kUtf8;
+    if (asHeld && window_.codePage == 0) {
+      decodeTransfer(window_.coding, window_.text, window_.n, out);
+      return;
+    }
+    if (!asHeld && codePage == window_.codePage && appendWindowInOwnCharset(out)) return;
+  }
+  const DataBuffer& held = body();
+  if (codePage == 0 || codePage == kUtf8) {
+    out.append(held.getData(), held.getSize());
+    return;
+  }
+  convertCodePage(kUtf8, codePage, held.getData(), held.getSize(), out);
 }
 
 void MimeMessage2::newMultipart(MultipartKind kind) {
@@ -315,7 +460,12 @@ void MimeMessage2::copyFrom(MimeMessage2& other) {
   typeParam_.setSb(other.typeParam_);
   header_.copyFrom(other.header_);
   header_.setCodePage(other.header_.codePage());
-  body_.setData(other.body_.getData(), other.body_.getSize());
+  if (other.window_.loaded != nullptr) {
+    window_ = other.window_;
+    window_.loaded->addRef();
+  } else {
+    body_.setData(other.body_.getData(), other.body_.getSize());
+  }
   for (int32_t i = 0; i < other.parts_.getSize(); ++i) {
     parts_.appendPtr(other.parts_.getAt(i));
     other.parts_.setAt(i, nullptr);

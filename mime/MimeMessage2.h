@@ -1,8 +1,10 @@
 // One MIME entity: an ordered header, a body held as bytes with its transfer encoding
-// removed, owned sub-parts, and the attributes that mirror the content-type,
-// content-disposition, content-id and content-transfer-encoding fields.
+// removed (or, once loaded, as a window on the loaded text until first read), owned sub-parts, and
+// the attributes that mirror the content-type, content-disposition, content-id and
+// content-transfer-encoding fields.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "charset/Charset.h"
@@ -24,6 +26,24 @@ class EntityAnchor : public RefCountedObject {
  private:
   friend class MimeMessage2;
   bool alive_ = true;
+};
+
+// A loaded message text kept whole, read-only, for the bodies that are still windows on it.
+// Each window holds a reference; the text goes when the last of them is decoded or dropped.
+class LoadedText : public RefCountedObject {
+ public:
+  // Takes over the text's block; `text` continues empty.
+  explicit LoadedText(StringBuffer& text);
+  ~LoadedText() override;
+  const char* data() const { return block_; }
+  uint32_t size() const { return length_; }
+  bool holds(const char* p, uint32_t n) const {
+    return p >= block_ && n <= length_ && p - block_ <= static_cast<ptrdiff_t>(length_ - n);
+  }
+
+ private:
+  char* block_;
+  uint32_t length_ = 0;
 };
 
 class MimeMessage2 : public VorlundObject {
@@ -104,6 +124,19 @@ class MimeMessage2 : public VorlundObject {
   void setBodyFromBase64(const char* text, uint32_t n, const Charset& charset);
   // "base64", "quoted-printable" (any case), or raw for anything else.
   void setBodyEncoded(const char* encoding, const char* text, uint32_t n, const Charset& charset);
+  // The same body kept as a window on `loaded` (text lies in it), decoded and converted the
+  // first time anything reads it. The decoding and the code page are fixed now, so what the
+  // entity becomes in between does not change what the body reads as.
+  void setBodyWindow(LoadedText* loaded, const char* encoding, const char* text, uint32_t n,
+                     const Charset& charset);
+  // The body as body() would give it, without keeping it decoded: a window is decoded into
+  // `scratch` (replaced) and the pointer and size set to it; a held body is given as it is.
+  void readBody(DataBuffer& scratch, const unsigned char** bytes, uint32_t* n) const;
+  // The body in code page `codePage` as getBodyBytes gives it, read straight from a window
+  // whose bytes that code page takes to UTF-8 and back unchanged (into `scratch`, replaced);
+  // false, nothing given, for any other body.
+  bool readBodyInCharset(DataBuffer& scratch, int32_t codePage, const unsigned char** bytes,
+                         uint32_t* n) const;
   // Appends the body, converted from UTF-8 to `codePage` unless that is 0 or 65001.
   void getBodyBytes(DataBuffer& out, int32_t codePage) const;
   // The code page whose text a body in `charset` is held as UTF-8 for: the charset's code page
@@ -111,8 +144,14 @@ class MimeMessage2 : public VorlundObject {
   // 65001 nor 20127; otherwise 0, and the body is held as the bytes it came as. Storing,
   // writing, saving and reading a body from a file all ask this one question.
   int32_t textCodePage(const Charset& charset) const;
-  const DataBuffer& body() const { return body_; }
-  DataBuffer& body() { return body_; }
+  const DataBuffer& body() const {
+    if (window_.loaded != nullptr) keepWindowDecoded();
+    return body_;
+  }
+  DataBuffer& body() {
+    if (window_.loaded != nullptr) keepWindowDecoded();
+    return body_;
+  }
   StringBuffer& rawText() { return rawText_; }
   const StringBuffer& rawText() const { return rawText_; }
 
@@ -166,6 +205,29 @@ class MimeMessage2 : public VorlundObject {
   ContentTypeValues currentContentType() const;
   void writeContentType(const ContentTypeValues& values);
 
+  enum class BodyCoding : uint8_t { kRaw, kBase64, kQuotedPrintable };
+  // A body not decoded yet: where it lies, how it is decoded, and the code page its text is
+  // converted from (0 for none).
+  struct BodyWindow {
+    LoadedText* loaded = nullptr;
+    const char* text = nullptr;
+    uint32_t n = 0;
+    BodyCoding coding = BodyCoding::kRaw;
+    int32_t codePage = 0;
+  };
+  static BodyCoding codingOf(const char* encoding);
+  // Appends the bytes of the transfer encoding's text.
+  static void decodeTransfer(BodyCoding coding, const char* text, uint32_t n, DataBuffer& out);
+  // The body's bytes as stored (replacing `out`): decoded, then converted to UTF-8 when
+  // `codePage` is not 0.
+  static void decodeBody(BodyCoding coding, const char* text, uint32_t n, int32_t codePage,
+                         DataBuffer& out);
+  // Appends the window decoded, in its own charset, when every byte of it comes back as itself
+  // from UTF-8; false, `out` as it was, otherwise.
+  bool appendWindowInOwnCharset(DataBuffer& out) const;
+  // Decodes the window into the body and lets go of the loaded text.
+  void keepWindowDecoded() const;
+  void dropWindow();
   // Stores the decoded bytes, converted to UTF-8 when `textCodePage` names a code page.
   void storeBody(DataBuffer& decoded, const Charset& charset);
   bool isPkcs7Mime() const;
@@ -174,7 +236,9 @@ class MimeMessage2 : public VorlundObject {
   // short, and a message of many tiny parts would otherwise pay for the room in every part.
   static constexpr int32_t kKeptTextRoom = 1;
   StringBuffer rawText_{kKeptTextRoom};
-  DataBuffer body_;
+  // Decoded on first read, which may come through a const path.
+  mutable DataBuffer body_;
+  mutable BodyWindow window_;
   MimeHeader header_;
   ExtPtrArray parts_;
   StringBuffer contentType_{kKeptTextRoom};

@@ -20,6 +20,8 @@ constexpr const char* kPlaceholderBody = "(multipart MIME message)";
 
 struct ParseContext {
   LogBase& log;
+  // The text being loaded when the tree keeps it: leaf bodies that lie in it stay windows.
+  LoadedText* loaded = nullptr;
   bool nestingLogged = false;
   // Progress is told as offsets into the text given to loadEntity. Positions are measured in
   // the text being read now; a part read from a line-end-repaired copy maps them back through
@@ -208,7 +210,11 @@ void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t d
 void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t depth) {
   if (text.n == 0) return;
   if (!entity.isMultipart() || entity.boundary().isEmpty()) {
-    entity.setBodyEncoded(entity.encoding().getString(), text.p, text.n, entity.charset());
+    if (ctx.loaded != nullptr && ctx.loaded->holds(text.p, text.n))
+      entity.setBodyWindow(ctx.loaded, entity.encoding().getString(), text.p, text.n,
+                           entity.charset());
+    else
+      entity.setBodyEncoded(entity.encoding().getString(), text.p, text.n, entity.charset());
     const char* p = text.p;
     const char* end = text.p + text.n;
     while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
@@ -409,16 +415,34 @@ void MimeHeader::loadFromText(const char* t, uint32_t size) {
   lines.removeAllObjects();
 }
 
+namespace {
+
+void loadWith(MimeMessage2& entity, Span text, ParseContext& ctx, ProgressMonitor* progress) {
+  if (progress != nullptr) {
+    progress->reset(text.n);
+    ctx.progress = progress;
+    ctx.origin = text.p;
+  }
+  loadEntityAt(entity, text, ctx, 0);
+  if (progress != nullptr) progress->finish();
+}
+
+}  // namespace
+
 void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log,
                 ProgressMonitor* progress) {
   ParseContext ctx{logOrNull(log)};
-  if (progress != nullptr) {
-    progress->reset(text.getSize());
-    ctx.progress = progress;
-    ctx.origin = text.getString();
-  }
-  loadEntityAt(entity, Span(text), ctx, 0);
-  if (progress != nullptr) progress->finish();
+  loadWith(entity, Span(text), ctx, progress);
+}
+
+void loadEntityTaking(MimeMessage2& entity, StringBuffer& text, LogBase* log,
+                      ProgressMonitor* progress) {
+  auto* loaded = new LoadedText(text);
+  loaded->addRef();
+  ParseContext ctx{logOrNull(log)};
+  ctx.loaded = loaded;
+  loadWith(entity, Span(loaded->data(), loaded->size()), ctx, progress);
+  loaded->release();
 }
 
 void parseBody(MimeMessage2& entity, const StringBuffer& body, LogBase* log) {

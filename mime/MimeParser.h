@@ -18,5 +18,10 @@ constexpr int32_t kMaxMimeNesting = 100;
 // the parse, which always leaves a tree.
 void loadEntity(MimeMessage2& entity, const StringBuffer& text, LogBase* log,
                 ProgressMonitor* progress = nullptr);
+// The same, taking over the text's block (`text` continues empty): the leaf bodies that lie
+// in it are kept as windows on it and decoded the first time they are read, so loading costs
+// no pass over the bodies and no memory beyond the text.
+void loadEntityTaking(MimeMessage2& entity, StringBuffer& text, LogBase* log,
+                      ProgressMonitor* progress = nullptr);
 // Fills the body or the sub-parts of an entity whose header is already read.
 void parseBody(MimeMessage2& entity, const StringBuffer& body, LogBase* log);

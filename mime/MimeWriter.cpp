@@ -17,6 +17,16 @@ constexpr size_t kUuidTextLength = 36;
 // Keeps the layout of the boundary should the UUID text ever not be had.
 constexpr const char* kNullUuidText = "00000000-0000-0000-0000-000000000000";
 
+// Buffers reused from body to body while a tree is written, so a long message does not take
+// fresh memory for every body it decodes or converts.
+struct BodyScratch {
+  DataBuffer decoded;
+  DataBuffer converted;
+};
+
+void writeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out);
+void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out);
+
 void appendDelimiter(const StringBuffer& boundary, StringBuffer& out) {
   out.append("--");
   out.appendSb(boundary);
@@ -30,22 +40,76 @@ void appendCloseDelimiter(const StringBuffer& boundary, StringBuffer& out) {
 }
 
 // A sub-part after its delimiter line: its header, the blank line, its body.
-void writePart(const MimeMessage2& part, StringBuffer& out) {
+void writePart(const MimeMessage2& part, BodyScratch& scratch, StringBuffer& out) {
   part.header().writeText(out, nullptr, part.charset());
   out.append("\r\n\r\n");
-  writeBody(part, out);
+  writeBodyWith(part, scratch, out);
 }
 
 // The first part goes out as the bytes that were signed, whatever its header or body say now.
-void writeSigned(const MimeMessage2& entity, StringBuffer& out) {
+void writeSigned(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out) {
   const StringBuffer& boundary = entity.boundary();
   appendDelimiter(boundary, out);
   out.appendSb(entity.getPart(0)->rawText());
   out.append("\r\n");
   appendDelimiter(boundary, out);
-  writePart(*entity.getPart(1), out);
+  writePart(*entity.getPart(1), scratch, out);
   out.append("\r\n");
   appendCloseDelimiter(boundary, out);
+}
+
+void writeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out) {
+  const int32_t numParts = entity.getNumParts();
+  // A signed multipart missing its content or its signature has no signed bytes to keep;
+  // it is written like any other multipart so that nothing it does hold is lost.
+  if (entity.isMultipartSigned() && numParts >= 2 && entity.getPart(0) != nullptr &&
+      entity.getPart(1) != nullptr) {
+    writeSigned(entity, scratch, out);
+    return;
+  }
+  if (numParts == 0) {
+    encodeBodyWith(entity, scratch, out);
+    return;
+  }
+  const StringBuffer& boundary = entity.boundary();
+  for (int32_t i = 0; i < numParts; ++i) {
+    const MimeMessage2* part = entity.getPart(i);
+    if (part == nullptr) continue;
+    appendDelimiter(boundary, out);
+    writePart(*part, scratch, out);
+    out.append("\r\n");
+  }
+  appendCloseDelimiter(boundary, out);
+}
+
+// A body still lying undecoded in the loaded text is decoded into the scratch buffer and
+// encoded from there, and stays a window: writing a message does not make its tree grow.
+void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out) {
+  const unsigned char* bytes = nullptr;
+  uint32_t n = 0;
+  const int32_t codePage = entity.textCodePage(entity.charset());
+  const bool inCharset = entity.readBodyInCharset(scratch.decoded, codePage, &bytes, &n);
+  if (!inCharset) entity.readBody(scratch.decoded, &bytes, &n);
+  if (n > 0 && codePage != 0 && !inCharset) {
+    // Text bodies are held in UTF-8; on the wire they are in the charset they are labelled
+    // with. A charset the engine cannot serve leaves the UTF-8 bytes rather than nothing.
+    scratch.converted.setSize(0);
+    convertCodePage(kUtf8, codePage, bytes, n, scratch.converted);
+    if (scratch.converted.getSize() > 0) {
+      bytes = scratch.converted.getData();
+      n = scratch.converted.getSize();
+    }
+  }
+  const StringBuffer& encoding = entity.encoding();
+  const ContentCoding coder;
+  if (encoding.equalsIgnoreCase("base64")) {
+    coder.encodeBase64Lines(bytes, n, out);
+  } else if (encoding.equalsIgnoreCase("quoted-printable")) {
+    coder.encodeQuotedPrintable(bytes, n, out);
+  } else {
+    out.expectNumBytes(n);
+    out.appendN(reinterpret_cast<const char*>(bytes), n);
+  }
 }
 
 }  // namespace
@@ -73,56 +137,16 @@ void writeEntire(const MimeMessage2& entity, StringBuffer& out) {
   entity.header().writeText(out, nullptr, entity.charset());
   out.append("\r\n\r\n");
   if (entity.getNumParts() > 0) out.append(kPreamble);
-  writeBody(entity, out);
+  BodyScratch scratch;
+  writeBodyWith(entity, scratch, out);
 }
 
 void writeBody(const MimeMessage2& entity, StringBuffer& out) {
-  const int32_t numParts = entity.getNumParts();
-  // A signed multipart missing its content or its signature has no signed bytes to keep;
-  // it is written like any other multipart so that nothing it does hold is lost.
-  if (entity.isMultipartSigned() && numParts >= 2 && entity.getPart(0) != nullptr &&
-      entity.getPart(1) != nullptr) {
-    writeSigned(entity, out);
-    return;
-  }
-  if (numParts == 0) {
-    getBodyEncoded(entity, out);
-    return;
-  }
-  const StringBuffer& boundary = entity.boundary();
-  for (int32_t i = 0; i < numParts; ++i) {
-    const MimeMessage2* part = entity.getPart(i);
-    if (part == nullptr) continue;
-    appendDelimiter(boundary, out);
-    writePart(*part, out);
-    out.append("\r\n");
-  }
-  appendCloseDelimiter(boundary, out);
+  BodyScratch scratch;
+  writeBodyWith(entity, scratch, out);
 }
 
 void getBodyEncoded(const MimeMessage2& entity, StringBuffer& out) {
-  const DataBuffer& body = entity.body();
-  const unsigned char* bytes = body.getData();
-  uint32_t n = body.getSize();
-  DataBuffer converted;
-  const int32_t codePage = entity.textCodePage(entity.charset());
-  if (n > 0 && codePage != 0) {
-    // Text bodies are held in UTF-8; on the wire they are in the charset they are labelled
-    // with. A charset the engine cannot serve leaves the UTF-8 bytes rather than nothing.
-    convertCodePage(kUtf8, codePage, bytes, n, converted);
-    if (converted.getSize() > 0) {
-      bytes = converted.getData();
-      n = converted.getSize();
-    }
-  }
-  const StringBuffer& encoding = entity.encoding();
-  const ContentCoding coder;
-  if (encoding.equalsIgnoreCase("base64")) {
-    coder.encodeBase64Lines(bytes, n, out);
-  } else if (encoding.equalsIgnoreCase("quoted-printable")) {
-    coder.encodeQuotedPrintable(bytes, n, out);
-  } else {
-    out.expectNumBytes(n);
-    out.appendN(reinterpret_cast<const char*>(bytes), n);
-  }
+  BodyScratch scratch;
+  encodeBodyWith(entity, scratch, out);
 }

@@ -37,6 +37,33 @@ BSTR SysAllocStringLen(const OLECHAR* s, UINT len) {
   return str;
 }
 
+INT SysReAllocStringLen(BSTR* bstr, const OLECHAR* s, UINT len) {
+  if (bstr == nullptr || len > kMaxBstrUnits) return FALSE;
+  if (*bstr == nullptr) {
+    BSTR fresh = SysAllocStringLen(s, len);
+    if (fresh == nullptr) return FALSE;
+    *bstr = fresh;
+    return TRUE;
+  }
+  uint8_t* old = reinterpret_cast<uint8_t*>(*bstr) - kPrefix;
+  // A source inside the old string is found again by its offset once the block has moved.
+  const UINT oldLen = SysStringLen(*bstr);
+  const bool inside = s != nullptr && s >= *bstr && s <= *bstr + oldLen;
+  const size_t offset = inside ? static_cast<size_t>(s - *bstr) : 0;
+  // Of a source inside, only what the old string holds is there to copy.
+  const size_t copied = (inside && oldLen - offset < len ? oldLen - offset : len) * sizeof(OLECHAR);
+  const size_t bytes = static_cast<size_t>(len) * sizeof(OLECHAR);
+  auto* block = static_cast<uint8_t*>(CoTaskMemRealloc(old, kPrefix + bytes + sizeof(OLECHAR)));
+  if (block == nullptr) return FALSE;
+  const uint32_t byteLen = static_cast<uint32_t>(bytes);
+  std::memcpy(block, &byteLen, kPrefix);
+  BSTR str = reinterpret_cast<BSTR>(block + kPrefix);
+  if (s != nullptr) std::memmove(str, inside ? str + offset : s, copied);
+  str[len] = 0;
+  *bstr = str;
+  return TRUE;
+}
+
 BSTR SysAllocString(const OLECHAR* s) {
   if (s == nullptr) return nullptr;
   UINT n = 0;
@@ -137,7 +164,8 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds)
     total *= bounds[i].cElements;
     if (total > kMaxArrayBytes) return nullptr;
   }
-  size_t header = sizeof(ArrayPrefix) + offsetof(SAFEARRAY, rgsabound) + cDims * sizeof(SAFEARRAYBOUND);
+  size_t header =
+      sizeof(ArrayPrefix) + offsetof(SAFEARRAY, rgsabound) + cDims * sizeof(SAFEARRAYBOUND);
   auto* block = static_cast<uint8_t*>(CoTaskMemAlloc(header));
   if (block == nullptr) return nullptr;
   reinterpret_cast<ArrayPrefix*>(block)->vt = vt;
@@ -332,25 +360,55 @@ bool readScalar(const VARIANT* src, Scalar* out) {
     case VT_NULL:
       out->kind = Scalar::kNull;
       return !byref;
-    case VT_I1: out->kind = Scalar::kInteger; out->integer = *static_cast<const int8_t*>(p); return true;
-    case VT_UI1: out->kind = Scalar::kInteger; out->integer = *static_cast<const uint8_t*>(p); return true;
-    case VT_I2: out->kind = Scalar::kInteger; out->integer = *static_cast<const int16_t*>(p); return true;
-    case VT_UI2: out->kind = Scalar::kInteger; out->integer = *static_cast<const uint16_t*>(p); return true;
+    case VT_I1:
+      out->kind = Scalar::kInteger;
+      out->integer = *static_cast<const int8_t*>(p);
+      return true;
+    case VT_UI1:
+      out->kind = Scalar::kInteger;
+      out->integer = *static_cast<const uint8_t*>(p);
+      return true;
+    case VT_I2:
+      out->kind = Scalar::kInteger;
+      out->integer = *static_cast<const int16_t*>(p);
+      return true;
+    case VT_UI2:
+      out->kind = Scalar::kInteger;
+      out->integer = *static_cast<const uint16_t*>(p);
+      return true;
     case VT_I4:
     case VT_INT:
-    case VT_ERROR: out->kind = Scalar::kInteger; out->integer = *static_cast<const int32_t*>(p); return true;
+    case VT_ERROR:
+      out->kind = Scalar::kInteger;
+      out->integer = *static_cast<const int32_t*>(p);
+      return true;
     case VT_UI4:
-    case VT_UINT: out->kind = Scalar::kInteger; out->integer = *static_cast<const uint32_t*>(p); return true;
-    case VT_I8: out->kind = Scalar::kInteger; out->integer = *static_cast<const int64_t*>(p); return true;
+    case VT_UINT:
+      out->kind = Scalar::kInteger;
+      out->integer = *static_cast<const uint32_t*>(p);
+      return true;
+    case VT_I8:
+      out->kind = Scalar::kInteger;
+      out->integer = *static_cast<const int64_t*>(p);
+      return true;
     case VT_UI8:
       out->kind = Scalar::kInteger;
       out->integer = static_cast<int64_t>(*static_cast<const uint64_t*>(p));
       out->isUnsigned = true;
       return true;
-    case VT_R4: out->kind = Scalar::kReal; out->real = *static_cast<const float*>(p); return true;
+    case VT_R4:
+      out->kind = Scalar::kReal;
+      out->real = *static_cast<const float*>(p);
+      return true;
     case VT_R8:
-    case VT_DATE: out->kind = Scalar::kReal; out->real = *static_cast<const double*>(p); return true;
-    case VT_BOOL: out->kind = Scalar::kBool; out->boolean = *static_cast<const VARIANT_BOOL*>(p) != 0; return true;
+    case VT_DATE:
+      out->kind = Scalar::kReal;
+      out->real = *static_cast<const double*>(p);
+      return true;
+    case VT_BOOL:
+      out->kind = Scalar::kBool;
+      out->boolean = *static_cast<const VARIANT_BOOL*>(p) != 0;
+      return true;
     case VT_BSTR: {
       BSTR s = *static_cast<const BSTR*>(p);
       out->kind = Scalar::kString;
@@ -368,7 +426,8 @@ bool equalsNoCase(const std::string& a, const char* b) {
   size_t n = std::strlen(b);
   if (a.size() != n) return false;
   for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -436,7 +495,8 @@ HRESULT toInteger(const Scalar& s, int64_t lo, int64_t hi, int64_t* out) {
     case Scalar::kReal: {
       double r = std::nearbyint(s.real);
       // hi + 1 is a power of two and exact as a double, where hi itself may round up to it.
-      if (!(r >= static_cast<double>(lo) && r < static_cast<double>(hi) + 1.0)) return DISP_E_OVERFLOW;
+      if (!(r >= static_cast<double>(lo) && r < static_cast<double>(hi) + 1.0))
+        return DISP_E_OVERFLOW;
       *out = static_cast<int64_t>(r);
       return S_OK;
     }
@@ -476,46 +536,69 @@ HRESULT toUnsigned64(const Scalar& s, uint64_t* out) {
 
 HRESULT toReal(const Scalar& s, double* out) {
   switch (s.kind) {
-    case Scalar::kEmpty: *out = 0; return S_OK;
-    case Scalar::kBool: *out = s.boolean ? -1 : 0; return S_OK;
-    case Scalar::kInteger:
-      *out = s.isUnsigned ? static_cast<double>(static_cast<uint64_t>(s.integer)) : static_cast<double>(s.integer);
+    case Scalar::kEmpty:
+      *out = 0;
       return S_OK;
-    case Scalar::kReal: *out = s.real; return S_OK;
+    case Scalar::kBool:
+      *out = s.boolean ? -1 : 0;
+      return S_OK;
+    case Scalar::kInteger:
+      *out = s.isUnsigned ? static_cast<double>(static_cast<uint64_t>(s.integer))
+                          : static_cast<double>(s.integer);
+      return S_OK;
+    case Scalar::kReal:
+      *out = s.real;
+      return S_OK;
     case Scalar::kString: {
       Scalar parsed;
       HRESULT hr = parseNumber(s.text, &parsed);
       if (FAILED(hr)) return hr;
       return toReal(parsed, out);
     }
-    default: return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
 }
 
 HRESULT toBool(const Scalar& s, bool* out) {
   switch (s.kind) {
-    case Scalar::kEmpty: *out = false; return S_OK;
-    case Scalar::kBool: *out = s.boolean; return S_OK;
-    case Scalar::kInteger: *out = s.integer != 0; return S_OK;
-    case Scalar::kReal: *out = s.real != 0; return S_OK;
+    case Scalar::kEmpty:
+      *out = false;
+      return S_OK;
+    case Scalar::kBool:
+      *out = s.boolean;
+      return S_OK;
+    case Scalar::kInteger:
+      *out = s.integer != 0;
+      return S_OK;
+    case Scalar::kReal:
+      *out = s.real != 0;
+      return S_OK;
     case Scalar::kString: {
       Scalar parsed;
       HRESULT hr = parseNumber(s.text, &parsed);
       if (FAILED(hr)) return hr;
       return toBool(parsed, out);
     }
-    default: return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
 }
 
 HRESULT toText(const Scalar& s, bool alphaBool, std::u16string* out) {
   char buf[64];
   switch (s.kind) {
-    case Scalar::kEmpty: out->clear(); return S_OK;
-    case Scalar::kString: *out = s.text; return S_OK;
+    case Scalar::kEmpty:
+      out->clear();
+      return S_OK;
+    case Scalar::kString:
+      *out = s.text;
+      return S_OK;
     case Scalar::kBool:
-      if (alphaBool) std::snprintf(buf, sizeof buf, "%s", s.boolean ? "True" : "False");
-      else std::snprintf(buf, sizeof buf, "%s", s.boolean ? "-1" : "0");
+      if (alphaBool)
+        std::snprintf(buf, sizeof buf, "%s", s.boolean ? "True" : "False");
+      else
+        std::snprintf(buf, sizeof buf, "%s", s.boolean ? "-1" : "0");
       break;
     case Scalar::kInteger:
       if (s.isUnsigned)
@@ -523,8 +606,11 @@ HRESULT toText(const Scalar& s, bool alphaBool, std::u16string* out) {
       else
         std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(s.integer));
       break;
-    case Scalar::kReal: std::snprintf(buf, sizeof buf, "%.15G", s.real); break;
-    default: return DISP_E_TYPEMISMATCH;
+    case Scalar::kReal:
+      std::snprintf(buf, sizeof buf, "%.15G", s.real);
+      break;
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
   out->assign(buf, buf + std::strlen(buf));
   return S_OK;
@@ -548,16 +634,39 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
     case VT_EMPTY:
     case VT_NULL:
       break;
-    case VT_I1: hr = toInteger(value, INT8_MIN, INT8_MAX, &n); result.cVal = static_cast<CHAR>(n); break;
-    case VT_UI1: hr = toInteger(value, 0, UINT8_MAX, &n); result.bVal = static_cast<BYTE>(n); break;
-    case VT_I2: hr = toInteger(value, INT16_MIN, INT16_MAX, &n); result.iVal = static_cast<SHORT>(n); break;
-    case VT_UI2: hr = toInteger(value, 0, UINT16_MAX, &n); result.uiVal = static_cast<USHORT>(n); break;
+    case VT_I1:
+      hr = toInteger(value, INT8_MIN, INT8_MAX, &n);
+      result.cVal = static_cast<CHAR>(n);
+      break;
+    case VT_UI1:
+      hr = toInteger(value, 0, UINT8_MAX, &n);
+      result.bVal = static_cast<BYTE>(n);
+      break;
+    case VT_I2:
+      hr = toInteger(value, INT16_MIN, INT16_MAX, &n);
+      result.iVal = static_cast<SHORT>(n);
+      break;
+    case VT_UI2:
+      hr = toInteger(value, 0, UINT16_MAX, &n);
+      result.uiVal = static_cast<USHORT>(n);
+      break;
     case VT_I4:
-    case VT_INT: hr = toInteger(value, INT32_MIN, INT32_MAX, &n); result.lVal = static_cast<LONG>(n); break;
+    case VT_INT:
+      hr = toInteger(value, INT32_MIN, INT32_MAX, &n);
+      result.lVal = static_cast<LONG>(n);
+      break;
     case VT_UI4:
-    case VT_UINT: hr = toInteger(value, 0, UINT32_MAX, &n); result.ulVal = static_cast<ULONG>(n); break;
-    case VT_I8: hr = toInteger(value, INT64_MIN, INT64_MAX, &n); result.llVal = n; break;
-    case VT_UI8: hr = toUnsigned64(value, &result.ullVal); break;
+    case VT_UINT:
+      hr = toInteger(value, 0, UINT32_MAX, &n);
+      result.ulVal = static_cast<ULONG>(n);
+      break;
+    case VT_I8:
+      hr = toInteger(value, INT64_MIN, INT64_MAX, &n);
+      result.llVal = n;
+      break;
+    case VT_UI8:
+      hr = toUnsigned64(value, &result.ullVal);
+      break;
     case VT_R4: {
       double d = 0;
       hr = toReal(value, &d);
@@ -565,7 +674,9 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
       result.fltVal = static_cast<float>(d);
       break;
     }
-    case VT_R8: hr = toReal(value, &result.dblVal); break;
+    case VT_R8:
+      hr = toReal(value, &result.dblVal);
+      break;
     case VT_BOOL: {
       bool b = false;
       hr = toBool(value, &b);

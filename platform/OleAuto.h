@@ -17,6 +17,10 @@ void CoTaskMemFree(LPVOID p);
 // --- BSTR ---
 // A BSTR of `len` units copied from `s` (or uninitialised but terminated when s is null).
 BSTR SysAllocStringLen(const OLECHAR* s, UINT len);
+// Gives *bstr room for `len` units, keeping what it holds up to that length, then copies
+// `s` (which may lie in the old string) when it is not null. FALSE, *bstr untouched, when
+// no memory is left.
+INT SysReAllocStringLen(BSTR* bstr, const OLECHAR* s, UINT len);
 // A BSTR copied from a NUL-terminated string; null for a null argument.
 BSTR SysAllocString(const OLECHAR* s);
 // Frees a BSTR; null is ignored.

@@ -1,0 +1,151 @@
+// A tree loaded with its bodies left as windows on the loaded text reads, writes and changes
+// exactly as one whose bodies were decoded at load.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "foundation/DataBuffer.h"
+#include "foundation/StringBuffer.h"
+#include "mime/MimeMessage2.h"
+#include "mime/MimeParser.h"
+#include "mime/MimeWriter.h"
+
+namespace {
+
+std::string str(const StringBuffer& s) { return std::string(s.getString(), s.getSize()); }
+std::string str(const DataBuffer& d) {
+  return std::string(reinterpret_cast<const char*>(d.getData()), d.getSize());
+}
+
+// Everything an entity shows, its sub-parts' too; `decodeFirst` reads each body before
+// anything else is asked, so the windows are compared both decoded early and late.
+std::string describe(const MimeMessage2& e, bool decodeFirst) {
+  std::string d;
+  if (decodeFirst) d += str(e.body());
+  StringBuffer attrs;
+  for (auto get :
+       {&MimeMessage2::getContentType, &MimeMessage2::getEncoding, &MimeMessage2::getCharsetName,
+        &MimeMessage2::getFilename, &MimeMessage2::getBoundary}) {
+    (e.*get)(attrs);
+    attrs.append("|");
+  }
+  d += str(attrs);
+  StringBuffer encoded;
+  getBodyEncoded(e, encoded);
+  // Each reading bracketed, appended piece by piece.
+  auto add = [&d](char open, const std::string& text, char close) {
+    d.push_back(open);
+    d.append(text);
+    d.push_back(close);
+  };
+  add('[', str(encoded), ']');
+  for (int32_t cp : {0, 1252, 28592, 932, 65001}) {
+    DataBuffer bytes;
+    e.getBodyBytes(bytes, cp);
+    add('<', str(bytes), '>');
+  }
+  add('{', str(e.body()), '}');
+  for (int32_t i = 0; i < e.getNumParts(); ++i) add('(', describe(*e.getPart(i), decodeFirst), ')');
+  return d;
+}
+
+std::string written(const MimeMessage2& e) {
+  StringBuffer out;
+  writeEntire(e, out);
+  return str(out);
+}
+
+// What the entity's later life makes of its leaves: a body relabelled before it is read is
+// still the body it was loaded as.
+void relabelLeaves(MimeMessage2& e) {
+  if (e.getNumParts() == 0) {
+    e.setCharset("utf-8");
+    e.setEncoding("base64");
+    e.setContentType("application/octet-stream");
+  }
+  for (int32_t i = 0; i < e.getNumParts(); ++i) relabelLeaves(*e.getPart(i));
+}
+
+std::vector<std::string> corpus() {
+  std::vector<std::string> texts = {
+      // charsets, both transfer encodings, a bad base64 body, an <x-html> body
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\npre\r\n"
+      "--b\r\nContent-Type: text/plain; charset=iso-8859-2\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n\xBF=F3=B3=E6 g=EA=9C=\r\nl\r\n"
+      "--b\r\nContent-Type: text/plain; charset=shift_jis\r\nContent-Transfer-Encoding: base64\r\n"
+      "\r\nk/qWe4zq\r\n"
+      "--b\r\nContent-Type: text/plain; charset=windows-1251\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n=CF=98=E8 (0x98 is not in 1251)\r\n"
+      "--b\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nplain \xE9 8-bit\r\n"
+      "--b\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n"
+      "\r\nAAEC!!\r\n"
+      "--b\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: BASE64\r\n\r\nR0lGODlh\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\n  <x-html><b>bold</b>\r\n"
+      "--b--\r\nepilogue\r\n",
+      // LF line ends and doubled CRs: bodies that lie in the parser's repaired copies
+      "Content-Type: multipart/alternative; boundary=x\n\n--x\nContent-Type: text/plain; "
+      "charset=windows-1251\nContent-Transfer-Encoding: quoted-printable\n\n=CF=F0=E8\n--x--\n",
+      "Content-Type: text/plain; charset=iso-8859-1\r\r\n\r\r\ncaf\xE9\r\r\n",
+      // signed, nested message, empty part header, a single-part message
+      "Content-Type: multipart/signed; boundary=s; protocol=\"application/pkcs7-signature\"\r\n"
+      "\r\n--s\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nsigned \xC3\xA9\r\n--s\r\n"
+      "Content-Type: application/pkcs7-signature\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "MIIB\r\n--s--\r\n",
+      "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: message/rfc822\r\n"
+      "\r\nSubject: inner\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n--i\r\n\r\n\r\n"
+      "hello\r\n--i--\r\n--o--\r\n",
+      "Subject: one part\r\nContent-Type: text/html; charset=koi8-r\r\n"
+      "Content-Transfer-Encoding: 8bit\r\n\r\n<p>\xF0\xD2\xC9</p>\r\n",
+      "\r\nno header at all\r\n",
+      "Content-Type: multipart/mixed; boundary=\"z\"\r\n\r\nno delimiter ever\r\n",
+  };
+  std::ifstream sample(VORLUND_SAMPLE_MESSAGE, std::ios::binary);
+  std::ostringstream whole;
+  whole << sample.rdbuf();
+  EXPECT_FALSE(whole.str().empty());
+  texts.push_back(whole.str());
+  return texts;
+}
+
+TEST(BodyWindow, LoadedTreeReadsWritesAndChangesAsOneDecodedAtLoad) {
+  for (const std::string& text : corpus()) {
+    SCOPED_TRACE(text.substr(0, 60));
+    StringBuffer eagerText(text.data(), static_cast<uint32_t>(text.size()), 0);
+    MimeMessage2 eager;
+    loadEntity(eager, eagerText, nullptr);
+    for (bool decodeFirst : {false, true}) {
+      const std::string expected = describe(eager, decodeFirst);
+      auto windowed = std::make_unique<MimeMessage2>();
+      {
+        StringBuffer taken(text.data(), static_cast<uint32_t>(text.size()), 0);
+        loadEntityTaking(*windowed, taken, nullptr);
+        EXPECT_EQ(taken.getSize(), 0u);
+      }
+      EXPECT_EQ(written(*windowed), written(eager));
+      EXPECT_EQ(describe(*windowed, decodeFirst), expected);
+      // Written twice: writing leaves the windows as they were.
+      EXPECT_EQ(written(*windowed), written(eager));
+
+      // A copy keeps reading its bodies after the tree it came from is gone.
+      MimeMessage2 copy;
+      copy.copyFrom(*windowed);
+      windowed.reset();
+      EXPECT_EQ(describe(copy, decodeFirst), expected);
+
+      MimeMessage2 relabelled;
+      StringBuffer again(text.data(), static_cast<uint32_t>(text.size()), 0);
+      loadEntityTaking(relabelled, again, nullptr);
+      MimeMessage2 relabelledEager;
+      loadEntity(relabelledEager, eagerText, nullptr);
+      relabelLeaves(relabelled);
+      relabelLeaves(relabelledEager);
+      EXPECT_EQ(describe(relabelled, decodeFirst), describe(relabelledEager, decodeFirst));
+    }
+  }
+}
+
+}  // namespace
