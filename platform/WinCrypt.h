@@ -154,6 +154,57 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propId, voi
 BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propId, DWORD flags,
                                        const void* data);
 
+// ---- Provider contexts ----
+
+constexpr DWORD PROV_RSA_AES = 24;
+constexpr DWORD CRYPT_NEWKEYSET = 0x8;
+constexpr DWORD CRYPT_DELETEKEYSET = 0x10;
+constexpr DWORD NTE_BAD_UID = 0x80090001;
+constexpr DWORD NTE_BAD_FLAGS = 0x80090009;
+constexpr DWORD NTE_BAD_TYPE = 0x8009000A;
+constexpr DWORD NTE_NO_KEY = 0x8009000D;
+constexpr DWORD NTE_EXISTS = 0x8009000F;
+constexpr DWORD NTE_PROV_TYPE_NOT_DEF = 0x80090017;
+constexpr DWORD NTE_KEYSET_NOT_DEF = 0x80090019;
+constexpr DWORD NTE_PROV_TYPE_NO_MATCH = 0x8009001B;
+
+typedef unsigned int ALG_ID;
+constexpr ALG_ID CALG_MD2 = 0x8001, CALG_MD4 = 0x8002, CALG_MD5 = 0x8003, CALG_SHA1 = 0x8004,
+                 CALG_SHA_256 = 0x800C, CALG_SHA_384 = 0x800D, CALG_SHA_512 = 0x800E;
+constexpr ALG_ID CALG_DES = 0x6601, CALG_RC2 = 0x6602, CALG_3DES = 0x6603, CALG_AES = 0x6611,
+                 CALG_RC4 = 0x6801;
+
+constexpr DWORD PP_ENUMALGS = 1;
+constexpr DWORD PP_IMPTYPE = 3;
+constexpr DWORD PP_NAME = 4;
+constexpr DWORD PP_VERSION = 5;
+constexpr DWORD PP_CONTAINER = 6;
+constexpr DWORD CRYPT_FIRST = 1;
+constexpr DWORD CRYPT_IMPL_SOFTWARE = 2;
+
+struct PROV_ENUMALGS {
+  ALG_ID aiAlgid;
+  DWORD dwBitLen;   // the default length
+  DWORD dwNameLen;  // with the NUL
+  CHAR szName[20];
+};
+
+// A context of a named provider (null: the first provider of `type`) over a key container
+// (null: the logged-on user's). Flags 0 open an existing container, CRYPT_NEWKEYSET makes a
+// new one, CRYPT_DELETEKEYSET removes one (no context results), CRYPT_MACHINE_KEYSET uses the
+// machine's containers. Fails with NTE_KEYSET_NOT_DEF for an unknown provider,
+// NTE_PROV_TYPE_NO_MATCH for a type that is not the provider's, NTE_BAD_KEYSET for a missing
+// container, NTE_EXISTS for a new one that already exists; *prov is 0 then.
+BOOL CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR provider, DWORD type,
+                          DWORD flags);
+// Frees a context; a handle that is not a live context fails with NTE_BAD_UID.
+BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
+// PP_NAME and PP_CONTAINER as NUL-terminated text, PP_IMPTYPE and PP_VERSION as a DWORD,
+// PP_ENUMALGS one PROV_ENUMALGS per call (CRYPT_FIRST restarts; ERROR_NO_MORE_ITEMS after the
+// last). Null data asks for the size; too small a buffer fails with ERROR_MORE_DATA and the
+// size needed.
+BOOL CryptGetProvParam(HCRYPTPROV prov, DWORD param, BYTE* data, DWORD* size, DWORD flags);
+
 // ---- Stores ----
 
 typedef const char* LPCSTR_PROVIDER;
