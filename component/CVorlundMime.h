@@ -8,7 +8,7 @@
 // non-delegating IUnknown.
 #pragma once
 
-#include "component/CspSettings.h"
+#include "smime/CspSettings.h"
 #include "component/IVorlundMime.h"
 #include "component/LoadProgressHook.h"
 #include "component/MimeControl.h"

@@ -85,9 +85,10 @@ EVP_PKEY* readKeyContainer(const std::u16string& container, bool machine) {
   EVP_PKEY* key = bio != nullptr ? PEM_read_bio_PrivateKey_ex(bio, nullptr, nullptr, nullptr,
                                                               wincrypt::libContext(), nullptr)
                                  : nullptr;
+  // A container made by a provider context holds no key until one is written into it.
+  if (key == nullptr) SetLastError(bio != nullptr ? NTE_NO_KEY : NTE_BAD_KEYSET);
   BIO_free(bio);
   ERR_clear_error();
-  if (key == nullptr) SetLastError(NTE_BAD_KEYSET);
   return key;
 }
 

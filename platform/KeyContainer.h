@@ -16,7 +16,7 @@ std::string keyContainerPath(const std::u16string& container, bool machine);
 // Writes `key` as the container's key, replacing any earlier one. False with the last error.
 bool writeKeyContainer(const std::u16string& container, bool machine, EVP_PKEY* key);
 // The container's key (a reference the caller frees with EVP_PKEY_free), or null with
-// NTE_BAD_KEYSET when there is no such container or its file is unreadable.
+// NTE_BAD_KEYSET when there is no such container, NTE_NO_KEY when it holds no key.
 EVP_PKEY* readKeyContainer(const std::u16string& container, bool machine);
 // Removes a container; true when it is gone.
 bool deleteKeyContainer(const std::u16string& container, bool machine);

@@ -154,6 +154,207 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propId, voi
 BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propId, DWORD flags,
                                        const void* data);
 
+// ---- Provider contexts ----
+
+constexpr DWORD PROV_RSA_AES = 24;
+constexpr DWORD CRYPT_NEWKEYSET = 0x8;
+constexpr DWORD CRYPT_DELETEKEYSET = 0x10;
+constexpr DWORD NTE_BAD_UID = 0x80090001;
+constexpr DWORD NTE_BAD_FLAGS = 0x80090009;
+constexpr DWORD NTE_BAD_TYPE = 0x8009000A;
+constexpr DWORD NTE_NO_KEY = 0x8009000D;
+constexpr DWORD NTE_EXISTS = 0x8009000F;
+constexpr DWORD NTE_PROV_TYPE_NOT_DEF = 0x80090017;
+constexpr DWORD NTE_KEYSET_NOT_DEF = 0x80090019;
+constexpr DWORD NTE_PROV_TYPE_NO_MATCH = 0x8009001B;
+
+typedef unsigned int ALG_ID;
+constexpr ALG_ID CALG_MD2 = 0x8001, CALG_MD4 = 0x8002, CALG_MD5 = 0x8003, CALG_SHA1 = 0x8004,
+                 CALG_SHA_256 = 0x800C, CALG_SHA_384 = 0x800D, CALG_SHA_512 = 0x800E;
+constexpr ALG_ID CALG_DES = 0x6601, CALG_RC2 = 0x6602, CALG_3DES = 0x6603, CALG_AES = 0x6611,
+                 CALG_RC4 = 0x6801;
+
+constexpr DWORD PP_ENUMALGS = 1;
+constexpr DWORD PP_IMPTYPE = 3;
+constexpr DWORD PP_NAME = 4;
+constexpr DWORD PP_VERSION = 5;
+constexpr DWORD PP_CONTAINER = 6;
+constexpr DWORD CRYPT_FIRST = 1;
+constexpr DWORD CRYPT_IMPL_SOFTWARE = 2;
+
+struct PROV_ENUMALGS {
+  ALG_ID aiAlgid;
+  DWORD dwBitLen;   // the default length
+  DWORD dwNameLen;  // with the NUL
+  CHAR szName[20];
+};
+
+// A context of a named provider (null: the first provider of `type`) over a key container
+// (null: the logged-on user's). Flags 0 open an existing container, CRYPT_NEWKEYSET makes a
+// new one, CRYPT_DELETEKEYSET removes one (no context results), CRYPT_MACHINE_KEYSET uses the
+// machine's containers. Fails with NTE_KEYSET_NOT_DEF for an unknown provider,
+// NTE_PROV_TYPE_NO_MATCH for a type that is not the provider's, NTE_BAD_KEYSET for a missing
+// container, NTE_EXISTS for a new one that already exists; *prov is 0 then.
+BOOL CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR provider, DWORD type,
+                          DWORD flags);
+// Frees a context; a handle that is not a live context fails with NTE_BAD_UID.
+BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
+// PP_NAME and PP_CONTAINER as NUL-terminated text, PP_IMPTYPE and PP_VERSION as a DWORD,
+// PP_ENUMALGS one PROV_ENUMALGS per call (CRYPT_FIRST restarts; ERROR_NO_MORE_ITEMS after the
+// last). Null data asks for the size; too small a buffer fails with ERROR_MORE_DATA and the
+// size needed.
+BOOL CryptGetProvParam(HCRYPTPROV prov, DWORD param, BYTE* data, DWORD* size, DWORD flags);
+
+// ---- Messages ----
+// PKCS #7 messages on OpenSSL's CMS in the platform's library context. What is written is
+// what Windows writes (doc/messages.md lists where the bytes differ); reading also takes
+// RSASSA-PSS and ECDSA signatures, SHA-2 digests, RSAES-OAEP and ECDH recipients,
+// AuthEnvelopedData with AES-GCM and the old RC2, DES and RC4 content ciphers. Every output
+// follows one rule: null output asks for the size; too small a buffer fails with
+// ERROR_MORE_DATA and the size needed; a failed call writes nothing.
+
+constexpr DWORD NTE_BAD_DATA = 0x80090005;
+constexpr DWORD NTE_BAD_SIGNATURE = 0x80090006;
+constexpr DWORD CRYPT_E_UNKNOWN_ALGO = 0x80091002;
+constexpr DWORD CRYPT_E_INVALID_MSG_TYPE = 0x80091004;
+constexpr DWORD CRYPT_E_HASH_VALUE = 0x80091007;
+constexpr DWORD CRYPT_E_UNEXPECTED_MSG_TYPE = 0x8009200A;
+constexpr DWORD CRYPT_E_NO_KEY_PROPERTY = 0x8009200B;
+constexpr DWORD CRYPT_E_NO_DECRYPT_CERT = 0x8009200C;
+constexpr DWORD CRYPT_E_NO_SIGNER = 0x8009200E;
+
+// Structure types of CryptEncodeObject, by OID or by number.
+#define szOID_RSA_signingTime "1.2.840.113549.1.9.5"
+#define szOID_RSA_RC2CBC "1.2.840.113549.3.2"
+#define PKCS_UTC_TIME ((LPCSTR)17)
+#define PKCS_RC2_CBC_PARAMETERS ((LPCSTR)41)
+
+constexpr DWORD CRYPT_RC2_40BIT_VERSION = 160;
+constexpr DWORD CRYPT_RC2_64BIT_VERSION = 120;
+constexpr DWORD CRYPT_RC2_128BIT_VERSION = 58;
+struct CRYPT_RC2_CBC_PARAMETERS {
+  DWORD dwVersion;
+  BOOL fIV;
+  BYTE rgbIV[8];
+};
+
+// Encodes a FILETIME* as a signing time (UTCTime from 1950 to 2049, else GeneralizedTime)
+// or a CRYPT_RC2_CBC_PARAMETERS*; another structure type fails with ERROR_FILE_NOT_FOUND.
+BOOL CryptEncodeObject(DWORD encoding, LPCSTR structType, const void* info, BYTE* encoded,
+                       DWORD* size);
+
+typedef CRYPT_DATA_BLOB CRYPT_ATTR_BLOB;
+struct CRYPT_ATTRIBUTE {
+  LPSTR pszObjId;
+  DWORD cValue;
+  CRYPT_ATTR_BLOB* rgValue;  // DER of each value
+};
+typedef CRYPT_ATTRIBUTE* PCRYPT_ATTRIBUTE;
+typedef const void* PCCRL_CONTEXT;
+
+struct CRYPT_SIGN_MESSAGE_PARA {
+  DWORD cbSize;
+  DWORD dwMsgEncodingType;
+  PCCERT_CONTEXT pSigningCert;
+  CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+  void* pvHashAuxInfo;
+  DWORD cMsgCert;
+  PCCERT_CONTEXT* rgpMsgCert;
+  DWORD cMsgCrl;
+  PCCRL_CONTEXT* rgpMsgCrl;
+  DWORD cAuthAttr;
+  PCRYPT_ATTRIBUTE rgAuthAttr;
+  DWORD cUnauthAttr;
+  PCRYPT_ATTRIBUTE rgUnauthAttr;
+  DWORD dwFlags;
+  DWORD dwInnerContentType;
+};
+typedef CRYPT_SIGN_MESSAGE_PARA* PCRYPT_SIGN_MESSAGE_PARA;
+
+// The signer certificate of a signer identifier (issuer and serial number) when the message
+// does not carry it; the platform frees what it returns.
+typedef PCCERT_CONTEXT (*PFN_CRYPT_GET_SIGNER_CERTIFICATE)(void* arg, DWORD encoding,
+                                                           PCERT_INFO signerId,
+                                                           HCERTSTORE messageStore);
+struct CRYPT_VERIFY_MESSAGE_PARA {
+  DWORD cbSize;
+  DWORD dwMsgAndCertEncodingType;
+  HCRYPTPROV_LEGACY hCryptProv;
+  PFN_CRYPT_GET_SIGNER_CERTIFICATE pfnGetSignerCertificate;
+  void* pvGetArg;
+};
+typedef CRYPT_VERIFY_MESSAGE_PARA* PCRYPT_VERIFY_MESSAGE_PARA;
+
+struct CRYPT_ENCRYPT_MESSAGE_PARA {
+  DWORD cbSize;
+  DWORD dwMsgEncodingType;
+  HCRYPTPROV_LEGACY hCryptProv;
+  CRYPT_ALGORITHM_IDENTIFIER ContentEncryptionAlgorithm;
+  void* pvEncryptionAuxInfo;
+  DWORD dwFlags;
+  DWORD dwInnerContentType;
+};
+typedef CRYPT_ENCRYPT_MESSAGE_PARA* PCRYPT_ENCRYPT_MESSAGE_PARA;
+
+struct CRYPT_DECRYPT_MESSAGE_PARA {
+  DWORD cbSize;
+  DWORD dwMsgAndCertEncodingType;
+  DWORD cCertStore;
+  HCERTSTORE* rghCertStore;
+};
+typedef CRYPT_DECRYPT_MESSAGE_PARA* PCRYPT_DECRYPT_MESSAGE_PARA;
+
+// A SignedData (version 1) over the concatenated blocks, the content left out when detached:
+// one signer by issuer and serial number with rsaEncryption, exactly the certificates given,
+// and the authenticated attributes given plus content type and message digest (none when
+// none are given). The signing certificate's key comes from its key-provider property or the
+// key kept with it; without one CRYPT_E_NO_KEY_PROPERTY. An unknown hash OID fails with
+// CRYPT_E_UNKNOWN_ALGO.
+BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
+                      const BYTE* blocks[], DWORD sizes[], BYTE* signedBlob, DWORD* size);
+// Verifies the signer at `index` (one per call) against the concatenated blocks. Fails with
+// CRYPT_E_NO_SIGNER past the last signer, CRYPT_E_NOT_FOUND when the signer's certificate is
+// neither in the message nor given by the callback, NTE_BAD_SIGNATURE or CRYPT_E_HASH_VALUE
+// for content that does not match, CRYPT_E_UNEXPECTED_MSG_TYPE for a message that is not
+// signed, CRYPT_E_ASN1_BADTAG / CRYPT_E_ASN1_EOD for garbage / truncated or empty input.
+// *signer (when asked for) gets a new context of the signer's certificate, null on failure.
+BOOL CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD index,
+                                         const BYTE* signature, DWORD signatureSize, DWORD count,
+                                         const BYTE* blocks[], DWORD sizes[],
+                                         PCCERT_CONTEXT* signer);
+// The same for a message that carries its content, which is written to `decoded`; *size is
+// 0 on failure.
+BOOL CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD index,
+                                 const BYTE* signedBlob, DWORD blobSize, BYTE* decoded, DWORD* size,
+                                 PCCERT_CONTEXT* signer);
+// An EnvelopedData (version 0) of the bytes for each recipient (issuer and serial number,
+// PKCS #1 v1.5 key transport) under the content algorithm: AES (2.16.840.1.101.3.4.1.2, .22,
+// .42), 3DES, DES, or RC2 with the key length of its parameters (40 bits without).
+// Another or a missing OID fails with CRYPT_E_UNKNOWN_ALGO.
+BOOL CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
+                         PCCERT_CONTEXT recipients[], const BYTE* data, DWORD dataSize,
+                         BYTE* encrypted, DWORD* size);
+// Decrypts with the first certificate of the stores that is a recipient and has a private
+// key; none: CRYPT_E_NO_DECRYPT_CERT. Not enveloped: CRYPT_E_UNEXPECTED_MSG_TYPE. *exchange
+// gets a new context of that certificate, null on failure and on a sizing call.
+BOOL CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* blob, DWORD blobSize,
+                         BYTE* decrypted, DWORD* size, PCCERT_CONTEXT* exchange);
+
+constexpr DWORD CMSG_DATA = 1;
+constexpr DWORD CMSG_SIGNED = 2;
+constexpr DWORD CMSG_ENVELOPED = 3;
+constexpr DWORD CMSG_DATA_FLAG = 1 << CMSG_DATA;
+constexpr DWORD CMSG_SIGNED_FLAG = 1 << CMSG_SIGNED;
+constexpr DWORD CMSG_ENVELOPED_FLAG = 1 << CMSG_ENVELOPED;
+// Opens one level of a message of a type in `typeFlags`: data as it is, signed data verified
+// at signer `index` as above, enveloped data decrypted as above. *type and *innerType get
+// the message's type and its content's.
+BOOL CryptDecodeMessage(DWORD typeFlags, PCRYPT_DECRYPT_MESSAGE_PARA decryptPara,
+                        PCRYPT_VERIFY_MESSAGE_PARA verifyPara, DWORD index, const BYTE* blob,
+                        DWORD blobSize, DWORD prevInnerType, DWORD* type, DWORD* innerType,
+                        BYTE* decoded, DWORD* size, PCCERT_CONTEXT* exchange,
+                        PCCERT_CONTEXT* signer);
+
 // ---- Stores ----
 
 typedef const char* LPCSTR_PROVIDER;

@@ -11,25 +11,11 @@
 #include "smime/CertificateStore.h"
 #include "smime/VR_Registry.h"
 #include "tests/platform/CertTestSupport.h"
+#include "tests/smime/RecordingLog.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-// Keeps what the layer logs, one line per call, as "error: ", "info: " or "key=value".
-class RecordingLog : public LogNull {
- public:
-  std::vector<std::string> lines;
-  bool logError(const char* t) override { return record("error: ", t); }
-  bool logInfo(const char* t) override { return record("info: ", t); }
-  bool logData(const char* k, const char* v) override { return record(std::string(k) + "=", v); }
-
- private:
-  bool record(const std::string& kind, const char* t) {
-    lines.push_back(kind + t);
-    return true;
-  }
-};
 
 std::string base64Of(const TestCert& c) {
   StringBuffer b64;

@@ -1,0 +1,236 @@
+// Enveloped messages: CryptEncryptMessage, CryptDecryptMessage, and CryptDecodeMessage, which
+// opens one level of any message.
+#include <openssl/cms.h>
+#include <openssl/err.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/CryptInternal.h"
+#include "platform/CryptMessageInternal.h"
+#include "platform/KeyContainer.h"
+
+using namespace wincrypt;
+
+namespace {
+
+struct CmsFree {
+  void operator()(CMS_ContentInfo* c) const { CMS_ContentInfo_free(c); }
+};
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
+
+// RC2's effective key length from its parameters: the version numbers of RFC 8018.
+const char* rc2CipherName(const CRYPT_OBJID_BLOB& params) {
+  if (params.cbData == 0) return "RC2-40-CBC";
+  const unsigned char* p = params.pbData;
+  long length = 0;
+  int tag = 0, cls = 0;
+  if (ASN1_get_object(&p, &length, &tag, &cls, long(params.cbData)) & 0x80 || tag != 16) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  const unsigned char* q = p;
+  ASN1_INTEGER* v = d2i_ASN1_INTEGER(nullptr, &q, length);
+  const long version = v != nullptr ? ASN1_INTEGER_get(v) : -1;
+  ASN1_INTEGER_free(v);
+  ERR_clear_error();
+  switch (version) {
+    case CRYPT_RC2_128BIT_VERSION:
+      return "RC2-CBC";
+    case CRYPT_RC2_64BIT_VERSION:
+      return "RC2-64-CBC";
+    case CRYPT_RC2_40BIT_VERSION:
+      return "RC2-40-CBC";
+    default:
+      return nullptr;
+  }
+}
+
+EVP_CIPHER* contentCipher(const CRYPT_ALGORITHM_IDENTIFIER& alg) {
+  if (alg.pszObjId == nullptr) return nullptr;
+  const struct {
+    const char* oid;
+    const char* name;
+  } ciphers[] = {
+      {"2.16.840.1.101.3.4.1.2", "AES-128-CBC"},
+      {"2.16.840.1.101.3.4.1.22", "AES-192-CBC"},
+      {"2.16.840.1.101.3.4.1.42", "AES-256-CBC"},
+      {"1.2.840.113549.3.7", "DES-EDE3-CBC"},
+      {"1.3.14.3.2.7", "DES-CBC"},
+  };
+  const char* name = nullptr;
+  for (const auto& c : ciphers)
+    if (std::strcmp(alg.pszObjId, c.oid) == 0) name = c.name;
+  if (std::strcmp(alg.pszObjId, szOID_RSA_RC2CBC) == 0) name = rc2CipherName(alg.Parameters);
+  EVP_CIPHER* cipher = name != nullptr ? EVP_CIPHER_fetch(libContext(), name, nullptr) : nullptr;
+  ERR_clear_error();
+  return cipher;
+}
+
+X509* x509Of(PCCERT_CONTEXT c) {
+  std::lock_guard<std::recursive_mutex> lock(cryptMutex());
+  X509* x = contextOf(c)->x509;
+  X509_up_ref(x);
+  return x;
+}
+
+bool isRecipient(CMS_ContentInfo* cms, X509* x) {
+  STACK_OF(CMS_RecipientInfo)* ris = CMS_get0_RecipientInfos(cms);
+  for (int i = 0; ris != nullptr && i < sk_CMS_RecipientInfo_num(ris); ++i) {
+    CMS_RecipientInfo* ri = sk_CMS_RecipientInfo_value(ris, i);
+    if (CMS_RecipientInfo_type(ri) == CMS_RECIPINFO_TRANS &&
+        CMS_RecipientInfo_ktri_cert_cmp(ri, x) == 0)
+      return true;
+    if (CMS_RecipientInfo_type(ri) == CMS_RECIPINFO_AGREE) {
+      STACK_OF(CMS_RecipientEncryptedKey)* reks = CMS_RecipientInfo_kari_get0_reks(ri);
+      for (int j = 0; reks != nullptr && j < sk_CMS_RecipientEncryptedKey_num(reks); ++j)
+        if (CMS_RecipientEncryptedKey_cert_cmp(sk_CMS_RecipientEncryptedKey_value(reks, j), x) == 0)
+          return true;
+    }
+  }
+  return false;
+}
+
+bool isEnveloped(CMS_ContentInfo* cms) {
+  const int nid = OBJ_obj2nid(CMS_get0_type(cms));
+  return nid == NID_pkcs7_enveloped || nid == NID_id_smime_ct_authEnvelopedData;
+}
+
+// Decrypts with the first certificate of the stores that is a recipient and has a key.
+BOOL decryptEnveloped(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_PARA* para,
+                      std::vector<BYTE>* out, PCCERT_CONTEXT* exchange) {
+  if (!isEnveloped(cms)) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+  for (DWORD s = 0; para != nullptr && s < para->cCertStore; ++s) {
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(para->rghCertStore[s], nullptr);
+         c != nullptr; c = CertEnumCertificatesInStore(para->rghCertStore[s], c)) {
+      X509* x = x509Of(c);
+      EVP_PKEY* key = isRecipient(cms, x) ? certificatePrivateKey(c) : nullptr;
+      ERR_clear_error();
+      if (key == nullptr) {
+        X509_free(x);
+        continue;
+      }
+      BIO* plain = BIO_new(BIO_s_mem());
+      const bool ok = CMS_decrypt(cms, key, x, nullptr, plain, CMS_BINARY) == 1;
+      ERR_clear_error();
+      if (ok) *out = readAll(plain);
+      BIO_free(plain);
+      EVP_PKEY_free(key);
+      X509_free(x);
+      if (!ok) {
+        CertFreeCertificateContext(c);
+        return fail(NTE_BAD_DATA);
+      }
+      if (exchange != nullptr)
+        *exchange = c;
+      else
+        CertFreeCertificateContext(c);
+      return TRUE;
+    }
+  }
+  return fail(CRYPT_E_NO_DECRYPT_CERT);
+}
+
+DWORD innerTypeOf(CMS_ContentInfo* cms) {
+  switch (OBJ_obj2nid(CMS_get0_eContentType(cms))) {
+    case NID_pkcs7_signed:
+      return CMSG_SIGNED;
+    case NID_pkcs7_enveloped:
+      return CMSG_ENVELOPED;
+    default:
+      return CMSG_DATA;
+  }
+}
+
+}  // namespace
+
+BOOL CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
+                         PCCERT_CONTEXT recipients[], const BYTE* data, DWORD dataSize,
+                         BYTE* encrypted, DWORD* size) {
+  registerMessageTexts();
+  if (para == nullptr || size == nullptr || recipientCount == 0 || recipients == nullptr)
+    return fail(ERROR_INVALID_PARAMETER);
+  EVP_CIPHER* cipher = contentCipher(para->ContentEncryptionAlgorithm);
+  if (cipher == nullptr) return fail(CRYPT_E_UNKNOWN_ALGO);
+  STACK_OF(X509)* certs = sk_X509_new_null();
+  for (DWORD i = 0; i < recipientCount; ++i) sk_X509_push(certs, x509Of(recipients[i]));
+  BIO* in = BIO_new_mem_buf(
+      data != nullptr && dataSize > 0 ? data : reinterpret_cast<const BYTE*>(""), int(dataSize));
+  CmsPtr cms(CMS_encrypt_ex(certs, in, cipher, CMS_BINARY, libContext(), nullptr));
+  BIO_free(in);
+  sk_X509_pop_free(certs, X509_free);
+  EVP_CIPHER_free(cipher);
+  ERR_clear_error();
+  if (!cms) return fail(NTE_BAD_KEY_CRYPT);
+  unsigned char* der = nullptr;
+  const int n = i2d_CMS_ContentInfo(cms.get(), &der);
+  std::vector<BYTE> out;
+  if (n > 0) out.assign(der, der + n);
+  OPENSSL_free(der);
+  return putOutput(out, encrypted, size);
+}
+
+BOOL CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* blob, DWORD blobSize,
+                         BYTE* decrypted, DWORD* size, PCCERT_CONTEXT* exchange) {
+  registerMessageTexts();
+  if (exchange != nullptr) *exchange = nullptr;
+  CmsPtr cms(parseMessage(blob, blobSize));
+  std::vector<BYTE> plain;
+  PCCERT_CONTEXT cert = nullptr;
+  if (!cms || !decryptEnveloped(cms.get(), para, &plain, &cert)) return FALSE;
+  const BOOL ok = putOutput(plain, decrypted, size);
+  OPENSSL_cleanse(plain.data(), plain.size());
+  if (ok && decrypted != nullptr && exchange != nullptr)
+    *exchange = cert;
+  else
+    CertFreeCertificateContext(cert);
+  return ok;
+}
+
+BOOL CryptDecodeMessage(DWORD typeFlags, PCRYPT_DECRYPT_MESSAGE_PARA decryptPara,
+                        PCRYPT_VERIFY_MESSAGE_PARA verifyPara, DWORD index, const BYTE* blob,
+                        DWORD blobSize, DWORD /*prevInnerType*/, DWORD* type, DWORD* innerType,
+                        BYTE* decoded, DWORD* size, PCCERT_CONTEXT* exchange,
+                        PCCERT_CONTEXT* signer) {
+  registerMessageTexts();
+  if (exchange != nullptr) *exchange = nullptr;
+  if (signer != nullptr) *signer = nullptr;
+  CmsPtr cms(parseMessage(blob, blobSize));
+  if (!cms) return FALSE;
+  const int nid = OBJ_obj2nid(CMS_get0_type(cms.get()));
+  const DWORD msgType = nid == NID_pkcs7_data     ? CMSG_DATA
+                        : nid == NID_pkcs7_signed ? CMSG_SIGNED
+                        : isEnveloped(cms.get())  ? CMSG_ENVELOPED
+                                                  : 0;
+  if (msgType == 0 || (typeFlags & (1u << msgType)) == 0) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+  std::vector<BYTE> content;
+  PCCERT_CONTEXT xchg = nullptr, sign = nullptr;
+  BOOL ok = TRUE;
+  if (msgType == CMSG_DATA) {
+    ASN1_OCTET_STRING** octets = CMS_get0_content(cms.get());
+    if (octets != nullptr && *octets != nullptr)
+      content.assign((*octets)->data, (*octets)->data + (*octets)->length);
+  } else if (msgType == CMSG_SIGNED) {
+    ok = verifySigner(cms.get(), index, verifyPara, nullptr, &content, &sign);
+  } else {
+    ok = decryptEnveloped(cms.get(), decryptPara, &content, &xchg);
+  }
+  ok = ok && putOutput(content, decoded, size);
+  OPENSSL_cleanse(content.data(), content.size());
+  if (ok) {
+    if (type != nullptr) *type = msgType;
+    if (innerType != nullptr) *innerType = innerTypeOf(cms.get());
+  }
+  const bool handOut = ok && decoded != nullptr;
+  if (handOut && exchange != nullptr)
+    *exchange = xchg;
+  else
+    CertFreeCertificateContext(xchg);
+  if (handOut && signer != nullptr)
+    *signer = sign;
+  else
+    CertFreeCertificateContext(sign);
+  return ok;
+}

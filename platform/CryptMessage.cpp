@@ -1,0 +1,416 @@
+// Signed messages and the encodings they carry: CryptEncodeObject for the signing time and
+// RC2 parameters, CryptSignMessage, and the verification of one signer at a time.
+#include <openssl/asn1.h>
+#include <openssl/cms.h>
+#include <openssl/err.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/CryptInternal.h"
+#include "platform/CryptMessageInternal.h"
+#include "platform/KeyContainer.h"
+
+namespace wincrypt {
+
+void registerMessageTexts() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const struct {
+      DWORD code;
+      const char* text;
+    } texts[] = {
+        {NTE_BAD_DATA, "Bad Data."},
+        {NTE_BAD_SIGNATURE, "Invalid Signature."},
+        {NTE_BAD_KEY_CRYPT, "Bad Key."},
+        {CRYPT_E_UNKNOWN_ALGO, "Unknown cryptographic algorithm."},
+        {CRYPT_E_INVALID_MSG_TYPE, "Invalid cryptographic message type."},
+        {CRYPT_E_HASH_VALUE, "The hash value is not correct."},
+        {CRYPT_E_UNEXPECTED_MSG_TYPE,
+         "The certificate does not have a property that references a private key."},
+        {CRYPT_E_NO_KEY_PROPERTY, "Cannot find the certificate and private key for decryption."},
+        {CRYPT_E_NO_DECRYPT_CERT,
+         "Cannot find the certificate and private key to use for "
+         "decryption."},
+        {CRYPT_E_NO_SIGNER,
+         "The signed cryptographic message does not have a signer for the "
+         "specified signer index."},
+        {ERROR_FILE_NOT_FOUND_CRYPT, "The system cannot find the file specified."},
+    };
+    for (const auto& t : texts) registerSystemMessage(t.code, t.text);
+  });
+  registerCryptTexts();
+}
+
+BOOL putOutput(const std::vector<BYTE>& bytes, BYTE* out, DWORD* size) {
+  if (size == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  const DWORD n = DWORD(bytes.size());
+  if (out != nullptr && *size < n) {
+    *size = n;
+    return fail(ERROR_MORE_DATA);
+  }
+  if (out != nullptr && n > 0) std::memcpy(out, bytes.data(), n);
+  *size = n;
+  return TRUE;
+}
+
+CMS_ContentInfo* parseMessage(const BYTE* blob, DWORD size) {
+  if (blob == nullptr || size == 0) {
+    SetLastError(CRYPT_E_ASN1_EOD);
+    return nullptr;
+  }
+  // The outer header tells garbage from a message cut short.
+  const unsigned char* p = blob;
+  long length = 0;
+  int tag = 0, cls = 0;
+  const int r = ASN1_get_object(&p, &length, &tag, &cls, long(size));
+  ERR_clear_error();
+  if (blob[0] != 0x30) {
+    SetLastError(CRYPT_E_ASN1_BADTAG);
+    return nullptr;
+  }
+  if ((r & 0x80) != 0) {  // a length past the end
+    SetLastError(CRYPT_E_ASN1_EOD);
+    return nullptr;
+  }
+  CMS_ContentInfo* cms = CMS_ContentInfo_new_ex(libContext(), nullptr);
+  p = blob;
+  if (cms == nullptr || d2i_CMS_ContentInfo(&cms, &p, long(size)) == nullptr) {
+    CMS_ContentInfo_free(cms);
+    ERR_clear_error();
+    SetLastError(CRYPT_E_ASN1_BADTAG);
+    return nullptr;
+  }
+  return cms;
+}
+
+PCCERT_CONTEXT contextOfX509(X509* x) {
+  unsigned char* der = nullptr;
+  const int n = i2d_X509(x, &der);
+  if (n <= 0) return nullptr;
+  PCCERT_CONTEXT c = CertCreateCertificateContext(X509_ASN_ENCODING, der, DWORD(n));
+  OPENSSL_free(der);
+  return c;
+}
+
+std::vector<BYTE> readAll(BIO* bio) {
+  std::vector<BYTE> out;
+  BYTE buf[16384];
+  for (;;) {
+    const int n = BIO_read(bio, buf, sizeof buf);
+    if (n <= 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  return out;
+}
+
+namespace {
+
+// The signer identifier as the callback takes it: issuer name and little-endian serial.
+struct SignerId {
+  CERT_INFO info{};
+  std::vector<BYTE> issuer, serial;
+};
+
+bool signerIdOf(CMS_SignerInfo* si, SignerId* id) {
+  ASN1_OCTET_STRING* keyId = nullptr;
+  X509_NAME* issuer = nullptr;
+  ASN1_INTEGER* serial = nullptr;
+  if (CMS_SignerInfo_get0_signer_id(si, &keyId, &issuer, &serial) != 1 || issuer == nullptr ||
+      serial == nullptr)
+    return false;
+  unsigned char* der = nullptr;
+  const int n = i2d_X509_NAME(issuer, &der);
+  if (n <= 0) return false;
+  id->issuer.assign(der, der + n);
+  OPENSSL_free(der);
+  id->serial.assign(serial->data, serial->data + serial->length);
+  std::reverse(id->serial.begin(), id->serial.end());
+  id->info.Issuer = CRYPT_DATA_BLOB{DWORD(id->issuer.size()), id->issuer.data()};
+  id->info.SerialNumber = CRYPT_DATA_BLOB{DWORD(id->serial.size()), id->serial.data()};
+  return true;
+}
+
+// The signer's certificate from the message, else from the callback; a reference the caller
+// frees, or null.
+X509* signerCertificate(CMS_ContentInfo* cms, CMS_SignerInfo* si,
+                        const CRYPT_VERIFY_MESSAGE_PARA* para) {
+  STACK_OF(X509)* certs = CMS_get1_certs(cms);
+  X509* found = nullptr;
+  for (int i = 0; certs != nullptr && i < sk_X509_num(certs) && found == nullptr; ++i) {
+    X509* x = sk_X509_value(certs, i);
+    if (CMS_SignerInfo_cert_cmp(si, x) == 0) {
+      X509_up_ref(x);
+      found = x;
+    }
+  }
+  SignerId id;
+  if (found == nullptr && para != nullptr && para->pfnGetSignerCertificate != nullptr &&
+      signerIdOf(si, &id)) {
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    for (int i = 0; certs != nullptr && i < sk_X509_num(certs); ++i) {
+      PCCERT_CONTEXT c = contextOfX509(sk_X509_value(certs, i));
+      if (c != nullptr) CertAddCertificateContextToStore(store, c, CERT_STORE_ADD_NEW, nullptr);
+      CertFreeCertificateContext(c);
+    }
+    PCCERT_CONTEXT given = para->pfnGetSignerCertificate(
+        para->pvGetArg, para->dwMsgAndCertEncodingType, &id.info, store);
+    if (given != nullptr) {
+      const BYTE* p = given->pbCertEncoded;
+      found = d2i_X509(nullptr, &p, long(given->cbCertEncoded));
+      CertFreeCertificateContext(given);
+    }
+    CertCloseStore(store, 0);
+  }
+  sk_X509_pop_free(certs, X509_free);
+  ERR_clear_error();
+  return found;
+}
+
+// Frees the chain CMS_dataInit built over `content` without freeing `content`.
+void freeDataChain(BIO* chain, BIO* content) {
+  while (chain != nullptr && chain != content) {
+    BIO* next = BIO_pop(chain);
+    BIO_free(chain);
+    chain = next;
+  }
+}
+
+}  // namespace
+
+BOOL verifySigner(CMS_ContentInfo* cms, DWORD index, const CRYPT_VERIFY_MESSAGE_PARA* para,
+                  const std::vector<BYTE>* detached, std::vector<BYTE>* content,
+                  PCCERT_CONTEXT* signer) {
+  if (OBJ_obj2nid(CMS_get0_type(cms)) != NID_pkcs7_signed) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+  STACK_OF(CMS_SignerInfo)* sis = CMS_get0_SignerInfos(cms);
+  if (sis == nullptr || int(index) >= sk_CMS_SignerInfo_num(sis)) return fail(CRYPT_E_NO_SIGNER);
+  CMS_SignerInfo* si = sk_CMS_SignerInfo_value(sis, int(index));
+  X509* cert = signerCertificate(cms, si, para);
+  if (cert == nullptr) return fail(CRYPT_E_NOT_FOUND);
+
+  // The content runs through the digest chain of every signer; this one's digest is checked.
+  ASN1_OCTET_STRING** embedded = CMS_get0_content(cms);
+  const bool hasContent = embedded != nullptr && *embedded != nullptr;
+  static const BYTE kNothing = 0;
+  const BYTE* bytes = detached != nullptr ? detached->data() : &kNothing;
+  const int n = detached != nullptr ? int(detached->size()) : 0;
+  BIO* source = hasContent && detached == nullptr ? nullptr : BIO_new_mem_buf(bytes, n);
+  BIO* chain = CMS_dataInit(cms, source);
+  DWORD error = 0;
+  if (chain == nullptr) {
+    error = NTE_BAD_SIGNATURE;
+  } else {
+    std::vector<BYTE> read = readAll(chain);
+    CMS_SignerInfo_set1_signer_cert(si, cert);
+    const bool withAttributes = CMS_signed_get_attr_count(si) > 0;
+    if (withAttributes && CMS_SignerInfo_verify(si) != 1)
+      error = NTE_BAD_SIGNATURE;
+    else if (CMS_SignerInfo_verify_content(si, chain) != 1)
+      error = withAttributes ? CRYPT_E_HASH_VALUE : NTE_BAD_SIGNATURE;
+    if (content != nullptr && error == 0) *content = std::move(read);
+  }
+  if (source != nullptr) {
+    freeDataChain(chain, source);
+    BIO_free(source);
+  } else {
+    BIO_free_all(chain);
+  }
+  ERR_clear_error();
+  if (error == 0 && signer != nullptr) *signer = contextOfX509(cert);
+  X509_free(cert);
+  return error == 0 ? TRUE : fail(error);
+}
+
+}  // namespace wincrypt
+
+using namespace wincrypt;
+
+namespace {
+
+struct CmsFree {
+  void operator()(CMS_ContentInfo* c) const { CMS_ContentInfo_free(c); }
+};
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
+
+std::vector<BYTE> concatenated(DWORD count, const BYTE* blocks[], const DWORD sizes[]) {
+  std::vector<BYTE> out;
+  for (DWORD i = 0; i < count; ++i)
+    if (blocks != nullptr && sizes != nullptr && blocks[i] != nullptr)
+      out.insert(out.end(), blocks[i], blocks[i] + sizes[i]);
+  return out;
+}
+
+// Adds the caller's attribute, each value given as DER.
+bool addAttribute(CMS_SignerInfo* si, const CRYPT_ATTRIBUTE& a) {
+  ASN1_OBJECT* obj = a.pszObjId != nullptr ? OBJ_txt2obj(a.pszObjId, 1) : nullptr;
+  X509_ATTRIBUTE* attr =
+      obj != nullptr ? X509_ATTRIBUTE_create_by_OBJ(nullptr, obj, 0, nullptr, -1) : nullptr;
+  bool ok = attr != nullptr;
+  for (DWORD i = 0; ok && i < a.cValue; ++i) {
+    const unsigned char* p = a.rgValue[i].pbData;
+    ASN1_TYPE* t = d2i_ASN1_TYPE(nullptr, &p, long(a.rgValue[i].cbData));
+    ok = t != nullptr && X509_ATTRIBUTE_set1_data(attr, t->type, t->value.ptr, -1) == 1;
+    ASN1_TYPE_free(t);
+  }
+  ok = ok && CMS_signed_add1_attr(si, attr) == 1;
+  X509_ATTRIBUTE_free(attr);
+  ASN1_OBJECT_free(obj);
+  return ok;
+}
+
+std::vector<BYTE> derOf(CMS_ContentInfo* cms) {
+  unsigned char* der = nullptr;
+  const int n = i2d_CMS_ContentInfo(cms, &der);
+  std::vector<BYTE> out;
+  if (n > 0) out.assign(der, der + n);
+  OPENSSL_free(der);
+  return out;
+}
+
+BOOL encodeTime(const FILETIME* ft, std::vector<BYTE>* out) {
+  ASN1_TIME* t = ASN1_TIME_set(nullptr, time_t(unixFromFileTime(*ft)));
+  if (t == nullptr) return fail(CRYPT_E_BAD_ENCODE);
+  unsigned char* der = nullptr;
+  const int n = i2d_ASN1_TIME(t, &der);
+  ASN1_TIME_free(t);
+  if (n <= 0) return fail(CRYPT_E_BAD_ENCODE);
+  out->assign(der, der + n);
+  OPENSSL_free(der);
+  return TRUE;
+}
+
+// SEQUENCE { INTEGER version, OCTET STRING iv OPTIONAL }.
+BOOL encodeRc2(const CRYPT_RC2_CBC_PARAMETERS* p, std::vector<BYTE>* out) {
+  std::vector<BYTE> body = {0x02};
+  std::vector<BYTE> v;
+  for (DWORD x = p->dwVersion; x != 0; x >>= 8) v.insert(v.begin(), BYTE(x & 0xFF));
+  if (v.empty() || (v[0] & 0x80) != 0) v.insert(v.begin(), 0);
+  body.push_back(BYTE(v.size()));
+  body.insert(body.end(), v.begin(), v.end());
+  if (p->fIV) {
+    body.push_back(0x04);
+    body.push_back(8);
+    body.insert(body.end(), p->rgbIV, p->rgbIV + 8);
+  }
+  *out = {0x30, BYTE(body.size())};
+  out->insert(out->end(), body.begin(), body.end());
+  return TRUE;
+}
+
+bool isType(LPCSTR type, LPCSTR number, const char* oid) {
+  if (reinterpret_cast<uintptr_t>(type) <= 0xFFFF) return type == number;
+  return std::strcmp(type, oid) == 0;
+}
+
+}  // namespace
+
+BOOL CryptEncodeObject(DWORD /*encoding*/, LPCSTR structType, const void* info, BYTE* encoded,
+                       DWORD* size) {
+  registerMessageTexts();
+  if (structType == nullptr || info == nullptr || size == nullptr)
+    return fail(ERROR_INVALID_PARAMETER);
+  std::vector<BYTE> der;
+  BOOL ok;
+  if (isType(structType, PKCS_UTC_TIME, szOID_RSA_signingTime))
+    ok = encodeTime(static_cast<const FILETIME*>(info), &der);
+  else if (isType(structType, PKCS_RC2_CBC_PARAMETERS, szOID_RSA_RC2CBC))
+    ok = encodeRc2(static_cast<const CRYPT_RC2_CBC_PARAMETERS*>(info), &der);
+  else
+    return fail(ERROR_FILE_NOT_FOUND_CRYPT);
+  return ok && putOutput(der, encoded, size);
+}
+
+BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
+                      const BYTE* blocks[], DWORD sizes[], BYTE* signedBlob, DWORD* size) {
+  registerMessageTexts();
+  if (para == nullptr || para->pSigningCert == nullptr || size == nullptr)
+    return fail(ERROR_INVALID_PARAMETER);
+  const char* hashOid = para->HashAlgorithm.pszObjId;
+  const int nid = hashOid != nullptr ? OBJ_txt2nid(hashOid) : NID_undef;
+  EVP_MD* md = nid != NID_undef ? EVP_MD_fetch(libContext(), OBJ_nid2sn(nid), nullptr) : nullptr;
+  ERR_clear_error();
+  if (md == nullptr) return fail(CRYPT_E_UNKNOWN_ALGO);
+  EVP_PKEY* key = certificatePrivateKey(para->pSigningCert);
+  if (key == nullptr) {
+    EVP_MD_free(md);
+    return FALSE;
+  }
+  X509* cert = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(cryptMutex());
+    cert = contextOf(para->pSigningCert)->x509;
+    X509_up_ref(cert);
+  }
+  const std::vector<BYTE> content = concatenated(count, blocks, sizes);
+  const int flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0);
+  CmsPtr cms(CMS_sign_ex(nullptr, nullptr, nullptr, nullptr, flags, libContext(), nullptr));
+  // Windows adds no attribute of its own: no capabilities, and none at all unless given.
+  const int signerFlags =
+      CMS_NOCERTS | CMS_NOSMIMECAP | CMS_PARTIAL | (para->cAuthAttr == 0 ? CMS_NOATTR : 0);
+  CMS_SignerInfo* si =
+      cms != nullptr ? CMS_add1_signer(cms.get(), cert, key, md, signerFlags) : nullptr;
+  bool ok = si != nullptr;
+  for (DWORD i = 0; ok && i < para->cAuthAttr; ++i) ok = addAttribute(si, para->rgAuthAttr[i]);
+  for (DWORD i = 0; ok && i < para->cMsgCert; ++i) {
+    std::lock_guard<std::recursive_mutex> lock(cryptMutex());
+    ok = CMS_add1_cert(cms.get(), contextOf(para->rgpMsgCert[i])->x509) == 1;
+  }
+  BIO* in = ok ? BIO_new_mem_buf(content.empty() ? nullptr : content.data(), int(content.size()))
+               : nullptr;
+  ok = ok && in != nullptr && CMS_final(cms.get(), in, nullptr, flags) == 1;
+  BIO_free(in);
+  const int maxSignature = EVP_PKEY_get_size(key);
+  EVP_MD_free(md);
+  EVP_PKEY_free(key);
+  X509_free(cert);
+  ERR_clear_error();
+  if (!ok) return fail(NTE_BAD_DATA);
+  std::vector<BYTE> der = derOf(cms.get());
+  if (signedBlob == nullptr) {
+    // An ECDSA signature's length varies from one signing to the next: the size asked for
+    // first must hold the longest, as an RSA signature's always does.
+    const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(si);
+    *size = DWORD(der.size()) + DWORD(maxSignature - ASN1_STRING_length(value)) + 4;
+    return TRUE;
+  }
+  return putOutput(der, signedBlob, size);
+}
+
+BOOL CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD index,
+                                         const BYTE* signature, DWORD signatureSize, DWORD count,
+                                         const BYTE* blocks[], DWORD sizes[],
+                                         PCCERT_CONTEXT* signer) {
+  registerMessageTexts();
+  if (signer != nullptr) *signer = nullptr;
+  CmsPtr cms(parseMessage(signature, signatureSize));
+  if (!cms) return FALSE;
+  const std::vector<BYTE> content = concatenated(count, blocks, sizes);
+  return verifySigner(cms.get(), index, para, &content, nullptr, signer);
+}
+
+BOOL CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD index,
+                                 const BYTE* signedBlob, DWORD blobSize, BYTE* decoded, DWORD* size,
+                                 PCCERT_CONTEXT* signer) {
+  registerMessageTexts();
+  if (signer != nullptr) *signer = nullptr;
+  CmsPtr cms(parseMessage(signedBlob, blobSize));
+  std::vector<BYTE> content;
+  PCCERT_CONTEXT found = nullptr;
+  if (!cms || !verifySigner(cms.get(), index, para, nullptr, &content, &found)) {
+    if (size != nullptr) *size = 0;
+    return FALSE;
+  }
+  if (!putOutput(content, decoded, size)) {
+    CertFreeCertificateContext(found);
+    return FALSE;
+  }
+  if (signer != nullptr)
+    *signer = found;
+  else
+    CertFreeCertificateContext(found);
+  return TRUE;
+}

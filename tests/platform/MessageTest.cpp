@@ -1,0 +1,505 @@
+// The message functions against OpenSSL's own `openssl cms`: what we write it verifies and
+// decrypts, what it writes we verify and decrypt, and broken input fails with the codes the
+// layers above test.
+#include <gtest/gtest.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/KeyContainer.h"
+#include "tests/platform/CertTestSupport.h"
+
+namespace {
+
+const char* const kSha1 = "1.3.14.3.2.26";
+const char* const kSha256 = "2.16.840.1.101.3.4.2.1";
+const char* const kLegacy = " -provider legacy -provider default";
+
+struct StoreClose {
+  void operator()(HCERTSTORE s) const { CertCloseStore(s, 0); }
+};
+using StorePtr = std::unique_ptr<void, StoreClose>;
+
+std::vector<BYTE> bytesOf(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
+std::string textOf(const std::vector<BYTE>& b) { return std::string(b.begin(), b.end()); }
+
+class Messages : public FreshCertRoot {
+ protected:
+  TempDir files_;
+  TestCert ca_ = makeCa("Message Root");
+  TestCert alice_ = makeUser("alice", ca_);
+  TestCert bob_ = makeUser("bob", ca_);
+  TestCert carol_ = makeUser("carol", ca_);  // no key anywhere
+  TestCert dave_ = makeEcUser("dave");
+  ContextPtr aliceCtx_, bobCtx_, carolCtx_, daveCtx_;
+  StorePtr store_{CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)};
+
+  void SetUp() override {
+    FreshCertRoot::SetUp();
+    writeWholeFile(files_.file("ca.pem"), ca_.pem());
+    for (const auto& [name, cert] : {std::pair<const char*, TestCert*>{"alice", &alice_},
+                                     {"bob", &bob_},
+                                     {"carol", &carol_},
+                                     {"dave", &dave_}}) {
+      writeWholeFile(files_.file(std::string(name) + ".pem"), cert->pem());
+      writeWholeFile(files_.file(std::string(name) + ".key"), keyPem(*cert));
+    }
+    aliceCtx_ = inContainer(alice_, u"alice-box");
+    bobCtx_ = inMemory("bob");
+    carolCtx_ = contextOf(carol_);
+    daveCtx_ = inContainer(dave_, u"dave-box");
+    for (PCCERT_CONTEXT c : {aliceCtx_.get(), bobCtx_.get(), carolCtx_.get(), daveCtx_.get()})
+      ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), c, CERT_STORE_ADD_NEW, nullptr));
+  }
+
+  TestCert makeEcUser(const std::string& cn) {
+    CertSpec spec;
+    spec.subject = {{"CN", cn}};
+    spec.issuer = &ca_;
+    spec.serial = 77;
+    spec.key = std::shared_ptr<EVP_PKEY>(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    spec.extensions = {{"keyUsage", "digitalSignature,keyAgreement"},
+                       {"extendedKeyUsage", "emailProtection"}};
+    return makeCert(spec);
+  }
+
+  ContextPtr inContainer(const TestCert& cert, const std::u16string& container) {
+    EXPECT_TRUE(writeKeyContainer(container, false, cert.key.get()));
+    ContextPtr c = contextOf(cert);
+    CRYPT_KEY_PROV_INFO info{};
+    std::u16string name = container;
+    info.pwszContainerName = name.data();
+    info.dwProvType = PROV_RSA_FULL;
+    info.dwKeySpec = AT_KEYEXCHANGE;
+    EXPECT_TRUE(CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+    return c;
+  }
+
+  // A key the context holds for its life only, from a PKCS #12 file imported without a container.
+  ContextPtr inMemory(const std::string& name) {
+    EXPECT_EQ(openssl("pkcs12 -export -passout pass:pw -in " + file(name + ".pem") + " -inkey " +
+                      file(name + ".key") + " -out " + file(name + ".p12")),
+              0);
+    const std::string p12 = readWholeFile(file(name + ".p12"));
+    CRYPT_DATA_BLOB blob{DWORD(p12.size()), reinterpret_cast<BYTE*>(const_cast<char*>(p12.data()))};
+    HCERTSTORE s = PFXImportCertStore(&blob, u"pw", PKCS12_NO_PERSIST_KEY);
+    EXPECT_NE(s, nullptr);
+    PCCERT_CONTEXT c = CertEnumCertificatesInStore(s, nullptr);
+    CertCloseStore(s, 0);
+    return ContextPtr(c);
+  }
+
+  std::string file(const std::string& name) const { return files_.file(name); }
+  int openssl(const std::string& args) {
+    return std::system(("openssl " + args + " >/dev/null 2>&1").c_str());
+  }
+  void put(const std::string& name, const std::vector<BYTE>& b) {
+    writeWholeFile(file(name), textOf(b));
+  }
+  std::vector<BYTE> get(const std::string& name) { return bytesOf(readWholeFile(file(name))); }
+
+  std::vector<BYTE> sign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
+                         const std::vector<BYTE>& data, bool withTime = true) {
+    CRYPT_SIGN_MESSAGE_PARA para{};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = PKCS_7_ASN_ENCODING;
+    para.pSigningCert = signer;
+    para.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
+    para.cMsgCert = 1;
+    para.rgpMsgCert = &signer;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    BYTE time[32];
+    DWORD timeSize = sizeof time;
+    EXPECT_TRUE(
+        CryptEncodeObject(PKCS_7_ASN_ENCODING, szOID_RSA_signingTime, &now, time, &timeSize));
+    CRYPT_ATTR_BLOB value{timeSize, time};
+    CRYPT_ATTRIBUTE attr{const_cast<char*>(szOID_RSA_signingTime), 1, &value};
+    if (withTime) {
+      para.cAuthAttr = 1;
+      para.rgAuthAttr = &attr;
+    }
+    const BYTE* blocks[] = {data.data()};
+    DWORD sizes[] = {DWORD(data.size())};
+    DWORD size = 0;
+    if (!CryptSignMessage(&para, detached, 1, blocks, sizes, nullptr, &size)) return {};
+    std::vector<BYTE> out(size);
+    DWORD small = 100;
+    EXPECT_FALSE(CryptSignMessage(&para, detached, 1, blocks, sizes, out.data(), &small));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+    EXPECT_TRUE(CryptSignMessage(&para, detached, 1, blocks, sizes, out.data(), &size));
+    out.resize(size);
+    return out;
+  }
+
+  // The last error of verifying signer `index` (0 when it verified), with the signer's name.
+  DWORD verify(const std::vector<BYTE>& sig, const std::vector<BYTE>* detached, DWORD index,
+               std::string* signer = nullptr, bool callback = false,
+               std::vector<BYTE>* content = nullptr) {
+    CRYPT_VERIFY_MESSAGE_PARA para{sizeof para, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, nullptr,
+                                   this};
+    if (callback)
+      para.pfnGetSignerCertificate = [](void* arg, DWORD, PCERT_INFO id, HCERTSTORE) {
+        return CertGetSubjectCertificateFromStore(static_cast<Messages*>(arg)->store_.get(),
+                                                  X509_ASN_ENCODING, id);
+      };
+    PCCERT_CONTEXT cert = reinterpret_cast<PCCERT_CONTEXT>(1);
+    BOOL ok;
+    if (detached != nullptr) {
+      const BYTE* blocks[] = {detached->data()};
+      DWORD sizes[] = {DWORD(detached->size())};
+      ok = CryptVerifyDetachedMessageSignature(&para, index, sig.data(), DWORD(sig.size()), 1,
+                                               blocks, sizes, &cert);
+    } else {
+      DWORD size = 0;
+      ok = CryptVerifyMessageSignature(&para, index, sig.data(), DWORD(sig.size()), nullptr, &size,
+                                       nullptr);
+      std::vector<BYTE> out(size);
+      if (ok)
+        ok = CryptVerifyMessageSignature(&para, index, sig.data(), DWORD(sig.size()), out.data(),
+                                         &size, &cert);
+      else
+        cert = nullptr;
+      if (content != nullptr) *content = std::vector<BYTE>(out.begin(), out.begin() + size);
+    }
+    const DWORD error = ok ? 0 : GetLastError();
+    EXPECT_EQ(ok, cert != nullptr);
+    if (cert != nullptr && signer != nullptr) *signer = nameOf(cert);
+    CertFreeCertificateContext(cert);
+    return error;
+  }
+
+  static std::string nameOf(PCCERT_CONTEXT c) {
+    char name[256];
+    CertNameToStrA(X509_ASN_ENCODING, &c->pCertInfo->Subject, CERT_SIMPLE_NAME_STR, name,
+                   sizeof name);
+    return name;
+  }
+
+  std::vector<BYTE> encrypt(const char* oid, const CRYPT_OBJID_BLOB& params,
+                            PCCERT_CONTEXT recipient, const std::vector<BYTE>& data) {
+    CRYPT_ENCRYPT_MESSAGE_PARA para{};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    para.ContentEncryptionAlgorithm.pszObjId = const_cast<char*>(oid);
+    para.ContentEncryptionAlgorithm.Parameters = params;
+    DWORD size = 0;
+    if (!CryptEncryptMessage(&para, 1, &recipient, data.data(), DWORD(data.size()), nullptr, &size))
+      return {};
+    std::vector<BYTE> out(size);
+    EXPECT_TRUE(CryptEncryptMessage(&para, 1, &recipient, data.data(), DWORD(data.size()),
+                                    out.data(), &size));
+    out.resize(size);
+    return out;
+  }
+
+  // The last error of decrypting (0 on success) with the plaintext and the recipient's name.
+  DWORD decrypt(const std::vector<BYTE>& msg, std::vector<BYTE>* plain, std::string* who) {
+    HCERTSTORE stores[] = {store_.get()};
+    CRYPT_DECRYPT_MESSAGE_PARA para{sizeof para, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 1,
+                                    stores};
+    DWORD size = 0;
+    PCCERT_CONTEXT cert = reinterpret_cast<PCCERT_CONTEXT>(1);
+    if (!CryptDecryptMessage(&para, msg.data(), DWORD(msg.size()), nullptr, &size, &cert)) {
+      EXPECT_EQ(cert, nullptr);
+      return GetLastError();
+    }
+    EXPECT_EQ(cert, nullptr) << "a sizing call hands out no certificate";
+    plain->resize(size);
+    EXPECT_TRUE(
+        CryptDecryptMessage(&para, msg.data(), DWORD(msg.size()), plain->data(), &size, &cert));
+    plain->resize(size);
+    if (cert != nullptr) *who = nameOf(cert);
+    CertFreeCertificateContext(cert);
+    return 0;
+  }
+};
+
+const std::vector<BYTE> kText = bytesOf("Content-Type: text/plain\r\n\r\nHello, world.\r\n");
+
+TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
+  put("data", kText);
+  for (PCCERT_CONTEXT signer : {aliceCtx_.get(), bobCtx_.get(), daveCtx_.get()}) {
+    for (const char* hash : {kSha1, kSha256}) {
+      for (bool detached : {true, false}) {
+        SCOPED_TRACE(nameOf(signer) + hash + (detached ? " detached" : " attached"));
+        const std::vector<BYTE> sig = sign(signer, hash, detached, kText);
+        ASSERT_FALSE(sig.empty()) << std::hex << GetLastError();
+        put("sig", sig);
+        EXPECT_EQ(openssl("cms -verify -binary -inform DER -in " + file("sig") + " -CAfile " +
+                          file("ca.pem") + (detached ? " -content " + file("data") : "") +
+                          " -out " + file("out")),
+                  0);
+        EXPECT_EQ(get("out"), kText);
+        std::string who;
+        std::vector<BYTE> content;
+        EXPECT_EQ(verify(sig, detached ? &kText : nullptr, 0, &who, false, &content), 0u);
+        EXPECT_EQ(who, nameOf(signer));
+        if (!detached) {
+          EXPECT_EQ(content, kText);
+        }
+        EXPECT_EQ(verify(sig, detached ? &kText : nullptr, 1), CRYPT_E_NO_SIGNER);
+        // One changed byte of signed content.
+        std::vector<BYTE> changed = kText;
+        changed[30] ^= 1;
+        if (detached) {
+          EXPECT_EQ(verify(sig, &changed, 0), CRYPT_E_HASH_VALUE);
+        }
+      }
+    }
+  }
+  // What Windows writes: version 1, issuer and serial, the given attributes with content type
+  // and digest and nothing else; no attributes at all when none are given.
+  const std::vector<BYTE> sig = sign(aliceCtx_.get(), kSha256, true, kText);
+  put("sig", sig);
+  ASSERT_EQ(std::system(("openssl cms -cmsout -print -inform DER -in " + file("sig") + " > " +
+                         file("print"))
+                            .c_str()),
+            0);
+  const std::string printed = readWholeFile(file("print"));
+  for (const char* present : {"version: 1", "issuerAndSerialNumber", "rsaEncryption", "signingTime",
+                              "contentType", "messageDigest", "eContent: <ABSENT>"})
+    EXPECT_NE(printed.find(present), std::string::npos) << present;
+  EXPECT_EQ(printed.find("smimeCapabilities"), std::string::npos);
+  put("bare", sign(aliceCtx_.get(), kSha1, true, kText, false));
+  ASSERT_EQ(std::system(("openssl cms -cmsout -print -inform DER -in " + file("bare") + " > " +
+                         file("print"))
+                            .c_str()),
+            0);
+  EXPECT_NE(readWholeFile(file("print")).find("signedAttrs:\n          <ABSENT>"),
+            std::string::npos);
+  EXPECT_EQ(verify(get("bare"), &kText, 0), 0u);
+  std::vector<BYTE> changed = kText;
+  changed[0] ^= 1;
+  EXPECT_EQ(verify(get("bare"), &changed, 0), NTE_BAD_SIGNATURE);
+}
+
+TEST_F(Messages, OpenSslSignaturesVerifyHere) {
+  put("data", kText);
+  const std::string sign = "cms -sign -binary -outform DER -in " + file("data");
+  const std::string alice = " -signer " + file("alice.pem") + " -inkey " + file("alice.key");
+  const std::string bob = " -signer " + file("bob.pem") + " -inkey " + file("bob.key");
+  const std::string dave = " -signer " + file("dave.pem") + " -inkey " + file("dave.key");
+  ASSERT_EQ(openssl(sign + alice + " -out " + file("detached")), 0);
+  ASSERT_EQ(openssl(sign + alice + " -nodetach -out " + file("attached")), 0);
+  ASSERT_EQ(openssl(sign + alice + bob + " -out " + file("two")), 0);
+  ASSERT_EQ(openssl(sign + alice + " -nocerts -out " + file("nocerts")), 0);
+  ASSERT_EQ(openssl(sign + alice + " -keyopt rsa_padding_mode:pss -md sha512 -out " + file("pss")),
+            0);
+  ASSERT_EQ(openssl(sign + dave + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
+  ASSERT_EQ(openssl("crl2pkcs7 -nocrl -outform DER -certfile " + file("alice.pem") + " -out " +
+                    file("nosigner")),
+            0);
+  ASSERT_EQ(openssl("cms -data_create -binary -outform DER -in " + file("data") + " -out " +
+                    file("plain")),
+            0);
+  const struct {
+    const char* file;
+    bool detached;
+    DWORD index;
+    bool callback;
+    DWORD error;
+    const char* signer;
+  } cases[] = {
+      {"detached", true, 0, false, 0, "DE, Vorlund Test, alice"},
+      {"detached", true, 1, false, CRYPT_E_NO_SIGNER, nullptr},
+      {"attached", false, 0, false, 0, "DE, Vorlund Test, alice"},
+      {"two", true, 0, false, 0, "DE, Vorlund Test, alice"},
+      {"two", true, 1, false, 0, "DE, Vorlund Test, bob"},
+      {"two", true, 2, false, CRYPT_E_NO_SIGNER, nullptr},
+      {"nocerts", true, 0, false, CRYPT_E_NOT_FOUND, nullptr},
+      {"nocerts", true, 0, true, 0, "DE, Vorlund Test, alice"},
+      {"pss", true, 0, false, 0, "DE, Vorlund Test, alice"},
+      {"ecdsa", false, 0, false, 0, "dave"},
+      {"nosigner", true, 0, false, CRYPT_E_NO_SIGNER, nullptr},
+      {"plain", true, 0, false, CRYPT_E_UNEXPECTED_MSG_TYPE, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.index));
+    std::string who;
+    std::vector<BYTE> content;
+    EXPECT_EQ(
+        verify(get(c.file), c.detached ? &kText : nullptr, c.index, &who, c.callback, &content),
+        c.error);
+    if (c.signer != nullptr) {
+      EXPECT_EQ(who, c.signer);
+      EXPECT_EQ(content, c.detached ? std::vector<BYTE>() : kText);
+    }
+  }
+}
+
+TEST_F(Messages, EnvelopesBothWays) {
+  put("data", kText);
+  // Ours, opened by OpenSSL and by us; RC2 with the key length its parameters give.
+  BYTE rc2[16];
+  DWORD rc2Size = sizeof rc2;
+  CRYPT_RC2_CBC_PARAMETERS v58{CRYPT_RC2_128BIT_VERSION, FALSE, {}};
+  ASSERT_TRUE(CryptEncodeObject(0x10001, szOID_RSA_RC2CBC, &v58, rc2, &rc2Size));
+  const struct {
+    const char* oid;
+    CRYPT_OBJID_BLOB params;
+    const char* cipher;  // as `openssl cms -cmsout -print` names it
+  } ours[] = {
+      {"2.16.840.1.101.3.4.1.42", {}, "aes-256-cbc"},
+      {"2.16.840.1.101.3.4.1.2", {}, "aes-128-cbc"},
+      {"1.2.840.113549.3.7", {}, "des-ede3-cbc"},
+      {"1.3.14.3.2.7", {}, "des-cbc"},
+      {"1.2.840.113549.3.2", {rc2Size, rc2}, "rc2-cbc"},
+      {"1.2.840.113549.3.2", {}, "rc2-cbc"},
+  };
+  for (const auto& c : ours) {
+    SCOPED_TRACE(c.oid);
+    const std::vector<BYTE> msg = encrypt(c.oid, c.params, aliceCtx_.get(), kText);
+    ASSERT_FALSE(msg.empty()) << std::hex << GetLastError();
+    put("env", msg);
+    EXPECT_EQ(openssl(std::string("cms -decrypt -binary -inform DER -in ") + file("env") +
+                      " -recip " + file("alice.pem") + " -inkey " + file("alice.key") + kLegacy +
+                      " -out " + file("out")),
+              0);
+    EXPECT_EQ(get("out"), kText);
+    std::vector<BYTE> plain;
+    std::string who;
+    EXPECT_EQ(decrypt(msg, &plain, &who), 0u);
+    EXPECT_EQ(plain, kText);
+    EXPECT_EQ(who, "DE, Vorlund Test, alice");
+  }
+  EXPECT_TRUE(encrypt("1.2.3.4", {}, aliceCtx_.get(), kText).empty());
+  EXPECT_EQ(GetLastError(), CRYPT_E_UNKNOWN_ALGO);
+
+  // OpenSSL's, opened by us.
+  const std::string enc = "cms -encrypt -binary -outform DER -in " + file("data");
+  const struct {
+    const char* options;
+    const char* recipient;
+    DWORD error;
+    const char* who;
+  } theirs[] = {
+      {"", "bob", 0, "DE, Vorlund Test, bob"},  // 3DES, a key kept in memory
+      {" -aes256", "alice", 0, "DE, Vorlund Test, alice"},
+      {" -rc2", "alice", 0, "DE, Vorlund Test, alice"},
+      {" -rc2-40-cbc", "alice", 0, "DE, Vorlund Test, alice"},
+      {" -des", "alice", 0, "DE, Vorlund Test, alice"},
+      {" -rc4", "alice", 0, "DE, Vorlund Test, alice"},
+      {" -aes128 -keyopt rsa_padding_mode:oaep", "alice", 0, "DE, Vorlund Test, alice"},
+      {" -aes-256-gcm", "alice", 0, "DE, Vorlund Test, alice"},
+      {" -aes128", "dave", 0, "dave"},                          // ECDH key agreement
+      {" -aes128", "carol", CRYPT_E_NO_DECRYPT_CERT, nullptr},  // no key
+      {" -aes128", "ca", CRYPT_E_NO_DECRYPT_CERT, nullptr},     // not in the stores
+  };
+  for (const auto& c : theirs) {
+    SCOPED_TRACE(std::string(c.options) + " " + c.recipient);
+    ASSERT_EQ(openssl(enc + " -recip " + file(std::string(c.recipient) + ".pem") + c.options +
+                      kLegacy + " -out " + file("env")),
+              0);
+    std::vector<BYTE> plain;
+    std::string who;
+    EXPECT_EQ(decrypt(get("env"), &plain, &who), c.error);
+    if (c.who != nullptr) {
+      EXPECT_EQ(plain, kText);
+      EXPECT_EQ(who, c.who);
+    }
+  }
+  // A deleted key container: the recipient matches but its key is gone.
+  ASSERT_TRUE(deleteKeyContainer(u"alice-box", false));
+  put("env", encrypt("2.16.840.1.101.3.4.1.42", {}, aliceCtx_.get(), kText));
+  std::vector<BYTE> plain;
+  std::string who;
+  EXPECT_EQ(decrypt(get("env"), &plain, &who), CRYPT_E_NO_DECRYPT_CERT);
+  EXPECT_TRUE(sign(aliceCtx_.get(), kSha1, true, kText).empty());
+  EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+  EXPECT_TRUE(sign(carolCtx_.get(), kSha1, true, kText).empty());
+  EXPECT_EQ(GetLastError(), CRYPT_E_NO_KEY_PROPERTY);
+}
+
+TEST_F(Messages, BrokenInputEncodingsAndDecoding) {
+  const std::vector<BYTE> sig = sign(bobCtx_.get(), kSha1, false, kText);
+  std::vector<BYTE> cut(sig.begin(), sig.begin() + sig.size() / 2);
+  std::vector<BYTE> flipped = sig;
+  flipped[sig.size() - 10] ^= 0xFF;  // inside the signature value
+  const std::vector<BYTE> env = encrypt("2.16.840.1.101.3.4.1.42", {}, bobCtx_.get(), kText);
+  const struct {
+    std::vector<BYTE> bytes;
+    DWORD verifyError, decryptError;
+  } cases[] = {
+      {{}, CRYPT_E_ASN1_EOD, CRYPT_E_ASN1_EOD},
+      {bytesOf("garbage, not DER"), CRYPT_E_ASN1_BADTAG, CRYPT_E_ASN1_BADTAG},
+      {cut, CRYPT_E_ASN1_EOD, CRYPT_E_ASN1_EOD},
+      {{0x30, 0x03, 0x02, 0x01, 0x01}, CRYPT_E_ASN1_BADTAG, CRYPT_E_ASN1_BADTAG},
+      {flipped, NTE_BAD_SIGNATURE, CRYPT_E_UNEXPECTED_MSG_TYPE},
+      {env, CRYPT_E_UNEXPECTED_MSG_TYPE, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes.size());
+    EXPECT_EQ(verify(c.bytes, nullptr, 0), c.verifyError);
+    EXPECT_EQ(verify(c.bytes, &kText, 0), c.verifyError);
+    std::vector<BYTE> plain;
+    std::string who;
+    EXPECT_EQ(decrypt(c.bytes, &plain, &who), c.decryptError);
+  }
+
+  // One level per call: the signed message, then the enveloped one.
+  HCERTSTORE stores[] = {store_.get()};
+  CRYPT_DECRYPT_MESSAGE_PARA dp{sizeof dp, 0x10001, 1, stores};
+  CRYPT_VERIFY_MESSAGE_PARA vp{sizeof vp, 0x10001, 0, nullptr, nullptr};
+  for (const auto* msg : {&sig, &env}) {
+    DWORD type = 0, inner = 0, size = 0;
+    PCCERT_CONTEXT xchg = nullptr, signer = nullptr;
+    ASSERT_TRUE(CryptDecodeMessage(0xFFFFFFFF, &dp, &vp, 0, msg->data(), DWORD(msg->size()), 0,
+                                   &type, &inner, nullptr, &size, &xchg, &signer));
+    std::vector<BYTE> out(size);
+    ASSERT_TRUE(CryptDecodeMessage(0xFFFFFFFF, &dp, &vp, 0, msg->data(), DWORD(msg->size()), 0,
+                                   &type, &inner, out.data(), &size, &xchg, &signer));
+    EXPECT_EQ(out, kText);
+    EXPECT_EQ(type, msg == &sig ? CMSG_SIGNED : CMSG_ENVELOPED);
+    EXPECT_EQ(inner, CMSG_DATA);
+    EXPECT_EQ(xchg != nullptr, msg == &env);
+    EXPECT_EQ(signer != nullptr, msg == &sig);
+    CertFreeCertificateContext(xchg);
+    CertFreeCertificateContext(signer);
+    EXPECT_FALSE(CryptDecodeMessage(CMSG_DATA_FLAG, &dp, &vp, 0, msg->data(), DWORD(msg->size()), 0,
+                                    &type, &inner, nullptr, &size, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), CRYPT_E_UNEXPECTED_MSG_TYPE);
+  }
+
+  // Encodings: UTCTime up to 2049, GeneralizedTime after; RC2 versions as DER integers.
+  const struct {
+    int64_t unixTime;
+    const char* der;
+  } times[] = {{1704164645, "170d3234303130323033303430355a"},
+               {2524608000, "180f32303530303130313030303030305a"}};
+  for (const auto& t : times) {
+    const FILETIME ft = fileTimeFromUnix(t.unixTime);
+    BYTE out[32];
+    DWORD size = sizeof out;
+    ASSERT_TRUE(CryptEncodeObject(PKCS_7_ASN_ENCODING, szOID_RSA_signingTime, &ft, out, &size));
+    std::string hex;
+    for (DWORD i = 0; i < size; ++i)
+      hex += "0123456789abcdef"[out[i] >> 4], hex += "0123456789abcdef"[out[i] & 15];
+    EXPECT_EQ(hex, t.der);
+  }
+  const struct {
+    DWORD version;
+    std::vector<BYTE> der;
+  } rc2[] = {{58, {0x30, 0x03, 0x02, 0x01, 0x3a}},
+             {120, {0x30, 0x03, 0x02, 0x01, 0x78}},
+             {160, {0x30, 0x04, 0x02, 0x02, 0x00, 0xa0}}};
+  for (const auto& r : rc2) {
+    CRYPT_RC2_CBC_PARAMETERS p{r.version, FALSE, {}};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, nullptr, &size));
+    std::vector<BYTE> out(size);
+    DWORD small = size - 1;
+    EXPECT_FALSE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, out.data(), &small));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+    ASSERT_TRUE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, out.data(), &size));
+    EXPECT_EQ(out, r.der);
+  }
+  DWORD size = 0;
+  EXPECT_FALSE(CryptEncodeObject(0x10001, "1.2.3", &size, nullptr, &size));
+  EXPECT_EQ(GetLastError(), 2u);
+}
+
+}  // namespace
