@@ -47,10 +47,10 @@ TEST(VormimeCost, TinyPartsCostAboutAKilobyteEach) {
     const MeasuredRun r = runVormimeMeasured(args);
     ASSERT_EQ(r.status, 0) << args[0];
     // About 1.3 KB a part in an optimised build, 2 KB from the XML form (140 bytes a part,
-    // its element tree several times that, freed as the parts are made); more under the
-    // sanitizers.
+    // its element tree several times that, freed as the parts are made); up to about 3 KB
+    // under the sanitizers. Keeping a decoder's block per body made it 8 KB.
     const long perPart = (r.peakKiB - baseKiB()) * 1024 / kParts;
-    EXPECT_LT(perPart, 3072) << args[0] << ": " << r.peakKiB << " KiB at the peak";
+    EXPECT_LT(perPart, 4096) << args[0] << ": " << r.peakKiB << " KiB at the peak";
   }
   EXPECT_GT(fileSize(dir.file("back.eml")), kParts * 10);
 }
