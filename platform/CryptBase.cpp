@@ -50,6 +50,21 @@ void registerCryptTexts() {
         {CRYPT_E_ASN1_EOD, "ASN1 unexpected end of data."},
         {CRYPT_E_ASN1_CORRUPT, "ASN1 corrupted data."},
         {CRYPT_E_ASN1_BADTAG, "ASN1 bad tag value met."},
+        {0x80090003, "Bad Key."},
+        {NTE_BAD_DATA, "Bad Data."},
+        {NTE_BAD_SIGNATURE, "Invalid Signature."},
+        {CRYPT_E_UNKNOWN_ALGO, "Unknown cryptographic algorithm."},
+        {CRYPT_E_INVALID_MSG_TYPE, "Invalid cryptographic message type."},
+        {CRYPT_E_HASH_VALUE, "The hash value is not correct."},
+        {CRYPT_E_UNEXPECTED_MSG_TYPE,
+         "The certificate does not have a property that references a private key."},
+        {CRYPT_E_NO_KEY_PROPERTY, "Cannot find the certificate and private key for decryption."},
+        {CRYPT_E_NO_DECRYPT_CERT,
+         "Cannot find the certificate and private key to use for decryption."},
+        {CRYPT_E_NO_SIGNER,
+         "The signed cryptographic message does not have a signer for the specified signer "
+         "index."},
+        {2, "The system cannot find the file specified."},
     };
     for (const auto& t : texts) registerSystemMessage(t.code, t.text);
   });

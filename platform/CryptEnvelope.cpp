@@ -98,39 +98,42 @@ bool isEnveloped(CMS_ContentInfo* cms) {
   return nid == NID_pkcs7_enveloped || nid == NID_id_smime_ct_authEnvelopedData;
 }
 
-// Decrypts with the first certificate of the stores that is a recipient and has a key.
-BOOL decryptEnveloped(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_PARA* para,
-                      std::vector<BYTE>* out, PCCERT_CONTEXT* exchange) {
-  if (!isEnveloped(cms)) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+// The first certificate of the stores that is a recipient and has a key (the caller frees
+// it); null with CRYPT_E_NO_DECRYPT_CERT.
+PCCERT_CONTEXT findRecipient(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_PARA* para) {
   for (DWORD s = 0; para != nullptr && s < para->cCertStore; ++s) {
     for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(para->rghCertStore[s], nullptr);
          c != nullptr; c = CertEnumCertificatesInStore(para->rghCertStore[s], c)) {
       X509* x = x509Of(c);
-      EVP_PKEY* key = isRecipient(cms, x) ? certificatePrivateKey(c) : nullptr;
-      ERR_clear_error();
-      if (key == nullptr) {
-        X509_free(x);
-        continue;
-      }
-      BIO* plain = BIO_new(BIO_s_mem());
-      const bool ok = CMS_decrypt(cms, key, x, nullptr, plain, CMS_BINARY) == 1;
-      ERR_clear_error();
-      if (ok) *out = readAll(plain);
-      BIO_free(plain);
-      EVP_PKEY_free(key);
+      const bool found = isRecipient(cms, x) && certificateHasPrivateKey(c);
       X509_free(x);
-      if (!ok) {
-        CertFreeCertificateContext(c);
-        return fail(NTE_BAD_DATA);
-      }
-      if (exchange != nullptr)
-        *exchange = c;
-      else
-        CertFreeCertificateContext(c);
-      return TRUE;
+      ERR_clear_error();
+      if (found) return c;
     }
   }
-  return fail(CRYPT_E_NO_DECRYPT_CERT);
+  SetLastError(CRYPT_E_NO_DECRYPT_CERT);
+  return nullptr;
+}
+
+// Decrypts with the first certificate of the stores that is a recipient and has a key.
+BOOL decryptEnveloped(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_PARA* para,
+                      std::vector<BYTE>* out, PCCERT_CONTEXT* exchange) {
+  if (!isEnveloped(cms)) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+  PCCERT_CONTEXT c = findRecipient(cms, para);
+  if (c == nullptr) return FALSE;
+  X509* x = x509Of(c);
+  EVP_PKEY* key = certificatePrivateKey(c);
+  BIO* plain = BIO_new(BIO_s_mem());
+  const bool ok = key != nullptr && CMS_decrypt(cms, key, x, nullptr, plain, CMS_BINARY) == 1;
+  ERR_clear_error();
+  if (ok) *out = readAll(plain);
+  BIO_free(plain);
+  EVP_PKEY_free(key);
+  X509_free(x);
+  if (!ok || exchange == nullptr) CertFreeCertificateContext(c);
+  if (!ok) return fail(NTE_BAD_DATA);
+  if (exchange != nullptr) *exchange = c;
+  return TRUE;
 }
 
 DWORD innerTypeOf(CMS_ContentInfo* cms) {
@@ -149,15 +152,18 @@ DWORD innerTypeOf(CMS_ContentInfo* cms) {
 BOOL CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
                          PCCERT_CONTEXT recipients[], const BYTE* data, DWORD dataSize,
                          BYTE* encrypted, DWORD* size) {
-  registerMessageTexts();
+  registerCryptTexts();
   if (para == nullptr || size == nullptr || recipientCount == 0 || recipients == nullptr)
     return fail(ERROR_INVALID_PARAMETER);
   EVP_CIPHER* cipher = contentCipher(para->ContentEncryptionAlgorithm);
   if (cipher == nullptr) return fail(CRYPT_E_UNKNOWN_ALGO);
   STACK_OF(X509)* certs = sk_X509_new_null();
   for (DWORD i = 0; i < recipientCount; ++i) sk_X509_push(certs, x509Of(recipients[i]));
-  BIO* in = BIO_new_mem_buf(
-      data != nullptr && dataSize > 0 ? data : reinterpret_cast<const BYTE*>(""), int(dataSize));
+  // The sizing call encrypts nothing: the size follows from an empty message's, the content
+  // padded to whole blocks, and at most four more bytes in each of the five lengths around it.
+  const bool sizing = encrypted == nullptr;
+  const DWORD inSize = sizing || data == nullptr ? 0 : dataSize;
+  BIO* in = BIO_new_mem_buf(inSize > 0 ? data : reinterpret_cast<const BYTE*>(""), int(inSize));
   CmsPtr cms(CMS_encrypt_ex(certs, in, cipher, CMS_BINARY, libContext(), nullptr));
   BIO_free(in);
   sk_X509_pop_free(certs, X509_free);
@@ -169,14 +175,29 @@ BOOL CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
   std::vector<BYTE> out;
   if (n > 0) out.assign(der, der + n);
   OPENSSL_free(der);
+  if (sizing) {
+    *size = DWORD(out.size()) + dataSize + EVP_MAX_BLOCK_LENGTH + 20;
+    return TRUE;
+  }
   return putOutput(out, encrypted, size);
 }
 
 BOOL CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* blob, DWORD blobSize,
                          BYTE* decrypted, DWORD* size, PCCERT_CONTEXT* exchange) {
-  registerMessageTexts();
+  registerCryptTexts();
   if (exchange != nullptr) *exchange = nullptr;
   CmsPtr cms(parseMessage(blob, blobSize));
+  if (cms && decrypted == nullptr) {
+    // The sizing call decrypts nothing: the content is no longer than its ciphertext.
+    if (size == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    if (!isEnveloped(cms.get())) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+    PCCERT_CONTEXT recipient = findRecipient(cms.get(), para);
+    if (recipient == nullptr) return FALSE;
+    CertFreeCertificateContext(recipient);
+    ASN1_OCTET_STRING** cipher = CMS_get0_content(cms.get());
+    *size = cipher != nullptr && *cipher != nullptr ? DWORD((*cipher)->length) : 0;
+    return TRUE;
+  }
   std::vector<BYTE> plain;
   PCCERT_CONTEXT cert = nullptr;
   if (!cms || !decryptEnveloped(cms.get(), para, &plain, &cert)) return FALSE;
@@ -194,7 +215,7 @@ BOOL CryptDecodeMessage(DWORD typeFlags, PCRYPT_DECRYPT_MESSAGE_PARA decryptPara
                         DWORD blobSize, DWORD /*prevInnerType*/, DWORD* type, DWORD* innerType,
                         BYTE* decoded, DWORD* size, PCCERT_CONTEXT* exchange,
                         PCCERT_CONTEXT* signer) {
-  registerMessageTexts();
+  registerCryptTexts();
   if (exchange != nullptr) *exchange = nullptr;
   if (signer != nullptr) *signer = nullptr;
   CmsPtr cms(parseMessage(blob, blobSize));

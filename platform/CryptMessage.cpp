@@ -17,35 +17,6 @@
 
 namespace wincrypt {
 
-void registerMessageTexts() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    const struct {
-      DWORD code;
-      const char* text;
-    } texts[] = {
-        {NTE_BAD_DATA, "Bad Data."},
-        {NTE_BAD_SIGNATURE, "Invalid Signature."},
-        {NTE_BAD_KEY_CRYPT, "Bad Key."},
-        {CRYPT_E_UNKNOWN_ALGO, "Unknown cryptographic algorithm."},
-        {CRYPT_E_INVALID_MSG_TYPE, "Invalid cryptographic message type."},
-        {CRYPT_E_HASH_VALUE, "The hash value is not correct."},
-        {CRYPT_E_UNEXPECTED_MSG_TYPE,
-         "The certificate does not have a property that references a private key."},
-        {CRYPT_E_NO_KEY_PROPERTY, "Cannot find the certificate and private key for decryption."},
-        {CRYPT_E_NO_DECRYPT_CERT,
-         "Cannot find the certificate and private key to use for "
-         "decryption."},
-        {CRYPT_E_NO_SIGNER,
-         "The signed cryptographic message does not have a signer for the "
-         "specified signer index."},
-        {ERROR_FILE_NOT_FOUND_CRYPT, "The system cannot find the file specified."},
-    };
-    for (const auto& t : texts) registerSystemMessage(t.code, t.text);
-  });
-  registerCryptTexts();
-}
-
 BOOL putOutput(const std::vector<BYTE>& bytes, BYTE* out, DWORD* size) {
   if (size == nullptr) return fail(ERROR_INVALID_PARAMETER);
   const DWORD n = DWORD(bytes.size());
@@ -310,7 +281,7 @@ bool isType(LPCSTR type, LPCSTR number, const char* oid) {
 
 BOOL CryptEncodeObject(DWORD /*encoding*/, LPCSTR structType, const void* info, BYTE* encoded,
                        DWORD* size) {
-  registerMessageTexts();
+  registerCryptTexts();
   if (structType == nullptr || info == nullptr || size == nullptr)
     return fail(ERROR_INVALID_PARAMETER);
   std::vector<BYTE> der;
@@ -326,7 +297,7 @@ BOOL CryptEncodeObject(DWORD /*encoding*/, LPCSTR structType, const void* info, 
 
 BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
                       const BYTE* blocks[], DWORD sizes[], BYTE* signedBlob, DWORD* size) {
-  registerMessageTexts();
+  registerCryptTexts();
   if (para == nullptr || para->pSigningCert == nullptr || size == nullptr)
     return fail(ERROR_INVALID_PARAMETER);
   const char* hashOid = para->HashAlgorithm.pszObjId;
@@ -345,7 +316,10 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
     cert = contextOf(para->pSigningCert)->x509;
     X509_up_ref(cert);
   }
-  const std::vector<BYTE> content = concatenated(count, blocks, sizes);
+  // The sizing call signs nothing: the signature's size does not depend on the bytes signed,
+  // so a large content is digested once, by the call that writes.
+  const std::vector<BYTE> content =
+      signedBlob != nullptr ? concatenated(count, blocks, sizes) : std::vector<BYTE>();
   const int flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0);
   CmsPtr cms(CMS_sign_ex(nullptr, nullptr, nullptr, nullptr, flags, libContext(), nullptr));
   // Windows adds no attribute of its own: no capabilities, and none at all unless given.
@@ -359,8 +333,10 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
     std::lock_guard<std::recursive_mutex> lock(cryptMutex());
     ok = CMS_add1_cert(cms.get(), contextOf(para->rgpMsgCert[i])->x509) == 1;
   }
-  BIO* in = ok ? BIO_new_mem_buf(content.empty() ? nullptr : content.data(), int(content.size()))
-               : nullptr;
+  static const BYTE kNoContent = 0;
+  BIO* in =
+      ok ? BIO_new_mem_buf(content.empty() ? &kNoContent : content.data(), int(content.size()))
+         : nullptr;
   ok = ok && in != nullptr && CMS_final(cms.get(), in, nullptr, flags) == 1;
   BIO_free(in);
   const int maxSignature = EVP_PKEY_get_size(key);
@@ -372,9 +348,13 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
   std::vector<BYTE> der = derOf(cms.get());
   if (signedBlob == nullptr) {
     // An ECDSA signature's length varies from one signing to the next: the size asked for
-    // first must hold the longest, as an RSA signature's always does.
+    // first must hold the longest, as an RSA signature's always does. Embedded content adds
+    // its length and at most four bytes to each of the four lengths around it.
     const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(si);
-    *size = DWORD(der.size()) + DWORD(maxSignature - ASN1_STRING_length(value)) + 4;
+    size_t embedded = 0;
+    for (DWORD i = 0; !detached && sizes != nullptr && i < count; ++i) embedded += sizes[i];
+    *size = DWORD(der.size() + size_t(maxSignature - ASN1_STRING_length(value)) + 4 +
+                  (detached ? 0 : embedded + 16));
     return TRUE;
   }
   return putOutput(der, signedBlob, size);
@@ -384,7 +364,7 @@ BOOL CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD 
                                          const BYTE* signature, DWORD signatureSize, DWORD count,
                                          const BYTE* blocks[], DWORD sizes[],
                                          PCCERT_CONTEXT* signer) {
-  registerMessageTexts();
+  registerCryptTexts();
   if (signer != nullptr) *signer = nullptr;
   CmsPtr cms(parseMessage(signature, signatureSize));
   if (!cms) return FALSE;
@@ -395,7 +375,7 @@ BOOL CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD 
 BOOL CryptVerifyMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD index,
                                  const BYTE* signedBlob, DWORD blobSize, BYTE* decoded, DWORD* size,
                                  PCCERT_CONTEXT* signer) {
-  registerMessageTexts();
+  registerCryptTexts();
   if (signer != nullptr) *signer = nullptr;
   CmsPtr cms(parseMessage(signedBlob, blobSize));
   std::vector<BYTE> content;

@@ -12,8 +12,6 @@ namespace wincrypt {
 constexpr DWORD ERROR_FILE_NOT_FOUND_CRYPT = 2;
 constexpr DWORD NTE_BAD_KEY_CRYPT = 0x80090003;
 
-// Registers the texts of the message errors with FormatMessageA (once).
-void registerMessageTexts();
 // Writes `bytes` by the output rule of the message functions.
 BOOL putOutput(const std::vector<BYTE>& bytes, BYTE* out, DWORD* size);
 // The message in the platform's library context; null with CRYPT_E_ASN1_EOD (empty or cut

@@ -210,8 +210,9 @@ BOOL CryptGetProvParam(HCRYPTPROV prov, DWORD param, BYTE* data, DWORD* size, DW
 // what Windows writes (doc/messages.md lists where the bytes differ); reading also takes
 // RSASSA-PSS and ECDSA signatures, SHA-2 digests, RSAES-OAEP and ECDH recipients,
 // AuthEnvelopedData with AES-GCM and the old RC2, DES and RC4 content ciphers. Every output
-// follows one rule: null output asks for the size; too small a buffer fails with
-// ERROR_MORE_DATA and the size needed; a failed call writes nothing.
+// follows one rule: null output asks for the size (for signing, enveloping and decrypting a
+// size the output never exceeds, found without doing the work); too small a buffer fails
+// with ERROR_MORE_DATA and the size needed; a failed call writes nothing.
 
 constexpr DWORD NTE_BAD_DATA = 0x80090005;
 constexpr DWORD NTE_BAD_SIGNATURE = 0x80090006;

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake python3 libgtest-dev libgmock-dev libbenchmark-dev
-          libbz2-dev libssl-dev uuid-dev openssl clang groff-base)
+          libbz2-dev libssl-dev uuid-dev openssl gpgsm clang groff-base)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -269,22 +269,26 @@ bool isIwamUserName(const char* name) {
   return name != nullptr && std::strncmp(name, "IWAM_", 5) == 0;
 }
 
+void appendSearchSpecs(ExtPtrArray& out, bool iwamUser) {
+  auto add = [&out](void (CertStoreSpec::*set)()) {
+    auto* spec = new CertStoreSpec;
+    (spec->*set)();
+    out.appendPtr(spec);
+  };
+  add(&CertStoreSpec::setLocalMachinePersonal);
+  if (!iwamUser) {
+    add(&CertStoreSpec::setOwnRegistryStore);
+    add(&CertStoreSpec::setAddressBookStore);
+    add(&CertStoreSpec::setCurrentUserPersonal);
+  }
+}
+
 void openStoreList(ExtPtrArray& out, bool readOnly, LogBase* log) {
   char user[400] = "";
   DWORD size = sizeof user;
   if (!GetUserNameA(user, &size)) user[0] = '\0';
   ExtPtrArray specs;
-  auto add = [&specs](void (CertStoreSpec::*set)()) {
-    auto* spec = new CertStoreSpec;
-    (spec->*set)();
-    specs.appendPtr(spec);
-  };
-  add(&CertStoreSpec::setLocalMachinePersonal);
-  if (!isIwamUserName(user)) {
-    add(&CertStoreSpec::setOwnRegistryStore);
-    add(&CertStoreSpec::setAddressBookStore);
-    add(&CertStoreSpec::setCurrentUserPersonal);
-  }
+  appendSearchSpecs(specs, isIwamUserName(user));
   for (int32_t i = 0; i < specs.getSize(); ++i) {
     CertificateStore* s = CertStoreSpec::openStore(*specs.getAs<CertStoreSpec>(i), readOnly, log);
     if (s != nullptr) out.appendPtr(s);

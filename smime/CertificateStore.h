@@ -88,5 +88,8 @@ class CertificateStore : public VorlundObject {
 // "IWAM_" account, the own registry store, the address book and the current user's
 // personal store.
 void openStoreList(ExtPtrArray& out, bool readOnly, LogBase* log);
+// Appends new CertStoreSpec records of that list, in its order, for a web server's account
+// or another user.
+void appendSearchSpecs(ExtPtrArray& out, bool iwamUser);
 // The same test on a user name: it begins with "IWAM_" (case-sensitive).
 bool isIwamUserName(const char* name);

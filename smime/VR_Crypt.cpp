@@ -1,9 +1,8 @@
 #include "smime/VR_Crypt.h"
 
-#include <cstring>
-
 #include "foundation/LogBase.h"
 #include "platform/User.h"
+#include "smime/CertificateStore.h"
 #include "smime/CspSettings.h"
 
 namespace {
@@ -28,7 +27,7 @@ void readUserName(StringBuffer& out) {
 
 VR_Crypt::VR_Crypt() {
   readUserName(userName);
-  isIwamUser = std::strncmp(userName.getString(), "IWAM_", 5) == 0 ? 1 : 0;
+  isIwamUser = isIwamUserName(userName.getString()) ? 1 : 0;
 }
 
 VR_Crypt::~VR_Crypt() {

@@ -157,7 +157,7 @@ class Messages : public FreshCertRoot {
       DWORD size = 0;
       ok = CryptVerifyMessageSignature(&para, index, sig.data(), DWORD(sig.size()), nullptr, &size,
                                        nullptr);
-      std::vector<BYTE> out(size);
+      std::vector<BYTE> out(size + 1);  // never a null buffer, which would ask for the size
       if (ok)
         ok = CryptVerifyMessageSignature(&para, index, sig.data(), DWORD(sig.size()), out.data(),
                                          &size, &cert);
@@ -439,6 +439,14 @@ TEST_F(Messages, BrokenInputEncodingsAndDecoding) {
     std::string who;
     EXPECT_EQ(decrypt(c.bytes, &plain, &who), c.decryptError);
   }
+
+  // Empty content signs and verifies like any other.
+  const std::vector<BYTE> nothing;
+  const std::vector<BYTE> empty = sign(bobCtx_.get(), kSha256, false, nothing);
+  ASSERT_FALSE(empty.empty());
+  std::vector<BYTE> content = {1};
+  EXPECT_EQ(verify(empty, nullptr, 0, nullptr, false, &content), 0u);
+  EXPECT_TRUE(content.empty());
 
   // One level per call: the signed message, then the enveloped one.
   HCERTSTORE stores[] = {store_.get()};
