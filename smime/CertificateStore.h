@@ -1,6 +1,6 @@
 // Platform certificate stores as the secure-MIME layer opens them: the system stores of the
-// current user and the local machine, registry stores and file stores, the spec that says
-// how to open each, and the search list of stores for finding certificates.
+// current user and the local machine, registry stores and file stores, the CertStoreSpec
+// record that says how to open each, and the search list of stores for finding certificates.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,8 @@ class CertStoreSpec : public VorlundObject {
   void setFile(const char* path);
   void setRegistry(int32_t hive, const char* keyPath);
 
-  // Opens the store the spec names; null for an unknown kind or a store that fails to open.
+  // Opens the store `spec` (a CertStoreSpec) names; null for an unknown kind or a store that fails
+  // to open.
   static CertificateStore* openStore(const CertStoreSpec& spec, bool readOnly, LogBase* log);
 
   int32_t kind = 0;
