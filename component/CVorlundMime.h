@@ -8,17 +8,20 @@
 // non-delegating IUnknown.
 #pragma once
 
-#include "smime/CspSettings.h"
 #include "component/IVorlundMime.h"
 #include "component/LoadProgressHook.h"
 #include "component/MimeControl.h"
 #include "foundation/ExtPtrArray.h"
 #include "log/Logger.h"
+#include "smime/CspSettings.h"
 
+class Certificate;
+class LogBase;
 class EntityAnchor;
 class MimeMessage2;
 class ProgressCallback;
 class SharedMime;
+struct SecureState;
 
 class CVorlundMime final : public IVorlundMime, public IVorlundLoadProgress {
  public:
@@ -147,6 +150,12 @@ class CVorlundMime final : public IVorlundMime, public IVorlundLoadProgress {
  private:
   ~CVorlundMime();
 
+  using WrapOperation = bool (*)(MimeMessage2&, const Certificate&, SecureState&, LogBase&);
+  static const Certificate* certificateRecord(IVorlundCert* cert, const char* member, LogBase& log);
+  // The frame of AddDetachedSignature, ConvertToSigned and Encrypt around `operation`.
+  HRESULT secureWrap(const char* member, IVorlundCert* cert, LONG* success,
+                     WrapOperation operation);
+
   // The non-delegating IUnknown.
   struct InnerUnknown final : IUnknown {
     explicit InnerUnknown(CVorlundMime& o) : object(o) {}
@@ -163,6 +172,7 @@ class CVorlundMime final : public IVorlundMime, public IVorlundLoadProgress {
   ULONG refCount_ = 0;
   Logger log_;
   bool unwrapExtras_ = true;
+  bool certsFromUnwrap_ = false;    // the lists hold what the last UnwrapSecurity found
   SharedMime* sharedTree_;          // one reference held
   MimeMessage2* currentEntity_;     // inside sharedTree_, not owned
   EntityAnchor* anchor_ = nullptr;  // part objects only: whether currentEntity_ still exists

@@ -23,6 +23,7 @@ class CallArgs {
     for (int i = 0; i < kMaxMimeArgs; ++i) {
       if (owned_[i].vt != VT_EMPTY) VariantClear(&owned_[i]);
       if (values_[i].mime != nullptr) values_[i].mime->Release();
+      if (values_[i].cert != nullptr) values_[i].cert->Release();
       if (values_[i].csp != nullptr) values_[i].csp->Release();
     }
   }
@@ -43,6 +44,7 @@ class CallArgs {
       case MimeValueType::kCsp:
         return coerceObject(given, IID_IVorlundCSP, reinterpret_cast<void**>(&values_[i].csp));
       case MimeValueType::kCert:
+        return coerceObject(given, IID_IVorlundCert, reinterpret_cast<void**>(&values_[i].cert));
       case MimeValueType::kNone:
         break;
     }

@@ -17,7 +17,7 @@ enum class MimeValueType : unsigned char {
   kLong,     // LONG in, LONG* out
   kVariant,  // VARIANT in (as the caller gave it), VARIANT* out
   kMime,     // IVorlundMime* in, IVorlundMime** out (handed to the host as VT_DISPATCH)
-  kCert,     // IVorlundCert** out (handed to the host as VT_DISPATCH)
+  kCert,     // IVorlundCert* in, IVorlundCert** out (handed to the host as VT_DISPATCH)
   kCsp,      // IVorlundCSP* in
 };
 
@@ -30,6 +30,7 @@ struct MimeArgValue {
   LONG lng = 0;
   VARIANT* variant = nullptr;
   IVorlundMime* mime = nullptr;
+  IVorlundCert* cert = nullptr;
   IVorlundCSP* csp = nullptr;
 };
 

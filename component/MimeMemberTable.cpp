@@ -47,12 +47,14 @@ constexpr MimeValueType P = MimeValueType::kCsp;
 // A method without arguments returning a string.
 #define MIME_STRING_RESULT(Name, id) MIME_METHOD(Name, id, B, 0, N, N, &r->bstr)
 
-// UnwrapSecurity (6), AddDetachedSignature (17), ConvertToSigned (18) and Encrypt (19) join
-// the table with the S/MIME work; until then a script cannot reach them.
+// A method taking a certificate object and returning a success flag.
+#define MIME_CERT_TO_FLAG(Name, id) MIME_METHOD(Name, id, L, 1, C, N, a[0].cert, &r->lng)
+
 constexpr MimeMember kMembers[] = {
     MIME_GET(Version, 1, B, bstr),
     MIME_STRING_TO_FLAG(LoadMime, 4),
     MIME_STRING_TO_FLAG(LoadXmlFile, 5),
+    MIME_METHOD(UnwrapSecurity, 6, L, 0, N, N, &r->lng),
     MIME_METHOD(GetSignerCert, 7, C, 1, L, N, a[0].lng, &r->cert),
     MIME_METHOD(GetEncryptCert, 8, C, 1, L, N, a[0].lng, &r->cert),
     MIME_GET(NumParts, 9, L, lng),
@@ -63,6 +65,9 @@ constexpr MimeMember kMembers[] = {
     MIME_STRING_RESULT(GetMime, 14),
     MIME_STRING_TO_FLAG(SaveXml, 15),
     MIME_STRING_TO_FLAG(SaveMime, 16),
+    MIME_CERT_TO_FLAG(AddDetachedSignature, 17),
+    MIME_CERT_TO_FLAG(ConvertToSigned, 18),
+    MIME_CERT_TO_FLAG(Encrypt, 19),
     MIME_STRING_TO_FLAG(LoadMimeFile, 20),
     MIME_METHOD(SetHeaderField, 21, N, 2, B, B, a[0].bstr, a[1].bstr),
     MIME_STRING_TO_FLAG(SetBodyFromFile, 22),
@@ -124,6 +129,7 @@ constexpr MimeMember kMembers[] = {
     MIME_PREDICATE(ContainsSignedParts, 81),
 };
 
+#undef MIME_CERT_TO_FLAG
 #undef MIME_STRING_RESULT
 #undef MIME_STRING_SETTER
 #undef MIME_STRING_TO_FLAG

@@ -1,13 +1,12 @@
-// The secure-MIME members. The certificate lists, their certificate objects and the provider
-// settings are here; signing, encryption and unwrapping need the S/MIME layer, which this
-// module does not have yet: until it does, those members report E_NOTIMPL and leave the
-// object, its log and their out-parameters untouched.
+// The secure-MIME members: signing, encryption and unwrapping of the entity, the certificate
+// lists they fill with their certificate objects, and the provider settings.
 #include "component/CVorlundMime.h"
 #include "component/MemberFrame.h"
 #include "component/SiblingInterfaces.h"
 #include "foundation/Conversion.h"
 #include "platform/ComActivation.h"
 #include "smime/Certificate.h"
+#include "smime/SecureMime.h"
 
 namespace {
 
@@ -61,7 +60,52 @@ void copyString(BSTR value, StringBuffer& field) {
 
 }  // namespace
 
-HRESULT CVorlundMime::UnwrapSecurity(LONG*) { return E_NOTIMPL; }
+// The record a certificate object holds, read in place: it belongs to that object (and
+// possibly to the siblings' module), and its key may be one the object holds for its life
+// only. Null, with the member's message, when there is none.
+const Certificate* CVorlundMime::certificateRecord(IVorlundCert* cert, const char* member,
+                                                   LogBase& log) {
+  if (cert == nullptr) {
+    StringBuffer message("NULL passed to ");
+    message.append(member);
+    log.logError(message.getString());
+    return nullptr;
+  }
+  LONG_PTR impl = 0;
+  cert->GetImpl(&impl);
+  if (impl == 0) {
+    log.logError("Certificate is empty.");
+    return nullptr;
+  }
+  return reinterpret_cast<const Certificate*>(impl);
+}
+
+HRESULT CVorlundMime::secureWrap(const char* member, IVorlundCert* cert, LONG* success,
+                                 WrapOperation operation) {
+  if (success != nullptr) *success = 0;
+  MemberFrame frame(*this, member);
+  LogBase* log = frame.log();
+  const Certificate* record = certificateRecord(cert, member, *log);
+  if (record == nullptr) return S_OK;
+  // Asked after the call out to the certificate object, which may have changed the tree.
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  SecureState state{signerCerts_, encryptCerts_, certsFromUnwrap_, cspSettings_, unwrapExtras_};
+  bool ok = operation(*e, *record, state, *log);
+  if (success != nullptr) *success = ok ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT CVorlundMime::UnwrapSecurity(LONG* success) {
+  if (success != nullptr) *success = 0;
+  MemberFrame frame(*this, "UnwrapSecurity");
+  MimeMessage2* e = frame.entity();
+  if (e == nullptr) return S_OK;
+  SecureState state{signerCerts_, encryptCerts_, certsFromUnwrap_, cspSettings_, unwrapExtras_};
+  bool ok = unwrapSecurity(*e, state, *frame.log());
+  if (success != nullptr) *success = ok ? 1 : 0;
+  return S_OK;
+}
 
 HRESULT CVorlundMime::GetSignerCert(LONG index, IVorlundCert** cert) {
   getCert(*this, "GetSignerCert", signerCerts_, "num_signer_certs", index, cert);
@@ -73,9 +117,17 @@ HRESULT CVorlundMime::GetEncryptCert(LONG index, IVorlundCert** cert) {
   return S_OK;
 }
 
-HRESULT CVorlundMime::AddDetachedSignature(IVorlundCert*, LONG*) { return E_NOTIMPL; }
-HRESULT CVorlundMime::ConvertToSigned(IVorlundCert*, LONG*) { return E_NOTIMPL; }
-HRESULT CVorlundMime::Encrypt(IVorlundCert*, LONG*) { return E_NOTIMPL; }
+HRESULT CVorlundMime::AddDetachedSignature(IVorlundCert* cert, LONG* success) {
+  return secureWrap("AddDetachedSignature", cert, success, addDetachedSignature);
+}
+
+HRESULT CVorlundMime::ConvertToSigned(IVorlundCert* cert, LONG* success) {
+  return secureWrap("ConvertToSigned", cert, success, convertToSigned);
+}
+
+HRESULT CVorlundMime::Encrypt(IVorlundCert* cert, LONG* success) {
+  return secureWrap("Encrypt", cert, success, encryptEntity);
+}
 
 HRESULT CVorlundMime::get_NumSignerCerts(LONG* count) {
   if (count != nullptr) *count = signerCerts_.getSize();

@@ -1,7 +1,8 @@
 #include "mime/MimeField.h"
 
-#include <cstring>
 #include <strings.h>
+
+#include <cstring>
 
 #include "mime/ContentCoding.h"
 

@@ -138,6 +138,10 @@ void MimeMessage2::appendPart(MimeMessage2* part) {
 
 void MimeMessage2::removePart(int32_t index) { delete parts_.removeAt(index); }
 
+MimeMessage2* MimeMessage2::takePart(int32_t index) {
+  return static_cast<MimeMessage2*>(parts_.removeAt(index));
+}
+
 // Each content-type setter writes the whole field again from the current attributes with
 // one of them replaced.
 MimeMessage2::ContentTypeValues MimeMessage2::currentContentType() const {
@@ -473,6 +477,28 @@ void MimeMessage2::copyFrom(MimeMessage2& other) {
   other.parts_.clear();
 }
 
+void MimeMessage2::mergeContent(MimeMessage2& inner) {
+  if (&inner == this) return;
+  for (int32_t i = 0; i < inner.parts_.getSize(); ++i) {
+    parts_.appendPtr(inner.parts_.getAt(i));
+    inner.parts_.setAt(i, nullptr);
+  }
+  inner.parts_.clear();
+  dropWindow();
+  body_.clear();
+  if (inner.window_.loaded != nullptr) {
+    window_ = inner.window_;
+    window_.loaded->addRef();
+  } else {
+    body_.setData(inner.body_.getData(), inner.body_.getSize());
+  }
+  header_.removeAll("content-disposition");
+  header_.removeAll("content-type");
+  header_.removeAll("content-transfer-encoding");
+  header_.mergeFrom(inner.header_);
+  deriveAllAttributes();
+}
+
 bool MimeMessage2::isMultipart() const { return beginsNoCase(contentType_, "multipart"); }
 bool MimeMessage2::isMultipartMixed() const {
   return contentType_.equalsIgnoreCase("multipart/mixed");
@@ -488,6 +514,9 @@ bool MimeMessage2::isSignedData() const {
 }
 bool MimeMessage2::isEncrypted() const {
   return isPkcs7Mime() && !smimeType_.equalsIgnoreCase("signed-data");
+}
+bool MimeMessage2::isSignaturePart() const {
+  return equalsEither(contentType_, "application/x-pkcs7-signature", "application/pkcs7-signature");
 }
 bool MimeMessage2::isAttachment() const { return disposition_.equalsIgnoreCase("attachment"); }
 

@@ -95,6 +95,8 @@ class MimeMessage2 : public VorlundObject {
   void appendPart(MimeMessage2* part);
   // Deletes the sub-part; nothing when out of range.
   void removePart(int32_t index);
+  // Takes the sub-part out of the list and hands it to the caller; null when out of range.
+  MimeMessage2* takePart(int32_t index);
 
   // --- content-type attributes: each rewrites the whole content-type field
   void setContentType(const char* type);
@@ -160,6 +162,11 @@ class MimeMessage2 : public VorlundObject {
   void newMessageRfc822(const char* utf8MimeText);
   // Copies attributes, header and body; MOVES the other's sub-parts here.
   void copyFrom(MimeMessage2& other);
+  // Makes this entity hold what `inner` holds, as unwrapping a secured entity does: inner's
+  // sub-parts move here after any this one has, inner's body replaces this one's, and
+  // inner's header fields replace this one's content fields (the others stay, those of the
+  // same name are replaced). `inner` is left without sub-parts.
+  void mergeContent(MimeMessage2& inner);
 
   // --- predicates on the cached attributes
   bool isMultipart() const;
@@ -168,6 +175,8 @@ class MimeMessage2 : public VorlundObject {
   bool isSignedData() const;
   bool isEncrypted() const;
   bool isAttachment() const;
+  // A detached signature: application/x-pkcs7-signature or application/pkcs7-signature.
+  bool isSignaturePart() const;
   bool containsEncrypted() const;
   bool containsSigned() const;
 

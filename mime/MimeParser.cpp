@@ -263,8 +263,11 @@ void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t dep
     return;
   }
 
+  // A multipart/signed keeps its content part's exact text for verification: the first
+  // part's, or the second's when a signature part comes first (some senders order them so).
   const bool isSigned = entity.isMultipartSigned();
-  bool firstPart = true;
+  int32_t partIndex = 0;
+  bool signatureFirst = false;
   uint32_t cursor = static_cast<uint32_t>(first + b.getSize());
   for (;;) {
     int64_t next = find(text, d1.getString(), cursor);
@@ -279,12 +282,14 @@ void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t dep
       const Span partText(text.p + cursor + 2, static_cast<uint32_t>(spanLen - 4), text.writable);
       ctx.reportAt(partText.p);
       auto* part = new MimeMessage2();
+      const bool keepExact = isSigned && (partIndex == 0 || (partIndex == 1 && signatureFirst));
       // Taken before the part is read: reading may repair its text in place.
       StringBuffer exact;
-      if (isSigned && firstPart) exact.appendN(partText.p, partText.n);
+      if (keepExact) exact.appendN(partText.p, partText.n);
       loadEntityAt(*part, partText, ctx, depth + 1);
-      if (isSigned && firstPart) part->rawText().appendSb(exact);
-      firstPart = false;
+      if (keepExact) part->rawText().appendSb(exact);
+      if (partIndex == 0) signatureFirst = part->isSignaturePart();
+      ++partIndex;
       entity.appendPart(part);
     }
     if (last || next < 0) return;

@@ -52,12 +52,12 @@ TEST(MimeObject, DefaultsAndSettings) {
     m->put_UnwrapExtras(v);
     EXPECT_EQ(num(m, &IVorlundMime::get_UnwrapExtras), v == 1 ? 1 : 0) << v;
   }
-  // Not available until the secure-MIME layer exists: nothing written, nothing logged.
+  // Unwrapping an empty entity secures nothing: success, and its empty context leaves no log.
   LONG flag = 5;
-  EXPECT_EQ(m->UnwrapSecurity(&flag), E_NOTIMPL);
-  EXPECT_EQ(m->Encrypt(nullptr, &flag), E_NOTIMPL);
-  EXPECT_EQ(flag, 5);
+  EXPECT_EQ(m->UnwrapSecurity(&flag), S_OK);
+  EXPECT_EQ(flag, 1);
   EXPECT_EQ(errorXml(m), "");
+  EXPECT_EQ(m->UnwrapSecurity(nullptr), S_OK);
 }
 
 TEST(MemberFrame, LogShowsTheLastFramedCallOnly) {

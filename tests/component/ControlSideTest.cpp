@@ -35,11 +35,17 @@ SIZEL extentOf(const MimeRef& m) {
 
 TEST(ControlSide, EveryControlInterfaceHasTheObjectsIdentityAndMostDoNothing) {
   MimeRef m;
-  const IID* interfaces[] = {
-      &IID_IViewObjectEx,      &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceActiveObject,
-      &IID_IOleControl,        &IID_IOleObject,                  &IID_IPersistStreamInit,
-      &IID_IQuickActivate,     &IID_IPersistStorage,             &IID_IDataObject,
-      &IID_IProvideClassInfo2, &IID_ISupportErrorInfo};
+  const IID* interfaces[] = {&IID_IViewObjectEx,
+                             &IID_IOleInPlaceObjectWindowless,
+                             &IID_IOleInPlaceActiveObject,
+                             &IID_IOleControl,
+                             &IID_IOleObject,
+                             &IID_IPersistStreamInit,
+                             &IID_IQuickActivate,
+                             &IID_IPersistStorage,
+                             &IID_IDataObject,
+                             &IID_IProvideClassInfo2,
+                             &IID_ISupportErrorInfo};
   for (const IID* iid : interfaces) {
     Held<IUnknown> p(m, *iid);
     ASSERT_NE(p.p, nullptr) << guidToString(*iid);

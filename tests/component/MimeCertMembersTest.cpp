@@ -3,6 +3,7 @@
 // through the vtable and through IDispatch.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "component/CVorlundMime.h"
@@ -97,6 +98,28 @@ TEST(MimeCertMembers, ListsAreReadThroughNewCertificateObjects) {
             S_OK);
   EXPECT_EQ(result.vt, VT_I4);
   EXPECT_EQ(result.lVal, 1);
+
+  // The wrapping members refuse a missing certificate object and one without a record,
+  // through the vtable and by name, and leave the flag 0.
+  LONG flag = 1;
+  ASSERT_EQ(mime->Encrypt(nullptr, &flag), S_OK);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(logText(mime), "NULL passed to Encrypt\r\n");
+  ASSERT_EQ(mime->GetEncryptCert(1, &cert), S_OK);
+  ASSERT_EQ(mime->GetIDsOfNames(
+                IID_NULL, std::array{const_cast<LPOLESTR>(u"ConvertToSigned")}.data(), 1, 0, &id),
+            S_OK);
+  arg.vt = VT_DISPATCH;
+  arg.pdispVal = cert;
+  flag = 1;
+  ASSERT_EQ(mime->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(result.lVal, 0);
+  EXPECT_EQ(logText(mime), "Certificate is empty.\r\n");
+  ASSERT_EQ(mime->AddDetachedSignature(nullptr, nullptr), S_OK);
+  EXPECT_EQ(logText(mime), "NULL passed to AddDetachedSignature\r\n");
+  EXPECT_EQ(cert->Release(), 0u);
   CoFreeUnusedLibraries();
 }
 

@@ -30,11 +30,10 @@ TEST(FileMembers, BinaryFileByExtension) {
   EXPECT_EQ(str(m, &IVorlundMime::get_Filename), "photo.JPG");
   EXPECT_EQ(bodyBytes(m), jpeg);
 
-  const std::pair<const char*, const char*> names[] = {
-      {"README", "application/octet-stream"},
-      {"archive.", "application/octet-stream"},
-      {"old.z", "application/x-compress"},
-      {"world.wrl", "x-world/x-vrml"}};
+  const std::pair<const char*, const char*> names[] = {{"README", "application/octet-stream"},
+                                                       {"archive.", "application/octet-stream"},
+                                                       {"old.z", "application/x-compress"},
+                                                       {"world.wrl", "x-world/x-vrml"}};
   for (const auto& [name, type] : names) {
     writeWholeFile(dir.file(name), "data");
     MimeRef e;
