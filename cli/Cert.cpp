@@ -1,8 +1,5 @@
 // `vormime cert import|list|show|remove`: certificates and keys in the platform's stores,
 // as a user manages them on Windows with the certificate manager.
-#include <termios.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstring>
 #include <fstream>
@@ -173,37 +170,10 @@ bool readFile(const std::string& path, std::string& bytes) {
   return !in.bad();
 }
 
-// The password: the first line of --password-file, else asked for on a terminal without
-// echo. Returns 0, or the exit status after saying why there is none.
+// The password as the platform takes it: Unicode.
 int readPassword(CommandContext& ctx, const ParsedArgs& args, std::u16string& password) {
   std::string line;
-  auto file = args.values.find("--password-file");
-  if (file != args.values.end()) {
-    std::ifstream in(file->second, std::ios::binary);
-    if (!in) return failure(ctx, "cannot read the password file " + file->second);
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-  } else if (isatty(STDIN_FILENO)) {
-    std::fputs("Password: ", ctx.err);
-    std::fflush(ctx.err);
-    termios saved{};
-    const bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (terminal) {
-      termios quiet = saved;
-      quiet.c_lflag &= ~tcflag_t(ECHO);
-      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    char buf[1024];
-    const bool got = std::fgets(buf, sizeof buf, stdin) != nullptr;
-    if (terminal) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fputs("\n", ctx.err);
-    if (!got) return failure(ctx, "no password was given");
-    line = buf;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  } else {
-    return badUsageBrief(ctx, "a password is needed for a PKCS #12 file: give --password-file");
-  }
-  // The password file is UTF-8, as the system's PKCS #12 passwords are Unicode.
+  if (int status = readPasswordLine(ctx, args, line); status != 0) return status;
   XString text;
   text.setFromUtf8(line.c_str());
   password = text.getUnicode();

@@ -17,6 +17,11 @@ int runMime(int argc, char** argv, FILE* out, FILE* err);
 int runExtract(int argc, char** argv, FILE* out, FILE* err);
 int runCall(int argc, char** argv, FILE* out, FILE* err);
 
+// S/MIME: signing and encrypting a message, verifying and decrypting it.
+int runSign(int argc, char** argv, FILE* out, FILE* err);
+int runEncrypt(int argc, char** argv, FILE* out, FILE* err);
+int runVerify(int argc, char** argv, FILE* out, FILE* err);
+int runDecrypt(int argc, char** argv, FILE* out, FILE* err);
 // Certificates and keys in the platform's stores.
 int runCert(int argc, char** argv, FILE* out, FILE* err);
 // The component module's registration entry points.

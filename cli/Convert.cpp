@@ -57,8 +57,7 @@ int32_t usableCodePage(const char* name, FILE* err) {
     return 0;
   }
   if (!isConvertibleCodePage(cp)) {
-    std::fprintf(err, "vormime convert: charset '%s' (code page %d) has no converter\n", name,
-                 cp);
+    std::fprintf(err, "vormime convert: charset '%s' (code page %d) has no converter\n", name, cp);
     return 0;
   }
   return cp;
@@ -111,8 +110,7 @@ int runConvert(int argc, char** argv, FILE* out, FILE* err) {
 
   EncodingConvert engine;
   DataBuffer converted;
-  const bool complete =
-      engine.convert(fromCp, toCp, input.getData(), input.getSize(), converted);
+  const bool complete = engine.convert(fromCp, toCp, input.getData(), input.getSize(), converted);
 
   if (!writeOutput(outName, converted, out, err)) return 1;
   if (!complete)

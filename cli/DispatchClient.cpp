@@ -1,6 +1,7 @@
 #include "cli/DispatchClient.h"
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "cli/ComponentModule.h"
@@ -125,17 +126,23 @@ DispatchClient& DispatchClient::operator=(DispatchClient&& other) noexcept {
 // As a script host does: the class from the ProgID, the object from the module registered
 // for it. The module is registered first if it is not yet.
 DispatchClient DispatchClient::createMime(std::string& error, FILE* notices) {
+  return create(kMimeProgId, error, notices);
+}
+
+DispatchClient DispatchClient::create(const char* progId, std::string& error, FILE* notices) {
+  const std::string what = std::strcmp(progId, kMimeProgId) == 0 ? "the Mime object" : progId;
   if (!ensureComponentRegistered(notices, error)) {
-    error = "cannot create the Mime object: " + error;
+    error = "cannot create " + what + ": " + error;
     return DispatchClient(nullptr);
   }
+  const std::u16string wide(progId, progId + std::strlen(progId));
   CLSID clsid;
-  HRESULT hr = CLSIDFromProgID(u"VorlundMime.VorlundMime", &clsid);
+  HRESULT hr = CLSIDFromProgID(wide.c_str(), &clsid);
   void* object = nullptr;
   if (SUCCEEDED(hr))
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &object);
   if (FAILED(hr) || object == nullptr) {
-    error = std::string("cannot create the Mime object ") + kMimeProgId + " (" +
+    error = "cannot create " + (what == progId ? what : what + " " + progId) + " (" +
             describeHresult(hr) + ")";
     return DispatchClient(nullptr);
   }

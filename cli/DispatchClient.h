@@ -61,6 +61,9 @@ class DispatchClient {
   // it is not. On failure an invalid client and `error` says why. The one place the host
   // creates the object.
   static DispatchClient createMime(std::string& error, FILE* notices = stderr);
+  // A new object of another registered class by its ProgID (the sibling certificate and
+  // provider objects), after the same registration check.
+  static DispatchClient create(const char* progId, std::string& error, FILE* notices = stderr);
 
   bool valid() const { return object_ != nullptr; }
 
@@ -72,6 +75,7 @@ class DispatchClient {
                int* argErr = nullptr);
   // Sets a property.
   HRESULT put(const std::string& member, Variant& value);
+  HRESULT put(const std::string& member, Variant&& value) { return put(member, value); }
 
   // Shorthands for members without arguments or with one, the result converted; false
   // when the call failed or gave another type.

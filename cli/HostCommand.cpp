@@ -1,6 +1,10 @@
 #include "cli/HostCommand.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 
 #include "cli/DispatchClient.h"
 #include "cli/HostFiles.h"
@@ -136,4 +140,35 @@ int loadInput(CommandContext& ctx, DispatchClient& mime, const char* member,
     hr = callFlagMember(mime, member, input.path(), succeeded);
   }
   return reportFlagMember(ctx, mime, member, input.label(), hr, succeeded);
+}
+
+int readPasswordLine(CommandContext& ctx, const ParsedArgs& args, std::string& line) {
+  line.clear();
+  auto file = args.values.find("--password-file");
+  if (file != args.values.end()) {
+    std::ifstream in(file->second, std::ios::binary);
+    if (!in) return failure(ctx, "cannot read the password file " + file->second);
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return 0;
+  }
+  if (!isatty(STDIN_FILENO))
+    return badUsageBrief(ctx, "a password is needed for a PKCS #12 file: give --password-file");
+  std::fputs("Password: ", ctx.err);
+  std::fflush(ctx.err);
+  termios saved{};
+  const bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (terminal) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  char buf[1024];
+  const bool got = std::fgets(buf, sizeof buf, stdin) != nullptr;
+  if (terminal) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  std::fputs("\n", ctx.err);
+  if (!got) return failure(ctx, "no password was given");
+  line = buf;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return 0;
 }

@@ -62,3 +62,8 @@ int loadInput(CommandContext& ctx, DispatchClient& mime, const char* member,
 // the exit status after reporting the failure, which names `label` (else the path).
 int callWithPath(CommandContext& ctx, DispatchClient& mime, const char* member,
                  const std::string& path, const std::string& label = std::string());
+
+// A PKCS #12 password, never from the command line: the first line of --password-file
+// (without its line end), else asked for on a terminal without echo; UTF-8. Returns 0, or
+// the exit status after saying why there is none (2 when no terminal can ask).
+int readPasswordLine(CommandContext& ctx, const ParsedArgs& args, std::string& utf8);

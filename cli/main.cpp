@@ -19,6 +19,10 @@ void usage(FILE* f) {
                "  convert      convert a stream between charsets (--from, --to)\n"
                "  charsets     list the charset names, code pages and converters\n"
                "  log-demo     print the log of a failed call in its text, XML and HTML forms\n"
+               "  sign         sign a message (detached, or --opaque)\n"
+               "  encrypt      encrypt a message for the holder of a certificate\n"
+               "  verify       verify and unwrap a signed message\n"
+               "  decrypt      decrypt and unwrap an encrypted message\n"
                "  cert         import, list, show and remove certificates in the stores\n"
                "  register     register the component module (libvorlundmime.so)\n"
                "  unregister   remove the component module's registration\n"
@@ -57,6 +61,10 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "convert") == 0) return runConvert(argc, argv, stdout, stderr);
   if (std::strcmp(command, "charsets") == 0) return runCharsets(argc, argv, stdout, stderr);
   if (std::strcmp(command, "cert") == 0) return runCert(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "sign") == 0) return runSign(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "encrypt") == 0) return runEncrypt(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "verify") == 0) return runVerify(argc, argv, stdout, stderr);
+  if (std::strcmp(command, "decrypt") == 0) return runDecrypt(argc, argv, stdout, stderr);
   if (std::strcmp(command, "register") == 0) return runRegister(argc, argv, stdout, stderr);
   if (std::strcmp(command, "unregister") == 0) return runUnregister(argc, argv, stdout, stderr);
   std::fprintf(stderr, "vormime: unknown command '%s'\n", command);
