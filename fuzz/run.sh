@@ -10,7 +10,7 @@ cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DVORLUND_BUILD_TESTS=OFF >/dev/null
 targets=(vorlund_fuzz_convert vorlund_fuzz_mime vorlund_fuzz_fixed_point vorlund_fuzz_address
          vorlund_fuzz_html_charset vorlund_fuzz_xml vorlund_fuzz_certificate vorlund_fuzz_pfx
-         vorlund_fuzz_message)
+         vorlund_fuzz_message vorlund_fuzz_unwrap)
 # Names after SECONDS pick some of the targets.
 if [ $# -gt 1 ]; then targets=("${@:2}"); fi
 cmake --build build/fuzz -j2 --target "${targets[@]}"
