@@ -276,6 +276,69 @@ void encodeBase64Lines(const void* bytes, uint32_t n, int32_t lineLength, String
   out.addLength(static_cast<uint32_t>(d - start));
 }
 
+bool rewrapBase64Lines(const char* text, uint32_t n, int32_t lineLength, StringBuffer& out) {
+  if (text == nullptr || n == 0 || lineLength <= 0) return false;
+  const uint32_t perLine = (static_cast<uint32_t>(lineLength) + 3) / 4;
+  const uint64_t room = static_cast<uint64_t>(n) + 2 * (n / (4 * perLine) + 2);
+  if (room > 0x7FFFFFF0ULL) return false;
+  char* const start = out.appendPointer(static_cast<uint32_t>(room));
+  char* d = start;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* const end = p + n;
+  uint32_t onLine = 0;
+  bool padded = false;
+  bool any = false;
+  unsigned char g[4];
+  int k = 0;
+  while (p < end) {
+    // Whole groups of four alphabet characters, the usual case, go four bytes at a time.
+    if (k == 0 && !padded && end - p >= 4 &&
+        (kAlphabetValues[p[0]] | kAlphabetValues[p[1]] | kAlphabetValues[p[2]] |
+         kAlphabetValues[p[3]]) < 64) {
+      std::memcpy(d, p, 4);
+      d += 4;
+      p += 4;
+      any = true;
+      if (++onLine == perLine) {
+        *d++ = '\r';
+        *d++ = '\n';
+        onLine = 0;
+      }
+      continue;
+    }
+    const unsigned char c = *p++;
+    if (c == '\r' || c == '\n') continue;
+    if (padded) return false;  // nothing follows the padded group
+    g[k++] = c;
+    if (k < 4) continue;
+    k = 0;
+    const unsigned a = kAlphabetValues[g[0]], b = kAlphabetValues[g[1]], e = kAlphabetValues[g[2]],
+                   f = kAlphabetValues[g[3]];
+    if ((a | b) > 63) return false;
+    if (g[3] == '=') {
+      // The encoder pads one byte as "xy==" and two as "xyz=", the unused bits zero.
+      padded = true;
+      if (g[2] == '=' ? (b & 0x0F) != 0 : e > 63 || (e & 0x03) != 0) return false;
+    } else if ((e | f) > 63) {
+      return false;
+    }
+    std::memcpy(d, g, 4);
+    d += 4;
+    any = true;
+    if (!padded && ++onLine == perLine) {
+      *d++ = '\r';
+      *d++ = '\n';
+      onLine = 0;
+    }
+  }
+  if (k != 0 || !any) return false;
+  *d++ = '\r';
+  *d++ = '\n';
+  if (static_cast<uint64_t>(d - start) > room) fatalError("base64 lines overran their room");
+  out.addLength(static_cast<uint32_t>(d - start));
+  return true;
+}
+
 void encodeBase64(const void* bytes, uint32_t n, StringBuffer& out) {
   if (bytes == nullptr || n == 0) return;
   const uint64_t size = base64OneLineSize(n);

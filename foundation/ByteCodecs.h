@@ -15,6 +15,12 @@ class StringBuffer;
 // group of four) and always one at the end, so a multiple of 54 bytes at 72 characters ends
 // with an empty line. Nothing at all for empty input. A lineLength below 1 never breaks.
 void encodeBase64Lines(const void* bytes, uint32_t n, int32_t lineLength, StringBuffer& out);
+// Appends what encodeBase64Lines would write for the bytes that base64 `text` holds, without
+// decoding it: its characters broken into lines anew. Only text whose characters are base64
+// groups with CR and LF between them, the last group alone padded and its unused bits zero,
+// decodes to bytes that encode back to those groups; for any other text (or none) this is
+// false and nothing is appended.
+bool rewrapBase64Lines(const char* text, uint32_t n, int32_t lineLength, StringBuffer& out);
 
 // Base64 on one line: no breaks and no final CRLF.
 void encodeBase64(const void* bytes, uint32_t n, StringBuffer& out);

@@ -140,6 +140,10 @@ char* ContentCoding::encodeBase64(const void* bytes, uint32_t n, uint32_t* lengt
   return ::encodeBase64(bytes, n, length);
 }
 
+bool ContentCoding::rewrapBase64Lines(const char* text, uint32_t n, StringBuffer& out) const {
+  return ::rewrapBase64Lines(text, n, lineLength_, out);
+}
+
 bool ContentCoding::decodeBase64Strict(const char* text, uint32_t n, DataBuffer& out) const {
   return ::decodeBase64Strict(text, n, out);
 }

@@ -21,6 +21,9 @@ class ContentCoding {
   // --- bodies; every operation appends to its output
   // Base64 broken at lineLength with CRLF, always ending in CRLF; nothing for no bytes.
   void encodeBase64Lines(const void* bytes, uint32_t n, StringBuffer& out) const;
+  // What encodeBase64Lines gives for the bytes base64 `text` holds, when the text is in the
+  // form that encoder writes but for its line breaks; false, nothing appended, otherwise.
+  bool rewrapBase64Lines(const char* text, uint32_t n, StringBuffer& out) const;
   // Base64 on one line, as text or as a new block (vorlundFree it) with its length.
   void encodeBase64(const void* bytes, uint32_t n, StringBuffer& out) const;
   char* encodeBase64(const void* bytes, uint32_t n, uint32_t* length) const;

@@ -395,6 +395,16 @@ void MimeMessage2::readBody(DataBuffer& scratch, const unsigned char** bytes, ui
   *n = scratch.getSize();
 }
 
+bool MimeMessage2::windowText(const char** text, uint32_t* n, bool* base64) const {
+  if (window_.loaded == nullptr || window_.codePage != 0 ||
+      window_.coding == BodyCoding::kQuotedPrintable)
+    return false;
+  *text = window_.text;
+  *n = window_.n;
+  *base64 = window_.coding == BodyCoding::kBase64;
+  return true;
+}
+
 bool MimeMessage2::readBodyInCharset(DataBuffer& scratch, int32_t codePage,
                                      const unsigned char** bytes, uint32_t* n) const {
   if (window_.loaded == nullptr || codePage == 0 || codePage != window_.codePage) return false;

@@ -139,6 +139,10 @@ class MimeMessage2 : public VorlundObject {
   // false, nothing given, for any other body.
   bool readBodyInCharset(DataBuffer& scratch, int32_t codePage, const unsigned char** bytes,
                          uint32_t* n) const;
+  // The loaded text of a body that is still a window read without charset conversion, and
+  // whether it is base64 (else its bytes are the text as it stands); false for any other body,
+  // quoted-printable windows included.
+  bool windowText(const char** text, uint32_t* n, bool* base64) const;
   // Appends the body, converted from UTF-8 to `codePage` unless that is 0 or 65001.
   void getBodyBytes(DataBuffer& out, int32_t codePage) const;
   // The code page whose text a body in `charset` is held as UTF-8 for: the charset's code page

@@ -85,9 +85,24 @@ void writeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffe
 // A body still lying undecoded in the loaded text is decoded into the scratch buffer and
 // encoded from there, and stays a window: writing a message does not make its tree grow.
 void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out) {
+  const StringBuffer& encoding = entity.encoding();
+  const ContentCoding coder;
+  const int32_t codePage = entity.textCodePage(entity.charset());
+  // A window that needs no conversion is written from the loaded text itself where that
+  // gives the same bytes: taken as it stands, or base64 broken into lines anew.
+  const char* text = nullptr;
+  uint32_t length = 0;
+  bool base64 = false;
+  if (codePage == 0 && entity.windowText(&text, &length, &base64)) {
+    const bool toBase64 = encoding.equalsIgnoreCase("base64");
+    if (base64 && toBase64 && coder.rewrapBase64Lines(text, length, out)) return;
+    if (!base64 && !toBase64 && !encoding.equalsIgnoreCase("quoted-printable")) {
+      out.appendN(text, length);
+      return;
+    }
+  }
   const unsigned char* bytes = nullptr;
   uint32_t n = 0;
-  const int32_t codePage = entity.textCodePage(entity.charset());
   const bool inCharset = entity.readBodyInCharset(scratch.decoded, codePage, &bytes, &n);
   if (!inCharset) entity.readBody(scratch.decoded, &bytes, &n);
   if (n > 0 && codePage != 0 && !inCharset) {
@@ -100,8 +115,6 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
       n = scratch.converted.getSize();
     }
   }
-  const StringBuffer& encoding = entity.encoding();
-  const ContentCoding coder;
   if (encoding.equalsIgnoreCase("base64")) {
     coder.encodeBase64Lines(bytes, n, out);
   } else if (encoding.equalsIgnoreCase("quoted-printable")) {

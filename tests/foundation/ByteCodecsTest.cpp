@@ -80,8 +80,8 @@ TEST(Base64, Encoding) {
 
 TEST(Base64, Decoding) {
   EXPECT_EQ(unb64("Zm9v\r\n Ym\tFy"), "foobar");
-  EXPECT_EQ(unb64("Zm9vYg==Zm9v"), "foob");  // nothing after the first "="
-  EXPECT_EQ(unb64("Zm9vY"), "foo");  // a lone sixth of a group gives nothing
+  EXPECT_EQ(unb64("Zm9vYg==Zm9v"), "foob");             // nothing after the first "="
+  EXPECT_EQ(unb64("Zm9vY"), "foo");                     // a lone sixth of a group gives nothing
   EXPECT_EQ(unb64("Zm9v!\x80\xff"), unb64("Zm9v+++"));  // foreign bytes read as "+"
   EXPECT_EQ(unb64("A-"), "\x07");                       // in-range non-alphabet bytes carry 127
 
@@ -110,6 +110,31 @@ TEST(Base64, RoundTripsAtEveryLineLength) {
       }
     }
   }
+
+  // Text in any encoder's line layout is broken anew exactly as decoding and encoding again
+  // would; anything that would not come back as itself is refused and appends nothing.
+  auto rewrap = [](const std::string& text, int32_t lineLength, std::string& got) {
+    StringBuffer out("kept");
+    const bool ok = rewrapBase64Lines(text.data(), uint32_t(text.size()), lineLength, out);
+    got = std::string(out.getString(), out.getSize());
+    return ok;
+  };
+  std::string got;
+  for (size_t n = 1; n < 120; ++n) {
+    const std::string bytes = randomBytes(rng, n);
+    for (int32_t from : {4, 64, 72, 76, 1000})
+      for (int32_t to : {4, 72, 76}) {
+        ASSERT_TRUE(rewrap(b64(bytes, from), to, got)) << n << " " << from;
+        ASSERT_EQ(got, "kept" + b64(bytes, to)) << n << " " << from << " " << to;
+      }
+  }
+  for (const char* refused : {"QR==\r\n", "QUJ=\r\n", "QQ==QQ==", "QUJD QUJD\r\n", "QUJ\r\n",
+                              "=QUJ\r\n", "\r\n", "QUJD\r\n!\r\n"}) {
+    EXPECT_FALSE(rewrap(refused, 72, got)) << refused;
+    EXPECT_EQ(got, "kept");
+  }
+  EXPECT_TRUE(rewrap("QU\nJD\r\nQQ=\r\n=", 72, got));
+  EXPECT_EQ(got, "keptQUJDQQ==\r\n");
 }
 
 TEST(QuotedPrintable, Encoding) {
@@ -131,7 +156,7 @@ TEST(QuotedPrintable, Encoding) {
 TEST(QuotedPrintable, Decoding) {
   EXPECT_EQ(unqp("soft=\r\nbreak=  \t\r\n!"), "softbreak!");
   EXPECT_EQ(unqp("a  \r\nb\t\nc\r\r\nlast"), "a\r\nb\r\nc\r\nlast");
-  EXPECT_EQ(unqp("caf\xe9"), "cafi");  // literal 8-bit bytes lose bit 7
+  EXPECT_EQ(unqp("caf\xe9"), "cafi");                     // literal 8-bit bytes lose bit 7
   EXPECT_EQ(unqp("=G1=1G"), std::string("\x01\x10", 2));  // a non-hex digit counts as 0
   EXPECT_EQ(unqp("=FFFFFFE9x=ffFFFFe9"), "\xe9x\xe9");
   // Only the first two Fs may be lower case.

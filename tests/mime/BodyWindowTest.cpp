@@ -101,6 +101,17 @@ std::vector<std::string> corpus() {
       "Subject: one part\r\nContent-Type: text/html; charset=koi8-r\r\n"
       "Content-Transfer-Encoding: 8bit\r\n\r\n<p>\xF0\xD2\xC9</p>\r\n",
       "\r\nno header at all\r\n",
+      // base64 written from the loaded text: lines of 76 broken anew at 72, a body of exactly
+      // one full line, padding whose unused bits are set, raw bytes of an attachment
+      "Content-Type: multipart/mixed; boundary=w\r\n\r\n--w\r\n"
+      "Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "ZGVmZ2hpamtsbW5vcHFyc3R1dnd4eXp7fH1+f4CBgoOEhYaHiImKi4yNjo+QkZKTlJWWl5iZmpuc\r\n"
+      "nZ6foKGio6SlpqeoqaqrrK2ur7CxsrO0tba3uLm6u7y9vr/AwcLDxMXGx8jJysvMzc7P0NHS09TV\r\n"
+      "--w\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1\r\n"
+      "--w\r\nContent-Type: application/x-y\r\nContent-Transfer-Encoding: base64\r\n\r\nQR==\r\n"
+      "--w\r\nContent-Type: application/x-raw\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+      "\x00\xFF raw\r\n--w--\r\n",
       "Content-Type: multipart/mixed; boundary=\"z\"\r\n\r\nno delimiter ever\r\n",
   };
   std::ifstream sample(VORLUND_SAMPLE_MESSAGE, std::ios::binary);
