@@ -75,16 +75,20 @@ bool setBodyFromFile(MimeMessage2& entity, XString& path, FileBodyMode mode, Log
     }
   }
 
-  entity.setContentType(contentType);
+  // The content-type field goes after the encoding's, where it has always been written.
   entity.setEncoding(encoding.getString());
-  entity.setCharset(charset.getString());
-  entity.setBoundary("");
-  entity.setProtocol("");
-  entity.setMicalg("");
-  entity.setName("");
+  ContentTypeValue value;
+  entity.getContentTypeValue(value);
+  value.type.setString(contentType);
+  value.charset.setByName(charset.getString());
+  value.boundary.clear();
+  value.protocol.clear();
+  value.micalg.clear();
+  value.name.clear();
   if (mode == FileBodyMode::kPart || beginsNoCase(contentType, "image/") ||
       beginsNoCase(contentType, "video/") || beginsNoCase(contentType, "audio/"))
-    entity.setName(fileName);
+    value.name.setString(fileName);
+  entity.setContentTypeValue(value);
 
   entity.setBodyRaw(data.getData(), data.getSize(), entity.charset());
   return true;

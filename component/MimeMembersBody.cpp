@@ -22,8 +22,13 @@ constexpr int32_t kUtf8 = 65001;
 // charset's code page and stored as bytes of that charset, so whatever the charset cannot
 // represent is dropped on the way. The content type is set first because a text body is
 // held in UTF-8 only once the entity is known to be text.
-void setTextBody(MimeMessage2& e, XString& text, const char* charsetName, const char* contentType) {
-  e.setContentType(contentType);
+void setTextBody(MimeMessage2& e, XString& text, const char* charsetName, const char* contentType,
+                 bool takeCharset = false) {
+  ContentTypeValue value;
+  e.getContentTypeValue(value);
+  value.type.setString(contentType);
+  if (takeCharset) value.charset.setByName(charsetName);
+  e.setContentTypeValue(value);
   Charset cs;
   cs.setByName(charsetName);
   const StringBuffer& utf8 = text.getUtf8Sb();
@@ -45,11 +50,9 @@ void setBodyInOwnCharset(MimeMessage2& e, BSTR bodyText, const char* contentType
   text.setFromBSTR(bodyText);
   StringBuffer charset;
   e.getCharsetName(charset);
-  if (charset.isEmpty()) {
-    charset.setString("utf-8");
-    e.setCharset("utf-8");
-  }
-  setTextBody(e, text, charset.getString(), contentType);
+  const bool none = charset.isEmpty();
+  if (none) charset.setString("utf-8");
+  setTextBody(e, text, charset.getString(), contentType, none);
 }
 
 }  // namespace
@@ -130,8 +133,13 @@ HRESULT CVorlundMime::SetBodyFromEncoded(BSTR encoding, BSTR bodyText) {
   StringBuffer text(bodyText);
   e->setEncoding(enc.getString());
   e->setBodyEncoded(enc.getString(), text.getString(), text.getSize(), e->charset());
-  if (e->contentType().isEmpty())
-    e->setContentType(enc.equalsIgnoreCase("base64") ? "application/octet-stream" : "text/plain");
+  if (e->contentType().isEmpty()) {
+    ContentTypeValue value;
+    e->getContentTypeValue(value);
+    value.type.setString(enc.equalsIgnoreCase("base64") ? "application/octet-stream"
+                                                        : "text/plain");
+    e->setContentTypeValue(value);
+  }
   return S_OK;
 }
 

@@ -20,6 +20,15 @@ HRESULT getAttribute(const MimeMessage2* e, BSTR* out, AttributeGetter get, Case
   return S_OK;
 }
 
+// One content-type attribute changed: the others as they are, the field written once.
+template <typename Change>
+void changeContentType(MimeMessage2& e, Change change) {
+  ContentTypeValue value;
+  e.getContentTypeValue(value);
+  change(value);
+  e.setContentTypeValue(value);
+}
+
 }  // namespace
 
 // --- header fields
@@ -94,7 +103,9 @@ HRESULT CVorlundMime::get_ContentType(BSTR* value) {
 }
 
 HRESULT CVorlundMime::put_ContentType(BSTR value) {
-  if (MimeMessage2* e = entity()) e->setContentType(StringBuffer(value).getString());
+  if (MimeMessage2* e = entity())
+    changeContentType(
+        *e, [value](ContentTypeValue& v) { v.type.setString(StringBuffer(value).getString()); });
   return S_OK;
 }
 
@@ -126,7 +137,9 @@ HRESULT CVorlundMime::get_Charset(BSTR* value) {
 }
 
 HRESULT CVorlundMime::put_Charset(BSTR value) {
-  if (MimeMessage2* e = entity()) e->setCharset(StringBuffer(value).getString());
+  if (MimeMessage2* e = entity())
+    changeContentType(
+        *e, [value](ContentTypeValue& v) { v.charset.setByName(StringBuffer(value).getString()); });
   return S_OK;
 }
 
@@ -146,7 +159,9 @@ HRESULT CVorlundMime::get_Name(BSTR* value) {
 }
 
 HRESULT CVorlundMime::put_Name(BSTR value) {
-  if (MimeMessage2* e = entity()) e->setName(StringBuffer(value).getString());
+  if (MimeMessage2* e = entity())
+    changeContentType(
+        *e, [value](ContentTypeValue& v) { v.name.setString(StringBuffer(value).getString()); });
   return S_OK;
 }
 
@@ -155,7 +170,10 @@ HRESULT CVorlundMime::get_Protocol(BSTR* value) {
 }
 
 HRESULT CVorlundMime::put_Protocol(BSTR value) {
-  if (MimeMessage2* e = entity()) e->setProtocol(StringBuffer(value).getString());
+  if (MimeMessage2* e = entity())
+    changeContentType(*e, [value](ContentTypeValue& v) {
+      v.protocol.setString(StringBuffer(value).getString());
+    });
   return S_OK;
 }
 
@@ -164,7 +182,9 @@ HRESULT CVorlundMime::get_Micalg(BSTR* value) {
 }
 
 HRESULT CVorlundMime::put_Micalg(BSTR value) {
-  if (MimeMessage2* e = entity()) e->setMicalg(StringBuffer(value).getString());
+  if (MimeMessage2* e = entity())
+    changeContentType(
+        *e, [value](ContentTypeValue& v) { v.micalg.setString(StringBuffer(value).getString()); });
   return S_OK;
 }
 
@@ -173,6 +193,9 @@ HRESULT CVorlundMime::get_Boundary(BSTR* value) {
 }
 
 HRESULT CVorlundMime::put_Boundary(BSTR value) {
-  if (MimeMessage2* e = entity()) e->setBoundary(StringBuffer(value).getString());
+  if (MimeMessage2* e = entity())
+    changeContentType(*e, [value](ContentTypeValue& v) {
+      v.boundary.setString(StringBuffer(value).getString());
+    });
   return S_OK;
 }

@@ -136,14 +136,13 @@ void MimeMessage2::deriveAllAttributes() {
   minimizeMemory();
 }
 
-void MimeMessage2::writeContentType(const char* type, const char* name, const char* protocol,
-                                    const char* micalg, const Charset& charset,
-                                    const char* boundary, const char* smimeType,
-                                    const char* typeParam) {
-  // Copied first: the arguments are often this entity's own attributes.
-  StringBuffer t(type), n(name), p(protocol), m(micalg), b(boundary), s(smimeType), tp(typeParam);
+void MimeMessage2::setContentTypeValue(const ContentTypeValue& v) {
+  // Copied first: the value may hold this entity's own attributes.
+  StringBuffer t(v.type.getString()), n(v.name.getString()), p(v.protocol.getString()),
+      m(v.micalg.getString()), b(v.boundary.getString()), s(v.smimeType.getString()),
+      tp(v.typeParam.getString());
   Charset cs;
-  cs.copyFrom(charset);
+  cs.copyFrom(v.charset);
   contentType_.setSb(t);
   name_.setSb(n);
   protocol_.setSb(p);

@@ -142,72 +142,15 @@ MimeMessage2* MimeMessage2::takePart(int32_t index) {
   return static_cast<MimeMessage2*>(parts_.removeAt(index));
 }
 
-// Each content-type setter writes the whole field again from the current attributes with
-// one of them replaced.
-MimeMessage2::ContentTypeValues MimeMessage2::currentContentType() const {
-  return {contentType_.getString(),
-          name_.getString(),
-          protocol_.getString(),
-          micalg_.getString(),
-          &charset_,
-          boundary_.getString(),
-          smimeType_.getString(),
-          typeParam_.getString()};
-}
-
-void MimeMessage2::writeContentType(const ContentTypeValues& v) {
-  writeContentType(v.type, v.name, v.protocol, v.micalg, *v.charset, v.boundary, v.smimeType,
-                   v.typeParam);
-}
-
-void MimeMessage2::setContentType(const char* type) {
-  ContentTypeValues v = currentContentType();
-  v.type = type;
-  writeContentType(v);
-}
-
-void MimeMessage2::setName(const char* name) {
-  ContentTypeValues v = currentContentType();
-  v.name = name;
-  writeContentType(v);
-}
-
-void MimeMessage2::setProtocol(const char* protocol) {
-  ContentTypeValues v = currentContentType();
-  v.protocol = protocol;
-  writeContentType(v);
-}
-
-void MimeMessage2::setMicalg(const char* micalg) {
-  ContentTypeValues v = currentContentType();
-  v.micalg = micalg;
-  writeContentType(v);
-}
-
-void MimeMessage2::setBoundary(const char* boundary) {
-  ContentTypeValues v = currentContentType();
-  v.boundary = boundary;
-  writeContentType(v);
-}
-
-void MimeMessage2::setCharset(const char* charsetName) {
-  Charset cs;
-  cs.setByName(charsetName);
-  ContentTypeValues v = currentContentType();
-  v.charset = &cs;
-  writeContentType(v);
-}
-
-void MimeMessage2::setSmimeType(const char* smimeType) {
-  ContentTypeValues v = currentContentType();
-  v.smimeType = smimeType;
-  writeContentType(v);
-}
-
-void MimeMessage2::setTypeParam(const char* type) {
-  ContentTypeValues v = currentContentType();
-  v.typeParam = type;
-  writeContentType(v);
+void MimeMessage2::getContentTypeValue(ContentTypeValue& out) const {
+  out.type.setSb(contentType_);
+  out.name.setSb(name_);
+  out.protocol.setSb(protocol_);
+  out.micalg.setSb(micalg_);
+  out.charset.copyFrom(charset_);
+  out.boundary.setSb(boundary_);
+  out.smimeType.setSb(smimeType_);
+  out.typeParam.setSb(typeParam_);
 }
 
 void MimeMessage2::setEncoding(const char* encoding) {
@@ -444,15 +387,18 @@ void MimeMessage2::newMultipart(MultipartKind kind) {
   const char* type = kind == MultipartKind::kMixed     ? "multipart/mixed"
                      : kind == MultipartKind::kRelated ? "multipart/related"
                                                        : "multipart/alternative";
-  boundary.append(suffix);
-  Charset none;
-  writeContentType(type, "", "", "", none, boundary.getString(), "", "");
+  ContentTypeValue value;
+  value.type.setString(type);
+  value.boundary.setSb(boundary);
+  value.boundary.append(suffix);
+  setContentTypeValue(value);
 }
 
 void MimeMessage2::newMessageRfc822(const char* utf8MimeText) {
   clear();
-  Charset none;
-  writeContentType("message/rfc822", "", "", "", none, "", "", "");
+  ContentTypeValue value;
+  value.type.setString("message/rfc822");
+  setContentTypeValue(value);
   StringBuffer text(utf8MimeText);
   body_.append(text.getString(), text.getSize());
 }

@@ -16,6 +16,20 @@
 
 class LogBase;
 
+// The content-type field as the attributes it is written from. An entity gives its current
+// value; a caller changes the fields it means to and sets the value back, which writes the
+// field once.
+struct ContentTypeValue {
+  StringBuffer type;
+  StringBuffer name;
+  StringBuffer protocol;
+  StringBuffer micalg;
+  Charset charset;
+  StringBuffer boundary;
+  StringBuffer smimeType;
+  StringBuffer typeParam;
+};
+
 // Tells a holder outside the tree (a part object of the component) whether the entity it
 // points at still exists. The entity marks its anchor dead when it is destroyed; the anchor
 // is reference-counted so that it outlives whichever of the two goes first.
@@ -98,15 +112,10 @@ class MimeMessage2 : public VorlundObject {
   // Takes the sub-part out of the list and hands it to the caller; null when out of range.
   MimeMessage2* takePart(int32_t index);
 
-  // --- content-type attributes: each rewrites the whole content-type field
-  void setContentType(const char* type);
-  void setName(const char* name);
-  void setProtocol(const char* protocol);
-  void setMicalg(const char* micalg);
-  void setBoundary(const char* boundary);
-  void setCharset(const char* charsetName);
-  void setSmimeType(const char* smimeType);
-  void setTypeParam(const char* type);
+  // --- the content-type field and the attributes it is written from
+  void getContentTypeValue(ContentTypeValue& out) const;
+  // Takes every attribute from the value and writes the field from them.
+  void setContentTypeValue(const ContentTypeValue& value);
   // Stores and writes content-transfer-encoding; the body is not touched.
   void setEncoding(const char* encoding);
   // Both empty removes content-disposition.
@@ -115,10 +124,6 @@ class MimeMessage2 : public VorlundObject {
   void setFilename(const char* filename);
   // Keeps the filename; empty removes the field.
   void setDispositionOnly(const char* disposition);
-  // The content-type field written from all its attributes, this one given anew.
-  void writeContentType(const char* type, const char* name, const char* protocol,
-                        const char* micalg, const Charset& charset, const char* boundary,
-                        const char* smimeType, const char* typeParam);
 
   // --- body
   void setBodyRaw(const void* bytes, uint32_t n, const Charset& charset);
@@ -203,21 +208,6 @@ class MimeMessage2 : public VorlundObject {
   void minimizeMemory();
 
  private:
-  // The content-type attributes as the field is written from them; pointers into the
-  // entity's own attributes until one is replaced.
-  struct ContentTypeValues {
-    const char* type;
-    const char* name;
-    const char* protocol;
-    const char* micalg;
-    const Charset* charset;
-    const char* boundary;
-    const char* smimeType;
-    const char* typeParam;
-  };
-  ContentTypeValues currentContentType() const;
-  void writeContentType(const ContentTypeValues& values);
-
   enum class BodyCoding : uint8_t { kRaw, kBase64, kQuotedPrintable };
   // A body not decoded yet: where it lies, how it is decoded, and the code page its text is
   // converted from (0 for none).

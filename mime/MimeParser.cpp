@@ -220,8 +220,9 @@ void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t dep
     while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
     if (end - p >= 8 && strncasecmp(p, "<x-html>", 8) == 0 &&
         !entity.contentType().equalsIgnoreCase("text/html")) {
-      Charset none;
-      entity.writeContentType("text/html", "", "", "", none, "", "", "");
+      ContentTypeValue html;
+      html.type.setString("text/html");
+      entity.setContentTypeValue(html);
     }
     return;
   }

@@ -57,8 +57,11 @@ bool recordCopy(const Certificate& cert, ExtPtrArray& list, SecureState& state) 
 void writePkcs7Mime(MimeMessage2& e, const char* smimeType, const DataBuffer& der) {
   e.setDisposition("attachment", "smime.p7m");
   e.setEncoding("base64");
-  e.writeContentType("application/x-pkcs7-mime", "smime.p7m", "", "", noCharset(), "", smimeType,
-                     "");
+  ContentTypeValue value;
+  value.type.setString("application/x-pkcs7-mime");
+  value.name.setString("smime.p7m");
+  value.smimeType.setString(smimeType);
+  e.setContentTypeValue(value);
   e.setBodyRaw(der.getData(), der.getSize(), noCharset());
   removeAllParts(e);
 }
@@ -240,8 +243,6 @@ bool addDetachedSignature(MimeMessage2& e, const Certificate& cert, SecureState&
   StringBuffer boundary;
   makeBoundary(boundary);
   e.clear();
-  e.writeContentType("multipart/signed", "", "application/x-pkcs7-signature", "SHA1", noCharset(),
-                     boundary.getString(), "", "");
   std::unique_ptr<VR_Crypt> crypt = cryptFor(state, log);
   std::unique_ptr<DataBuffer> signature(crypt->createMachineDetachedSignature(
       &cert, reinterpret_cast<const unsigned char*>(signedText.getString()), signedText.getSize(),
@@ -251,16 +252,24 @@ bool addDetachedSignature(MimeMessage2& e, const Certificate& cert, SecureState&
     loadEntity(e, signedText, &log);
     return false;
   }
-  // The hash the signature was made with names micalg when it is not SHA-1: receivers that
-  // hash the first part while they read it take the algorithm from there.
+  // Written once the signature is made: micalg names its hash when that is not SHA-1, as
+  // receivers that hash the first part while they read it take the algorithm from there.
+  ContentTypeValue value;
+  value.type.setString("multipart/signed");
+  value.protocol.setString("application/x-pkcs7-signature");
+  value.micalg.setString("SHA1");
   StringBuffer hashOid;
   if (crypt->hashAlg != nullptr && crypt->hashAlg->getOid(hashOid))
-    e.setMicalg(micalgForHashOid(hashOid.getString()));
+    value.micalg.setString(micalgForHashOid(hashOid.getString()));
+  value.boundary.setSb(boundary);
+  e.setContentTypeValue(value);
 
   auto* signaturePart = new MimeMessage2();
   signaturePart->setEncoding("base64");
-  signaturePart->writeContentType("application/x-pkcs7-signature", "smime.p7s", "", "", noCharset(),
-                                  "", "", "");
+  ContentTypeValue signatureType;
+  signatureType.type.setString("application/x-pkcs7-signature");
+  signatureType.name.setString("smime.p7s");
+  signaturePart->setContentTypeValue(signatureType);
   signaturePart->setDisposition("attachment", "smime.p7s");
   signaturePart->setBodyRaw(signature->getData(), signature->getSize(), noCharset());
 

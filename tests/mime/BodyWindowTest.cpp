@@ -13,6 +13,7 @@
 #include "mime/MimeMessage2.h"
 #include "mime/MimeParser.h"
 #include "mime/MimeWriter.h"
+#include "tests/mime/ContentTypeEdit.h"
 
 namespace {
 
@@ -63,9 +64,9 @@ std::string written(const MimeMessage2& e) {
 // still the body it was loaded as.
 void relabelLeaves(MimeMessage2& e) {
   if (e.getNumParts() == 0) {
-    e.setCharset("utf-8");
+    setCharset(e, "utf-8");
     e.setEncoding("base64");
-    e.setContentType("application/octet-stream");
+    setContentType(e, "application/octet-stream");
   }
   for (int32_t i = 0; i < e.getNumParts(); ++i) relabelLeaves(*e.getPart(i));
 }

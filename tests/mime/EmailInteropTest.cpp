@@ -2,10 +2,10 @@
 // script builds messages, runs the round-trip tool on each and compares both parses. The
 // second test goes through the XML form on the way, and has xml.etree read that too.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mime/MimeMessage2.h"
+#include "tests/mime/ContentTypeEdit.h"
 
 namespace {
 
@@ -65,19 +66,19 @@ TEST(MimeMessage2, HeaderFieldsKeepOrderAndMatchAnyCase) {
 
 TEST(MimeMessage2, ContentTypeAttributesAndTheirField) {
   MimeMessage2 e;
-  e.setContentType("Text/HTML");
+  setContentType(e, "Text/HTML");
   EXPECT_EQ(get(&MimeMessage2::getContentType, e), "Text/HTML");  // case kept when set
   EXPECT_EQ(field(e, "content-type"), "Text/HTML; charset=\"us-ascii\"");
   EXPECT_EQ(e.charset().getCodePage(), 0);  // us-ascii is written, not stored
   e.setHeaderField("X-After", "1");
-  e.setCharset("ISO-8859-1");
+  setCharset(e, "ISO-8859-1");
   EXPECT_EQ(names(e), "X-After,content-type,");
   EXPECT_EQ(get(&MimeMessage2::getCharsetName, e), "iso-8859-1");
 
-  e.setName("Report.PDF");
-  e.setBoundary("AbC");
-  e.setMicalg("SHA1");
-  e.setProtocol("application/x-pkcs7-signature");
+  setTypeField(e, &ContentTypeValue::name, "Report.PDF");
+  setTypeField(e, &ContentTypeValue::boundary, "AbC");
+  setTypeField(e, &ContentTypeValue::micalg, "SHA1");
+  setTypeField(e, &ContentTypeValue::protocol, "application/x-pkcs7-signature");
   EXPECT_EQ(field(e, "content-type"),
             "Text/HTML; charset=\"iso-8859-1\";boundary=\"AbC\";name=\"Report.PDF\";"
             "protocol=\"application/x-pkcs7-signature\";micalg=SHA1");
@@ -121,7 +122,7 @@ TEST(MimeMessage2, BodiesConvertForTextOnly) {
   Charset latin1;
   latin1.setByName("iso-8859-1");
   MimeMessage2 text;
-  text.setContentType("text/plain");
+  setContentType(text, "text/plain");
   text.setBodyRaw("caf\xE9", 4, latin1);
   EXPECT_EQ(body(text), "caf\xC3\xA9");
   DataBuffer back;
@@ -129,7 +130,7 @@ TEST(MimeMessage2, BodiesConvertForTextOnly) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(back.getData()), back.getSize()), "caf\xE9");
 
   MimeMessage2 image;
-  image.setContentType("image/png");
+  setContentType(image, "image/png");
   image.setBodyRaw("\x89PNG\xE9", 5, latin1);  // bytes, whatever the charset says
   EXPECT_EQ(image.body().getSize(), 5u);
 
@@ -151,7 +152,7 @@ TEST(MimeMessage2, WholeEntityOperations) {
   EXPECT_EQ(field(e, "content-type"), "multipart/alternative;boundary=\"" + boundary + "\"");
 
   auto* child = new MimeMessage2();
-  child->setContentType("text/plain");
+  setContentType(*child, "text/plain");
   e.appendPart(child);
   MimeMessage2 taker;
   taker.copyFrom(e);

@@ -10,6 +10,7 @@
 #include "mime/MimeMessage2.h"
 #include "mime/MimeParser.h"
 #include "mime/MimeWriter.h"
+#include "tests/mime/ContentTypeEdit.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -38,8 +39,8 @@ std::string field(const char* name, const std::string& value, const char* charse
 MimeMessage2* part(const char* type, const char* charset, const char* encoding,
                    const std::string& utf8Body) {
   auto* p = new MimeMessage2;
-  p->setContentType(type);
-  if (*charset != '\0') p->setCharset(charset);
+  setContentType(*p, type);
+  if (*charset != '\0') setCharset(*p, charset);
   if (*encoding != '\0') p->setEncoding(encoding);
   Charset utf8;
   utf8.setByName("utf-8");
@@ -118,8 +119,8 @@ TEST(MimeWriter, WritesMultipartLayout) {
 
 TEST(MimeWriter, WritesSignedContentFromItsRawText) {
   MimeMessage2 s;
-  s.setContentType("multipart/signed");
-  s.setBoundary("SB");
+  setContentType(s, "multipart/signed");
+  setTypeField(s, &ContentTypeValue::boundary, "SB");
   s.appendPart(part("text/plain", "", "", "now changed"));
   s.getPart(0)->rawText().append("Content-Type: text/plain\r\n\r\nsigned bytes");
   s.appendPart(part("application/x-pkcs7-signature", "", "base64", "sig"));
@@ -148,7 +149,7 @@ TEST(MimeWriter, EncodesBodiesInTheirCharset) {
   for (const char* cs : {"utf-8", "us-ascii"})
     EXPECT_EQ(bodyOf(*std::unique_ptr<MimeMessage2>(part("text/plain", cs, "8bit", kCafe))), kCafe);
   std::unique_ptr<MimeMessage2> bin(part("application/octet-stream", "", "base64", ""));
-  bin->setCharset("iso-8859-1");
+  setCharset(*bin, "iso-8859-1");
   for (int i = 0; i < 54; ++i) bin->body().append("\xc3\xa9", 2);
   std::string line;
   while (line.size() < 72) line += "w6nDqcOp";
