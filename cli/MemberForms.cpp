@@ -1,49 +1,24 @@
 #include "cli/MemberForms.h"
 
-#include <strings.h>
+#include "component/MimeDispatch.h"
 
 namespace {
 
-bool listed(const char* const* names, const std::string& member) {
-  for (; *names != nullptr; ++names)
-    if (strcasecmp(*names, member.c_str()) == 0) return true;  // IDispatch ignores case
-  return false;
+// The member's forms; none for a name the table does not know (member names are ASCII).
+unsigned char formsOf(const std::string& member) {
+  std::u16string name;
+  for (const char c : member) {
+    if (static_cast<unsigned char>(c) >= 0x80) return 0;
+    name.push_back(static_cast<char16_t>(c));
+  }
+  const MimeMember* m = findMimeMember(name.c_str());
+  return m != nullptr ? m->forms : 0;
 }
-
-const char* const kUtf8Arguments[] = {
-    "LoadXmlFile",    "GetHeaderField",  "SaveXml",         "SaveMime",
-    "LoadMimeFile",   "SetHeaderField",  "SetBodyFromFile", "SetBodyFromPlainText",
-    "SetBodyFromXml", "SetBodyFromHtml", "SaveBody",        "AppendPartFromFile",
-    "SaveLastError",  nullptr,
-};
-
-const char* const kUtf8Results[] = {
-    "GetHeaderField",
-    "GetHeaderFieldValue",
-    "GetHeaderFieldName",
-    nullptr,
-};
-
-const char* const kSuccessFlags[] = {
-    "LoadMime",
-    "LoadXmlFile",
-    "UnwrapSecurity",
-    "LoadXml",
-    "SaveXml",
-    "SaveMime",
-    "AddDetachedSignature",
-    "ConvertToSigned",
-    "Encrypt",
-    "LoadMimeFile",
-    "SetBodyFromFile",
-    "SaveBody",
-    "AppendPartFromFile",
-    "SaveLastError",
-    nullptr,
-};
 
 }  // namespace
 
-bool takesUtf8Text(const std::string& member) { return listed(kUtf8Arguments, member); }
-bool givesUtf8Text(const std::string& member) { return listed(kUtf8Results, member); }
-bool hasSuccessFlag(const std::string& member) { return listed(kSuccessFlags, member); }
+bool takesUtf8Text(const std::string& member) {
+  return (formsOf(member) & kMimeUtf8Arguments) != 0;
+}
+bool givesUtf8Text(const std::string& member) { return (formsOf(member) & kMimeUtf8Result) != 0; }
+bool hasSuccessFlag(const std::string& member) { return (formsOf(member) & kMimeSuccessFlag) != 0; }

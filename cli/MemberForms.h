@@ -1,6 +1,6 @@
-// What a host needs to know of a member beyond its name, because IDispatch does not say:
-// in which form the member reads its string arguments and writes its string result, and
-// whether its long result is a success flag.
+// What a host needs to know of a member beyond its name, because IDispatch does not say,
+// read from the Mime object's member table: in which form the member reads its string
+// arguments and writes its string result, and whether its long result is a success flag.
 #pragma once
 
 #include <string>

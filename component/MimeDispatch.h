@@ -48,9 +48,19 @@ struct MimeResultValue {
 using MimeThunk = HRESULT (*)(IVorlundMime* self, const MimeArgValue* args,
                               MimeResultValue* result);
 
+// How a member's strings cross the interface and what its long result means, for hosts that
+// convert and report results (bits of MimeMember::forms). Strings are in the ANSI form
+// unless a bit says UTF-8.
+enum MimeForm : unsigned char {
+  kMimeUtf8Arguments = 1,  // its string arguments are read in the UTF-8 form
+  kMimeUtf8Result = 2,     // its string result is in the UTF-8 form
+  kMimeSuccessFlag = 4,    // its long result is a success flag: 1 or 0
+};
+
 struct MimeMember {
   const char16_t* name;  // as in the type library; shared by a property's get and put
   DISPID dispId;
+  unsigned char forms;  // MimeForm bits
   MimeMemberKind kind;
   int argCount;  // a put counts its value
   MimeValueType args[kMaxMimeArgs];
@@ -59,7 +69,7 @@ struct MimeMember {
 };
 
 // Every member that can be called through IDispatch, in DISPID order (a property's get
-// before its put). The secure-MIME members that sign, encrypt or unwrap are not in it yet.
+// before its put).
 const MimeMember* mimeMembers();
 size_t mimeMemberCount();
 

@@ -20,61 +20,71 @@ constexpr MimeValueType P = MimeValueType::kCsp;
   [](IVorlundMime* self, [[maybe_unused]] const MimeArgValue* a, \
      [[maybe_unused]] MimeResultValue* r) -> HRESULT { return self->call; }
 
-#define MIME_METHOD(Name, id, result, argCount, arg0, arg1, ...)            \
-  {                                                                         \
-    u"" #Name, id, MimeMemberKind::kMethod, argCount, {arg0, arg1}, result, \
-        MIME_THUNK(Name(__VA_ARGS__))                                       \
+#define MIME_METHOD(Name, id, forms, result, argCount, arg0, arg1, ...)            \
+  {                                                                                \
+    u"" #Name, id, forms, MimeMemberKind::kMethod, argCount, {arg0, arg1}, result, \
+        MIME_THUNK(Name(__VA_ARGS__))                                              \
   }
 
 #define MIME_GET(Name, id, type, field) \
-  { u"" #Name, id, MimeMemberKind::kPropGet, 0, {N, N}, type, MIME_THUNK(get_##Name(&r->field)) }
+  { u"" #Name, id, 0, MimeMemberKind::kPropGet, 0, {N, N}, type, MIME_THUNK(get_##Name(&r->field)) }
 
-#define MIME_PUT(Name, id, type, field) \
-  { u"" #Name, id, MimeMemberKind::kPropPut, 1, {type, N}, N, MIME_THUNK(put_##Name(a[0].field)) }
+#define MIME_PUT(Name, id, type, field)                          \
+  {                                                              \
+    u"" #Name, id, 0, MimeMemberKind::kPropPut, 1, {type, N}, N, \
+        MIME_THUNK(put_##Name(a[0].field))                       \
+  }
 
 // A read-write string property of the entity.
 #define MIME_STRING_PROPERTY(Name, id) MIME_GET(Name, id, B, bstr), MIME_PUT(Name, id, B, bstr)
 
 // A predicate on the entity: no arguments, a long of 1 or 0.
-#define MIME_PREDICATE(Name, id) MIME_METHOD(Name, id, L, 0, N, N, &r->lng)
+#define MIME_PREDICATE(Name, id) MIME_METHOD(Name, id, 0, L, 0, N, N, &r->lng)
 
-// A method taking one string and returning a success flag.
-#define MIME_STRING_TO_FLAG(Name, id) MIME_METHOD(Name, id, L, 1, B, N, a[0].bstr, &r->lng)
+constexpr unsigned char kFlag = kMimeSuccessFlag;
+constexpr unsigned char kUtf8In = kMimeUtf8Arguments;
+constexpr unsigned char kUtf8Out = kMimeUtf8Result;
 
-// A method taking one string and returning nothing.
-#define MIME_STRING_SETTER(Name, id) MIME_METHOD(Name, id, N, 1, B, N, a[0].bstr)
+// A method taking one string (a text in the ANSI form, a file name in the UTF-8 form) and
+// returning a success flag.
+#define MIME_STRING_TO_FLAG(Name, id) MIME_METHOD(Name, id, kFlag, L, 1, B, N, a[0].bstr, &r->lng)
+#define MIME_PATH_TO_FLAG(Name, id) \
+  MIME_METHOD(Name, id, kUtf8In | kFlag, L, 1, B, N, a[0].bstr, &r->lng)
 
-// A method without arguments returning a string.
-#define MIME_STRING_RESULT(Name, id) MIME_METHOD(Name, id, B, 0, N, N, &r->bstr)
+// A method taking one UTF-8 string and returning nothing.
+#define MIME_UTF8_SETTER(Name, id) MIME_METHOD(Name, id, kUtf8In, N, 1, B, N, a[0].bstr)
+
+// A method without arguments returning a string in the ANSI form.
+#define MIME_STRING_RESULT(Name, id) MIME_METHOD(Name, id, 0, B, 0, N, N, &r->bstr)
 
 // A method taking a certificate object and returning a success flag.
-#define MIME_CERT_TO_FLAG(Name, id) MIME_METHOD(Name, id, L, 1, C, N, a[0].cert, &r->lng)
+#define MIME_CERT_TO_FLAG(Name, id) MIME_METHOD(Name, id, kFlag, L, 1, C, N, a[0].cert, &r->lng)
 
 constexpr MimeMember kMembers[] = {
     MIME_GET(Version, 1, B, bstr),
     MIME_STRING_TO_FLAG(LoadMime, 4),
-    MIME_STRING_TO_FLAG(LoadXmlFile, 5),
-    MIME_METHOD(UnwrapSecurity, 6, L, 0, N, N, &r->lng),
-    MIME_METHOD(GetSignerCert, 7, C, 1, L, N, a[0].lng, &r->cert),
-    MIME_METHOD(GetEncryptCert, 8, C, 1, L, N, a[0].lng, &r->cert),
+    MIME_PATH_TO_FLAG(LoadXmlFile, 5),
+    MIME_METHOD(UnwrapSecurity, 6, kFlag, L, 0, N, N, &r->lng),
+    MIME_METHOD(GetSignerCert, 7, 0, C, 1, L, N, a[0].lng, &r->cert),
+    MIME_METHOD(GetEncryptCert, 8, 0, C, 1, L, N, a[0].lng, &r->cert),
     MIME_GET(NumParts, 9, L, lng),
-    MIME_METHOD(GetPart, 10, M, 1, L, N, a[0].lng, &r->mime),
-    MIME_METHOD(GetHeaderField, 11, B, 1, B, N, a[0].bstr, &r->bstr),
+    MIME_METHOD(GetPart, 10, 0, M, 1, L, N, a[0].lng, &r->mime),
+    MIME_METHOD(GetHeaderField, 11, kUtf8In | kUtf8Out, B, 1, B, N, a[0].bstr, &r->bstr),
     MIME_STRING_RESULT(GetXml, 12),
     MIME_STRING_TO_FLAG(LoadXml, 13),
     MIME_STRING_RESULT(GetMime, 14),
-    MIME_STRING_TO_FLAG(SaveXml, 15),
-    MIME_STRING_TO_FLAG(SaveMime, 16),
+    MIME_PATH_TO_FLAG(SaveXml, 15),
+    MIME_PATH_TO_FLAG(SaveMime, 16),
     MIME_CERT_TO_FLAG(AddDetachedSignature, 17),
     MIME_CERT_TO_FLAG(ConvertToSigned, 18),
     MIME_CERT_TO_FLAG(Encrypt, 19),
-    MIME_STRING_TO_FLAG(LoadMimeFile, 20),
-    MIME_METHOD(SetHeaderField, 21, N, 2, B, B, a[0].bstr, a[1].bstr),
-    MIME_STRING_TO_FLAG(SetBodyFromFile, 22),
-    MIME_METHOD(SetBodyFromEncoded, 23, N, 2, B, B, a[0].bstr, a[1].bstr),
-    MIME_STRING_SETTER(SetBodyFromPlainText, 24),
-    MIME_STRING_SETTER(SetBodyFromXml, 25),
-    MIME_STRING_SETTER(SetBodyFromHtml, 26),
+    MIME_PATH_TO_FLAG(LoadMimeFile, 20),
+    MIME_METHOD(SetHeaderField, 21, kUtf8In, N, 2, B, B, a[0].bstr, a[1].bstr),
+    MIME_PATH_TO_FLAG(SetBodyFromFile, 22),
+    MIME_METHOD(SetBodyFromEncoded, 23, 0, N, 2, B, B, a[0].bstr, a[1].bstr),
+    MIME_UTF8_SETTER(SetBodyFromPlainText, 24),
+    MIME_UTF8_SETTER(SetBodyFromXml, 25),
+    MIME_UTF8_SETTER(SetBodyFromHtml, 26),
     MIME_STRING_PROPERTY(ContentType, 27),
     MIME_STRING_PROPERTY(Encoding, 28),
     MIME_STRING_PROPERTY(Disposition, 29),
@@ -83,7 +93,7 @@ constexpr MimeMember kMembers[] = {
     MIME_STRING_PROPERTY(Name, 32),
     MIME_STRING_RESULT(GetBodyDecoded, 33),
     MIME_STRING_RESULT(GetBodyEncoded, 34),
-    MIME_METHOD(GetBodyBinary, 35, V, 0, N, N, &r->variant),
+    MIME_METHOD(GetBodyBinary, 35, 0, V, 0, N, N, &r->variant),
     MIME_PREDICATE(IsMultipart, 36),
     MIME_PREDICATE(IsPlainText, 37),
     MIME_PREDICATE(IsHtml, 38),
@@ -99,12 +109,12 @@ constexpr MimeMember kMembers[] = {
     MIME_PREDICATE(IsImage, 48),
     MIME_PREDICATE(IsAudio, 49),
     MIME_PREDICATE(IsVideo, 50),
-    MIME_STRING_TO_FLAG(SaveBody, 51),
-    MIME_METHOD(NewMultipartMixed, 52, N, 0, N, N),
-    MIME_METHOD(NewMultipartRelated, 53, N, 0, N, N),
-    MIME_METHOD(NewMultipartAlternative, 54, N, 0, N, N),
-    MIME_METHOD(AppendPart, 55, N, 1, M, N, a[0].mime),
-    MIME_STRING_TO_FLAG(AppendPartFromFile, 56),
+    MIME_PATH_TO_FLAG(SaveBody, 51),
+    MIME_METHOD(NewMultipartMixed, 52, 0, N, 0, N, N),
+    MIME_METHOD(NewMultipartRelated, 53, 0, N, 0, N, N),
+    MIME_METHOD(NewMultipartAlternative, 54, 0, N, 0, N, N),
+    MIME_METHOD(AppendPart, 55, 0, N, 1, M, N, a[0].mime),
+    MIME_PATH_TO_FLAG(AppendPartFromFile, 56),
     MIME_STRING_PROPERTY(Protocol, 57),
     MIME_STRING_PROPERTY(Micalg, 58),
     MIME_STRING_PROPERTY(Boundary, 59),
@@ -112,26 +122,27 @@ constexpr MimeMember kMembers[] = {
     MIME_PUT(UnwrapExtras, 60, L, lng),
     MIME_GET(NumSignerCerts, 61, L, lng),
     MIME_GET(NumEncryptCerts, 62, L, lng),
-    MIME_STRING_TO_FLAG(SaveLastError, 63),
-    MIME_METHOD(SetBodyFromBinary, 68, N, 1, V, N, *a[0].variant),
-    MIME_METHOD(SetCSP, 69, N, 1, P, N, a[0].csp),
+    MIME_PATH_TO_FLAG(SaveLastError, 63),
+    MIME_METHOD(SetBodyFromBinary, 68, 0, N, 1, V, N, *a[0].variant),
+    MIME_METHOD(SetCSP, 69, 0, N, 1, P, N, a[0].csp),
     MIME_STRING_RESULT(GetEntireHead, 70),
     MIME_STRING_RESULT(GetEntireBody, 71),
     MIME_GET(LastErrorHtml, 72, B, bstr),
     MIME_GET(LastErrorXml, 73, B, bstr),
     MIME_GET(LastErrorText, 74, B, bstr),
     MIME_GET(NumHeaderFields, 75, L, lng),
-    MIME_METHOD(GetHeaderFieldValue, 76, B, 1, L, N, a[0].lng, &r->bstr),
-    MIME_METHOD(GetHeaderFieldName, 77, B, 1, L, N, a[0].lng, &r->bstr),
-    MIME_METHOD(RemovePart, 78, N, 1, L, N, a[0].lng),
-    MIME_METHOD(NewMessageRfc822, 79, N, 1, M, N, a[0].mime),
+    MIME_METHOD(GetHeaderFieldValue, 76, kUtf8Out, B, 1, L, N, a[0].lng, &r->bstr),
+    MIME_METHOD(GetHeaderFieldName, 77, kUtf8Out, B, 1, L, N, a[0].lng, &r->bstr),
+    MIME_METHOD(RemovePart, 78, 0, N, 1, L, N, a[0].lng),
+    MIME_METHOD(NewMessageRfc822, 79, 0, N, 1, M, N, a[0].mime),
     MIME_PREDICATE(ContainsEncryptedParts, 80),
     MIME_PREDICATE(ContainsSignedParts, 81),
 };
 
 #undef MIME_CERT_TO_FLAG
 #undef MIME_STRING_RESULT
-#undef MIME_STRING_SETTER
+#undef MIME_UTF8_SETTER
+#undef MIME_PATH_TO_FLAG
 #undef MIME_STRING_TO_FLAG
 #undef MIME_PREDICATE
 #undef MIME_STRING_PROPERTY
