@@ -2,11 +2,12 @@
 
 #include <cstring>
 
+#include "foundation/ByteCodecs.h"
 #include "foundation/DataBuffer.h"
 
 namespace {
 
-const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr const char* kBase64 = kBase64Alphabet;
 
 int base64Value(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -21,8 +22,19 @@ int base64Value(unsigned char c) {
 bool isDirect(uint16_t u) {
   if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')) return true;
   switch (u) {
-    case '\'': case '(': case ')': case ',': case '-': case '.': case '/': case ':': case '?':
-    case ' ': case '\t': case '\r': case '\n':
+    case '\'':
+    case '(':
+    case ')':
+    case ',':
+    case '-':
+    case '.':
+    case '/':
+    case ':':
+    case '?':
+    case ' ':
+    case '\t':
+    case '\r':
+    case '\n':
       return true;
     default:
       return false;
@@ -62,11 +74,20 @@ bool isLegalUtf8(const unsigned char* source, int length) {
     case 2:
       if ((a = (*--srcptr)) > 0xBF) return false;
       switch (*source) {
-        case 0xE0: if (a < 0xA0) return false; break;
-        case 0xED: if (a > 0x9F) return false; break;
-        case 0xF0: if (a < 0x90) return false; break;
-        case 0xF4: if (a > 0x8F) return false; break;
-        default: if (a < 0x80) return false;
+        case 0xE0:
+          if (a < 0xA0) return false;
+          break;
+        case 0xED:
+          if (a > 0x9F) return false;
+          break;
+        case 0xF0:
+          if (a < 0x90) return false;
+          break;
+        case 0xF4:
+          if (a > 0x8F) return false;
+          break;
+        default:
+          if (a < 0x80) return false;
       }
       [[fallthrough]];
     case 1:

@@ -201,13 +201,13 @@ int runCall(int argc, char** argv, FILE* out, FILE* err) {
     return badUsage(ctx, "expected a member in every call");
   if (file != "-new" && !checkPath(ctx, file)) return 2;
 
-  std::string error;
-  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
-  if (!mime.valid()) return failure(ctx, error);
+  DispatchClient mime(nullptr);
   if (file != "-new") {
-    InputFile input;
-    if (!input.open(file, error)) return failure(ctx, error);
-    if (const int status = loadInput(ctx, mime, "LoadMimeFile", input); status != 0) return status;
+    if (const int status = openMessage(ctx, file, "LoadMimeFile", mime); status != 0) return status;
+  } else {
+    std::string error;
+    mime = DispatchClient::createMime(error, ctx.err);
+    if (!mime.valid()) return failure(ctx, error);
   }
   CallRunner runner(ctx, mime);
   for (const MemberCall& call : calls)

@@ -4,9 +4,8 @@
 
 #include <cstdio>
 
-constexpr const char* kVersionText = "3.0.1";
+constexpr const char* kVersionText = VORLUND_VERSION;
 
-int runLogDemo(int argc, char** argv, FILE* out, FILE* err);
 int runConvert(int argc, char** argv, FILE* out, FILE* err);
 int runCharsets(int argc, char** argv, FILE* out, FILE* err);
 

@@ -110,12 +110,9 @@ int runExtract(int argc, char** argv, FILE* out, FILE* err) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   if (!checkPath(ctx, args.positional[0]) || !checkPath(ctx, dir)) return 2;
 
-  std::string error;
-  InputFile input;
-  if (!input.open(args.positional[0], error)) return failure(ctx, error);
-  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
-  if (!mime.valid()) return failure(ctx, error);
-  if (const int status = loadInput(ctx, mime, "LoadMimeFile", input); status != 0) return status;
+  DispatchClient mime(nullptr);
+  if (const int status = openMessage(ctx, args.positional[0], "LoadMimeFile", mime); status != 0)
+    return status;
   if (!makeDirectories(dir))
     return failure(ctx, "cannot create the directory '" + dir + "': " + std::strerror(errno));
   Extractor extractor(ctx, dir);

@@ -130,16 +130,22 @@ int callWithPath(CommandContext& ctx, DispatchClient& mime, const char* member,
   return reportFlagMember(ctx, mime, member, label.empty() ? path : label, hr, succeeded);
 }
 
-int loadInput(CommandContext& ctx, DispatchClient& mime, const char* member,
-              const InputFile& input) {
+int openMessage(CommandContext& ctx, const std::string& inputArg, const char* loader,
+                DispatchClient& mime, std::string* label) {
+  std::string error;
+  InputFile input;
+  if (!input.open(inputArg, error)) return failure(ctx, error);
+  mime = DispatchClient::createMime(error, ctx.err);
+  if (!mime.valid()) return failure(ctx, error);
+  if (label != nullptr) *label = input.label();
   bool succeeded = false;
   HRESULT hr;
   {
     // Erased before anything else is said.
     LoadProgress progress(mime, input.label(), input.size(), ctx.err);
-    hr = callFlagMember(mime, member, input.path(), succeeded);
+    hr = callFlagMember(mime, loader, input.path(), succeeded);
   }
-  return reportFlagMember(ctx, mime, member, input.label(), hr, succeeded);
+  return reportFlagMember(ctx, mime, loader, input.label(), hr, succeeded);
 }
 
 int readPasswordLine(CommandContext& ctx, const ParsedArgs& args, std::string& line) {

@@ -54,10 +54,12 @@ void logSuccess(CommandContext& ctx, DispatchClient& mime, const std::string& me
 // travel as UTF-8.
 bool checkPath(CommandContext& ctx, const std::string& path);
 
-// Calls `member` (LoadMimeFile or LoadXmlFile) on the input, with the progress line for
-// large inputs on a terminal. Returns 0, or the exit status after reporting the failure.
-int loadInput(CommandContext& ctx, DispatchClient& mime, const char* member,
-              const InputFile& input);
+// The start every message command shares: the input opened ("-" is copied from standard
+// input first), a new Mime object, and the input loaded into it with `loader` (LoadMimeFile
+// or LoadXmlFile), with the progress line for large inputs on a terminal. Returns 0, or the
+// exit status after reporting why; `label` (when given) receives the name to show for it.
+int openMessage(CommandContext& ctx, const std::string& inputArg, const char* loader,
+                DispatchClient& mime, std::string* label = nullptr);
 // Calls a member that takes a UTF-8 file name and returns a success flag. Returns 0 or
 // the exit status after reporting the failure, which names `label` (else the path).
 int callWithPath(CommandContext& ctx, DispatchClient& mime, const char* member,

@@ -178,16 +178,14 @@ int wrapCommand(CommandContext& ctx, const ParsedArgs& args, const std::string& 
     return badUsage(ctx, "expected IN and at most one OUT");
   const std::string outName = args.positional.size() == 2 ? args.positional[1] : "-";
   if (!checkPath(ctx, args.positional[0]) || !checkPath(ctx, outName)) return 2;
+  DispatchClient mime(nullptr);
+  if (int status = openMessage(ctx, args.positional[0], "LoadMimeFile", mime); status != 0)
+    return status;
   std::string error;
-  InputFile input;
-  if (!input.open(args.positional[0], error)) return failure(ctx, error);
   OutputFile output;
   if (!output.open(outName, error)) return failure(ctx, error);
-  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
-  if (!mime.valid()) return failure(ctx, error);
   DispatchClient cert(nullptr);
   if (int status = loadCertificate(ctx, args, certArg, wantKey, cert); status != 0) return status;
-  if (int status = loadInput(ctx, mime, "LoadMimeFile", input); status != 0) return status;
   if (int status = applyProvider(ctx, mime, hash, cipher); status != 0) return status;
 
   std::vector<Variant> callArgs = argList(objectArg(cert));
@@ -250,14 +248,12 @@ int unwrapCommand(CommandContext& ctx, int argc, char** argv, bool forSignatures
   const bool writeOut = args.positional.size() == 2;
   const std::string outName = writeOut ? args.positional[1] : std::string();
   if (!checkPath(ctx, args.positional[0]) || (writeOut && !checkPath(ctx, outName))) return 2;
+  DispatchClient mime(nullptr);
+  if (int status = openMessage(ctx, args.positional[0], "LoadMimeFile", mime); status != 0)
+    return status;
   std::string error;
-  InputFile input;
-  if (!input.open(args.positional[0], error)) return failure(ctx, error);
   OutputFile output;
   if (writeOut && !output.open(outName, error)) return failure(ctx, error);
-  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
-  if (!mime.valid()) return failure(ctx, error);
-  if (int status = loadInput(ctx, mime, "LoadMimeFile", input); status != 0) return status;
 
   // Only the unwrap may say what was verified: a message cannot vouch for itself.
   for (const char* field : kSummaryFields) {

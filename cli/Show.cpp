@@ -176,11 +176,8 @@ int runShow(int argc, char** argv, FILE* out, FILE* err) {
   if (args.positional.size() != 1) return badUsage(ctx, "expected one FILE");
   if (!checkPath(ctx, args.positional[0])) return 2;
 
-  std::string error;
-  InputFile input;
-  if (!input.open(args.positional[0], error)) return failure(ctx, error);
-  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
-  if (!mime.valid()) return failure(ctx, error);
-  if (const int status = loadInput(ctx, mime, "LoadMimeFile", input); status != 0) return status;
+  DispatchClient mime(nullptr);
+  if (const int status = openMessage(ctx, args.positional[0], "LoadMimeFile", mime); status != 0)
+    return status;
   return TreePrinter(ctx, args.has("--json")).print(mime);
 }

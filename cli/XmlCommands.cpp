@@ -34,18 +34,17 @@ int convertForm(CommandContext& ctx, int argc, char** argv, const char* loader, 
   const std::string outName = args.values.count("-o") != 0 ? args.values["-o"] : "-";
   if (!checkPath(ctx, args.positional[0]) || !checkPath(ctx, outName)) return 2;
 
+  DispatchClient mime(nullptr);
+  std::string label;
+  if (const int status = openMessage(ctx, args.positional[0], loader, mime, &label); status != 0)
+    return status;
   std::string error;
-  InputFile input;
-  if (!input.open(args.positional[0], error)) return failure(ctx, error);
   OutputFile output;
   if (!output.open(outName, error)) return failure(ctx, error);
-  DispatchClient mime = DispatchClient::createMime(error, ctx.err);
-  if (!mime.valid()) return failure(ctx, error);
-  if (const int status = loadInput(ctx, mime, loader, input); status != 0) return status;
   if (!loaded(mime)) {
     // The reader's own reason (nesting too deep, an unclosed comment...) is in the log.
     if (!ctx.log) printMemberLog(ctx, mime, loader);
-    return failure(ctx, "nothing was loaded from " + input.label() +
+    return failure(ctx, "nothing was loaded from " + label +
                             ": it has no mime_message element with a header and a body");
   }
   if (const int status = callWithPath(ctx, mime, saver, output.path(),

@@ -18,7 +18,6 @@ void usage(FILE* f) {
                "  call         call members of a Mime object by name, chained with --\n"
                "  convert      convert a stream between charsets (--from, --to)\n"
                "  charsets     list the charset names, code pages and converters\n"
-               "  log-demo     print the log of a failed call in its text, XML and HTML forms\n"
                "  sign         sign a message (detached, or --opaque)\n"
                "  encrypt      encrypt a message for the holder of a certificate\n"
                "  verify       verify and unwrap a signed message\n"
@@ -57,7 +56,6 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "mime") == 0) return runMime(argc, argv, stdout, stderr);
   if (std::strcmp(command, "extract") == 0) return runExtract(argc, argv, stdout, stderr);
   if (std::strcmp(command, "call") == 0) return runCall(argc, argv, stdout, stderr);
-  if (std::strcmp(command, "log-demo") == 0) return runLogDemo(argc, argv, stdout, stderr);
   if (std::strcmp(command, "convert") == 0) return runConvert(argc, argv, stdout, stderr);
   if (std::strcmp(command, "charsets") == 0) return runCharsets(argc, argv, stdout, stderr);
   if (std::strcmp(command, "cert") == 0) return runCert(argc, argv, stdout, stderr);

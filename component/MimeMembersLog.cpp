@@ -1,11 +1,18 @@
 // The members that read the log, and the object's own settings. None of them clears the log
 // or enters a context: they render or change the object as it stands.
+#include <string_view>
+
 #include "component/CVorlundMime.h"
 #include "component/MemberFrame.h"
 
+// Scripts compare the Version member's answer; a new project version must not change it
+// unnoticed.
+static_assert(std::string_view(VORLUND_VERSION) == "3.0.1",
+              "the Version member answers 3.0.1: change it on purpose, with its callers");
+
 HRESULT CVorlundMime::get_Version(BSTR* version) {
   if (version == nullptr) return E_POINTER;
-  *version = SysAllocString(u"3.0.1");
+  *version = SysAllocString(u"" VORLUND_VERSION);
   return S_OK;
 }
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr const char* kBase64 = kBase64Alphabet;
 constexpr char kHex[] = "0123456789ABCDEF";
 
 // Decoding values of the bytes "+" to "z"; the 16 bytes of that range outside the alphabet

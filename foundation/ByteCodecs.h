@@ -11,6 +11,10 @@
 class DataBuffer;
 class StringBuffer;
 
+// The RFC 4648 alphabet, value order; UTF-7 writes its base64 with it too.
+inline constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 // Body base64: a CRLF each time a line reaches `lineLength` characters (counted after each
 // group of four) and always one at the end, so a multiple of 54 bytes at 72 characters ends
 // with an empty line. Nothing at all for empty input. A lineLength below 1 never breaks.

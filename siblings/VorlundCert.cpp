@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr const char* kVersion = "3.0.1";
+constexpr const char* kVersion = VORLUND_VERSION;
 
 std::string utf8Of(BSTR s) {
   XString x;

@@ -71,26 +71,12 @@ TEST(Vormime, VersionUsageAndExitStatus) {
   EXPECT_EQ(r.out, "vormime 3.0.1\n");
   EXPECT_EQ(vormime("").status, 2);
   EXPECT_EQ(vormime("no-such-command").status, 2);
-  EXPECT_EQ(vormime("log-demo extra").status, 2);
+  EXPECT_EQ(vormime("show a.eml extra").status, 2);
   r = vormime("--help");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("log-demo"), std::string::npos);
-  for (const char* command : {"show", "xml", "mime", "extract", "call", "register", "unregister"})
+  for (const char* command : {"show", "xml", "mime", "extract", "call", "sign", "encrypt", "verify",
+                              "decrypt", "cert", "register", "unregister"})
     EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
-}
-
-TEST(Vormime, LogDemoPrintsTheThreeRenderings) {
-  const Result r = vormime("log-demo");
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "--- text ---\n"
-            "Failed to get MIME message part\r\nnum_parts: 3\r\nrequested_part_index: 5\r\n"
-            "--- xml ---\n"
-            "<VorlundLog>\n<GetPart>\n    <error>Failed to get MIME message part</error>\n"
-            "    <num_parts>3</num_parts>\n    <requested_part_index>5</requested_part_index>\n"
-            "</GetPart>\n</VorlundLog>\n"
-            "--- html ---\n"
-            "Failed to get MIME message part<br>num_parts: 3<br>requested_part_index: 5<br>\n");
 }
 
 TEST(Vormime, ConvertAgreesWithIconvAndReportsProblems) {
