@@ -39,7 +39,7 @@ done
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "architecture"
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in libc6 libssl3 libstdc++6 libuuid1 ${python_module:+python3}; do
-  grep -qE "(^|, )$d( |,|$)" <<<"$depends" || fail "Depends lacks $d: $depends"
+  [[ ", $depends," == *", $d "* || ", $depends," == *", $d,"* ]] || fail "Depends lacks $d: $depends"
 done
 # The platform library is the package's own, not something to depend on.
 ! grep -q vorlund <<<"$depends" || fail "depends on itself: $depends"
