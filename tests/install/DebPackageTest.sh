@@ -43,5 +43,6 @@ for d in libc6 libssl3 libstdc++6 libuuid1 ${python_module:+python3}; do
 done
 # The platform library is the package's own, not something to depend on.
 ! grep -q vorlund <<<"$depends" || fail "depends on itself: $depends"
-dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | grep -q shlibs || fail "no shlibs file"
+control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tf -)
+grep -qx '\./shlibs' <<<"$control" || fail "no shlibs file in: $control"
 echo "package $(basename "$deb"): files and Depends ($depends) as expected"
