@@ -62,7 +62,7 @@ PyObject* strFromUtf16(const OLECHAR* s, UINT n) {
 std::string lastErrorLog(IDispatch* object) {
   DispatchClient client(object);
   object->AddRef();  // the client releases its reference when it goes
-  return client.lastErrorText();
+  return utf8FromAnsiOrUtf8(client.lastErrorText());
 }
 
 // Raises vorlundmime.Error(message) with .hresult and .log set.
