@@ -179,6 +179,7 @@ PyObject* fromVariant(const VARIANT& v, const std::string& member) {
     case VT_R4:
       return PyFloat_FromDouble(v.fltVal);
     case VT_BSTR: {
+      if (v.bstrVal == nullptr) return PyUnicode_FromString("");
       if (givesUtf8Text(member)) return strFromUtf16(v.bstrVal, SysStringLen(v.bstrVal));
       const std::string text = utf8FromAnsiOrUtf8(bytesFromBstr(v.bstrVal, ansiCodePage()));
       return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
@@ -252,6 +253,7 @@ void dispatchDealloc(PyObject* self) {
 // shows only in how Invoke answers a property read of it.
 PyObject* dispatchGetAttr(PyObject* self, PyObject* name) {
   const std::string member = utf8Name(name);
+  if (PyErr_Occurred()) return nullptr;
   if (member.empty() || member[0] == '_') return PyObject_GenericGetAttr(self, name);
   IDispatch* object = reinterpret_cast<DispatchObject*>(self)->dispatch;
   DISPID id;
@@ -281,7 +283,7 @@ PyObject* dispatchGetAttr(PyObject* self, PyObject* name) {
 
 int dispatchSetAttr(PyObject* self, PyObject* name, PyObject* value) {
   const std::string member = utf8Name(name);
-  if (member.empty()) return -1;
+  if (PyErr_Occurred()) return -1;
   if (value == nullptr) {
     PyErr_Format(PyExc_AttributeError, "the member '%s' cannot be deleted", member.c_str());
     return -1;
