@@ -13,6 +13,8 @@ namespace {
 
 constexpr const char* kModuleName = "libvorlundmime.so";
 constexpr const char* kSiblingsName = "libvorlundsiblings.so";
+// Where the libraries lie from the program's directory once installed ("../lib").
+constexpr const char* kInstalledLibDir = VORLUND_BIN_TO_LIB;
 const OLECHAR kMimeProgIdWide[] = u"VorlundMime.VorlundMime";
 const OLECHAR kCertProgIdWide[] = u"VorlundCert.VorlundCert";
 
@@ -81,11 +83,12 @@ std::string findComponentModule(std::string& error) {
     return std::string();
   }
   const std::string dir = programDirectory();
-  for (const std::string& candidate :
-       {dir + "/../component/" + kModuleName, dir + "/" + kModuleName})
+  const std::string installed = dir + "/" + kInstalledLibDir;
+  for (const std::string& candidate : {dir + "/../component/" + kModuleName,
+                                       installed + "/" + kModuleName, dir + "/" + kModuleName})
     if (exists(candidate)) return absolute(candidate);
   error = std::string("cannot find the component module ") + kModuleName + " in " + dir +
-          "/../component or " + dir + " (set VORMIME_MODULE to its path)";
+          "/../component, " + installed + " or " + dir + " (set VORMIME_MODULE to its path)";
   return std::string();
 }
 
@@ -109,11 +112,12 @@ std::string findSiblingsModule(const std::string& componentModule, std::string& 
   const std::string dir = programDirectory();
   const std::string beside =
       componentModule.substr(0, componentModule.rfind('/') + 1) + kSiblingsName;
-  for (const std::string& candidate :
-       {beside, dir + "/../siblings/" + kSiblingsName, dir + "/" + kSiblingsName})
+  const std::string installed = dir + "/" + kInstalledLibDir;
+  for (const std::string& candidate : {beside, dir + "/../siblings/" + kSiblingsName,
+                                       installed + "/" + kSiblingsName, dir + "/" + kSiblingsName})
     if (exists(candidate)) return absolute(candidate);
   error = std::string("cannot find the siblings module ") + kSiblingsName + " beside " +
-          componentModule + ", in " + dir + "/../siblings or in " + dir;
+          componentModule + ", in " + dir + "/../siblings, in " + installed + " or in " + dir;
   return std::string();
 }
 

@@ -2,7 +2,8 @@
 // registration entry points, and registering it on first use.
 //
 // The module is VORMIME_MODULE when that is set, else libvorlundmime.so in
-// <directory of vormime>/../component (the build tree) or beside vormime.
+// <directory of vormime>/../component (the build tree), in the installed library directory
+// (<directory of vormime>/../lib), or beside vormime.
 #pragma once
 
 #include <cstdio>
@@ -23,7 +24,8 @@ std::string findComponentModule(std::string& error);
 bool runModuleEntry(const std::string& module, const char* entry, std::string& error);
 
 // The siblings' module (the certificate and provider objects): beside the component module,
-// else in <directory of vormime>/../siblings, else beside vormime. Empty, with `error`, when
+// else in <directory of vormime>/../siblings, the installed library directory, or beside
+// vormime. Empty, with `error`, when
 // there is none.
 std::string findSiblingsModule(const std::string& componentModule, std::string& error);
 

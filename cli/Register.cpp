@@ -14,8 +14,12 @@ const char* const kRegisterUsage =
     "VorlundMime.VorlundMime and VorlundMime.VorlundMime.1, the class and its type library\n"
     "in HKEY_CLASSES_ROOT (the hive under the platform root), then that of the siblings'\n"
     "module, which registers VorlundCert.VorlundCert and VorlundCSP.VorlundCSP. The module is\n"
-    "VORMIME_MODULE, else libvorlundmime.so in ../component from vormime's directory, or\n"
-    "beside vormime; libvorlundsiblings.so beside it, in ../siblings, or beside vormime.\n";
+    "VORMIME_MODULE, else libvorlundmime.so in ../component from vormime's directory (the\n"
+    "build tree), in " VORLUND_BIN_TO_LIB
+    " from it (the installed layout), or beside vormime;\n"
+    "libvorlundsiblings.so beside it, in ../siblings, in " VORLUND_BIN_TO_LIB
+    ", or beside\n"
+    "vormime.\n";
 
 const char* const kUnregisterUsage =
     "usage: vormime unregister\n"

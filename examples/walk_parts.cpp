@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "component/IVorlundMime.h"
 #include "platform/ComActivation.h"
 
 namespace {
@@ -153,6 +154,15 @@ int main(int argc, char** argv) {
                  static_cast<unsigned>(hr));
     return 1;
   }
+
+  // The object answers to its own interface as well, by the identifier the headers declare.
+  IVorlundMime* typed = nullptr;
+  if (FAILED(mime->QueryInterface(IID_IVorlundMime, reinterpret_cast<void**>(&typed)))) {
+    std::fprintf(stderr, "walk_parts: the object is not a VorlundMime\n");
+    mime->Release();
+    return 1;
+  }
+  typed->Release();
 
   const std::u16string path = utf16(file);
   VARIANT name;

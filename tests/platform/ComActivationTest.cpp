@@ -145,7 +145,7 @@ TEST_F(ComActivation, ModuleFileNamesAreAbsoluteAndCutToTheBuffer) {
   EXPECT_EQ(std::filesystem::path(
                 moduleFileNameFromAddress(reinterpret_cast<const void*>(&CoCreateInstance)))
                 .filename(),
-            "libvorlundplatform.so");
+            PLATFORM_FILE_NAME);
   char small[4];
   EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), 4u);
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
