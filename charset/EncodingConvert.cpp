@@ -13,10 +13,7 @@
 
 namespace {
 
-constexpr int32_t kUtf16 = 1200;
-constexpr int32_t kUtf16Be = 1201;
 constexpr int32_t kUtf7 = 65000;
-constexpr int32_t kUtf8 = 65001;
 constexpr int32_t kUtf32 = 65005;
 constexpr int32_t kUtf32Be = 65006;
 constexpr int32_t kShiftJis = 932;
@@ -308,7 +305,7 @@ bool utf8ToDense(const DenseReverse& t, const unsigned char* p, uint32_t n, Data
 }  // namespace
 
 bool isConvertibleCodePage(int32_t cp) {
-  return cp == kUtf16 || cp == kUtf16Be || cp == kUtf7 || cp == kUtf8 || cp == kUtf32 ||
+  return cp == CP_UTF16LE || cp == CP_UTF16BE || cp == kUtf7 || cp == CP_UTF8 || cp == kUtf32 ||
          cp == kUtf32Be || isIso2022Jp(cp) || cp == 50225 || isTablePage(cp);
 }
 
@@ -341,19 +338,19 @@ bool EncodingConvert::convertTo(int32_t from, int32_t to, const unsigned char* b
                                 uint32_t length, DataBuffer& out) {
   if (to == kUtf7) {
     DataBuffer units;
-    if (!convert(from, kUtf16, bytes, length, units)) return false;
+    if (!convert(from, CP_UTF16LE, bytes, length, units)) return false;
     encodeUtf7(units.getData(), units.getSize(), out);
     return true;
   }
   if (to == kUtf32 || to == kUtf32Be) {
     DataBuffer utf8;
-    if (!convert(from, kUtf8, bytes, length, utf8)) return false;
+    if (!convert(from, CP_UTF8, bytes, length, utf8)) return false;
     utf8ToUtf32(utf8.getData(), utf8.getSize(), to == kUtf32Be, out);
     return true;
   }
-  if (to == kUtf16Be) {
+  if (to == CP_UTF16BE) {
     DataBuffer units;
-    const bool ok = convert(from, kUtf16, bytes, length, units);
+    const bool ok = convert(from, CP_UTF16LE, bytes, length, units);
     appendSwapped16(units.getData(), units.getSize(), out);
     return ok;
   }
@@ -377,16 +374,16 @@ bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uin
   fromCodePage_ = from;
   toCodePage_ = to;
   // Byte-order marks go; for UTF-16 the mark decides the byte order whatever was declared.
-  if (from == kUtf8 && n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+  if (from == CP_UTF8 && n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
     p += 3;
     n -= 3;
-  } else if ((from == kUtf16 || from == kUtf16Be) && n >= 2) {
+  } else if ((from == CP_UTF16LE || from == CP_UTF16BE) && n >= 2) {
     if (p[0] == 0xFE && p[1] == 0xFF) {
-      from = kUtf16Be;
+      from = CP_UTF16BE;
       p += 2;
       n -= 2;
     } else if (p[0] == 0xFF && p[1] == 0xFE) {
-      from = kUtf16;
+      from = CP_UTF16LE;
       p += 2;
       n -= 2;
     }
@@ -395,9 +392,9 @@ bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uin
 
   DataBuffer normalised;
   const int32_t declared = from;
-  if (from == kUtf16Be) {
+  if (from == CP_UTF16BE) {
     appendSwapped16(p, n, normalised);
-    from = kUtf16;
+    from = CP_UTF16LE;
   } else if (from == kUtf32Be || from == kUtf32) {
     if (n < 4) return true;
     if (from == kUtf32Be) {
@@ -407,12 +404,12 @@ bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uin
     } else {
       utf32ToUtf8(p, n, normalised);
     }
-    from = kUtf8;
+    from = CP_UTF8;
   } else if (from == kUtf7) {
     decodeUtf7(p, n, normalised);  // its report of stray bits does not make a loss
-    from = kUtf16;
+    from = CP_UTF16LE;
   }
-  if (from != declared || declared == kUtf16Be) {
+  if (from != declared || declared == CP_UTF16BE) {
     p = normalised.getData();
     n = normalised.getSize();
     if (n == 0) return true;
@@ -423,37 +420,38 @@ bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uin
 bool EncodingConvert::pivot(int32_t from, int32_t to, const unsigned char* p, uint32_t n,
                             DataBuffer& out) {
   if (from == to) {
-    if (from == kUtf8) {
+    if (from == CP_UTF8) {
       utf8ToUtf8(p, n, out);
     } else {
       out.append(p, n);
     }
     return true;
   }
-  if (from == kUtf16 && to == kUtf8) {
+  if (from == CP_UTF16LE && to == CP_UTF8) {
     utf16ToUtf8(p, n, out);
     return true;
   }
-  if (from == kUtf8 && to == kUtf16) {
+  if (from == CP_UTF8 && to == CP_UTF16LE) {
     utf8ToUtf16(p, n, out);
     return true;
   }
-  if (from == kUtf16 && isTablePage(to)) return utf16ToTable(to, p, n, out);
-  if (to == kUtf16 && isSingleByteTablePage(from)) return singleToUtf16(from, p, n, out);
-  if (to == kUtf16 && isMultiByteTablePage(from)) return multiToUtf16(from, p, n, out);
-  if (from == kUtf16 || to == kUtf16 || !isConvertibleCodePage(from) || !isConvertibleCodePage(to))
+  if (from == CP_UTF16LE && isTablePage(to)) return utf16ToTable(to, p, n, out);
+  if (to == CP_UTF16LE && isSingleByteTablePage(from)) return singleToUtf16(from, p, n, out);
+  if (to == CP_UTF16LE && isMultiByteTablePage(from)) return multiToUtf16(from, p, n, out);
+  if (from == CP_UTF16LE || to == CP_UTF16LE || !isConvertibleCodePage(from) ||
+      !isConvertibleCodePage(to))
     return false;
-  if (to == kUtf8 && isSingleByteTablePage(from)) return singleToUtf8(from, p, n, out);
-  if (from == kUtf8 && isTablePage(to)) {
+  if (to == CP_UTF8 && isSingleByteTablePage(from)) return singleToUtf8(from, p, n, out);
+  if (from == CP_UTF8 && isTablePage(to)) {
     if (const DenseReverse* dense = denseReverse(to)) return utf8ToDense(*dense, p, n, out);
   }
 
   DataBuffer units;
   firstHalf_ = true;
-  const bool firstOk = pivot(from, kUtf16, p, n, units);
+  const bool firstOk = pivot(from, CP_UTF16LE, p, n, units);
   firstHalf_ = false;
   secondHalf_ = true;
-  const bool secondOk = pivot(kUtf16, to, units.getData(), units.getSize(), out);
+  const bool secondOk = pivot(CP_UTF16LE, to, units.getData(), units.getSize(), out);
   secondHalf_ = false;
   return firstOk && secondOk;
 }

@@ -40,35 +40,11 @@ std::string bytesFromBstr(BSTR s, int32_t codePage) {
 }
 
 size_t utf8SequenceAt(const std::string& bytes, size_t i, uint32_t& cp) {
-  const unsigned char c = static_cast<unsigned char>(bytes[i]);
-  size_t extra = 0;
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  }
-  if (c >= 0xC2 && c <= 0xDF) {
-    extra = 1;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    extra = 2;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    extra = 3;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + extra >= bytes.size()) return 0;
-  for (size_t k = 1; k <= extra; ++k) {
-    const unsigned char t = static_cast<unsigned char>(bytes[i + k]);
-    if ((t & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (t & 0x3F);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-  if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return extra + 1;
+  char32_t c = 0;
+  const size_t n =
+      utf8CharAt(reinterpret_cast<const unsigned char*>(bytes.data()) + i, bytes.size() - i, &c);
+  cp = static_cast<uint32_t>(c);
+  return n;
 }
 
 bool isValidUtf8(const std::string& bytes) {

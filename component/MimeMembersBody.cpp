@@ -13,10 +13,9 @@
 #include "foundation/XString.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeWriter.h"
+#include "platform/CodePage.h"
 
 namespace {
-
-constexpr int32_t kUtf8 = 65001;
 
 // Stores a text given in its UTF-8 form as a body in `charsetName`: converted to that
 // charset's code page and stored as bytes of that charset, so whatever the charset cannot
@@ -34,12 +33,12 @@ void setTextBody(MimeMessage2& e, XString& text, const char* charsetName, const 
   const StringBuffer& utf8 = text.getUtf8Sb();
   const int32_t cp = cs.getCodePage();
   // A charset the engine does not know keeps the text as it came rather than losing it.
-  if (cp == 0 || cp == kUtf8) {
+  if (cp == 0 || cp == CP_UTF8) {
     e.setBodyRaw(utf8.getString(), utf8.getSize(), cs);
     return;
   }
   DataBuffer converted;
-  convertCodePage(kUtf8, cp, utf8.getString(), utf8.getSize(), converted);
+  convertCodePage(CP_UTF8, cp, utf8.getString(), utf8.getSize(), converted);
   e.setBodyRaw(converted.getData(), converted.getSize(), cs);
 }
 

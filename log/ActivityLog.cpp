@@ -4,18 +4,16 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/XmlText.h"
+
 namespace {
 
 constexpr const char* kIndentStep = "    ";
 
 bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 
-// A text needs CDATA when it holds a LF, a tab or markup, unless it already carries a CDATA
-// section of its own, which a second wrapper would break.
 bool needsWrapping(const char* s) {
-  if (s == nullptr) return false;
-  if (std::strstr(s, "<![CDATA[") != nullptr && std::strstr(s, "]]>") != nullptr) return false;
-  return std::strpbrk(s, "\n\t&<>") != nullptr;
+  return s != nullptr && needsCdata(s, static_cast<uint32_t>(std::strlen(s)));
 }
 
 void appendDateTime(const SYSTEMTIME& t, StringBuffer& out) {

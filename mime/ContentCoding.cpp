@@ -9,11 +9,10 @@
 #include "foundation/Conversion.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
+#include "platform/CodePage.h"
 
 namespace {
 
-constexpr int32_t kUtf16 = 1200;
-constexpr int32_t kUtf8 = 65001;
 constexpr uint32_t kWordsThresholdB = 24;
 constexpr uint32_t kWordsThresholdQ = 35;
 constexpr uint32_t kPieceUnitsB = 12;
@@ -113,7 +112,7 @@ bool holdsEncodedWord(const unsigned char* p, uint32_t n) {
 bool convertWhole(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n, StringBuffer& out) {
   out.clear();
   if (!convertCodePageSb(fromCp, toCp, bytes, n, out) || out.isEmpty()) return false;
-  if (fromCp != kUtf8 || toCp == kUtf8) return true;
+  if (fromCp != CP_UTF8 || toCp == CP_UTF8) return true;
   StringBuffer back;
   convertCodePageSb(toCp, fromCp, out.getString(), out.getSize(), back);
   return back.getSize() == n && std::memcmp(back.getString(), bytes, n) == 0;
@@ -211,9 +210,9 @@ void ContentCoding::encodeWords(const void* bytes, uint32_t n, const char* chars
   }
   // Pieces are cut in UTF-16 so no word ends inside a multi-byte character.
   int32_t codePage = codePageFromName(charset);
-  if (codePage == 0) codePage = kUtf8;
+  if (codePage == 0) codePage = CP_UTF8;
   StringBuffer utf16;
-  if (!convertWhole(codePage, kUtf16, bytes, n, utf16) || utf16.getSize() < 2) {
+  if (!convertWhole(codePage, CP_UTF16LE, bytes, n, utf16) || utf16.getSize() < 2) {
     word(bytes, n);  // uncut rather than losing what did not convert
     return;
   }
@@ -229,7 +228,7 @@ void ContentCoding::encodeWords(const void* bytes, uint32_t n, const char* chars
     const uint32_t unit = units[2 * last] | (units[2 * last + 1] << 8);
     if (take > 1 && last + 1 < count && unit >= 0xD800 && unit <= 0xDBFF) --take;
     piece.clear();
-    convertCodePageSb(kUtf16, codePage, units + 2 * i, 2 * take, piece);
+    convertCodePageSb(CP_UTF16LE, codePage, units + 2 * i, 2 * take, piece);
     if (i > 0) out.append(kWordSeparator);
     word(piece.getString(), piece.getSize());
     i += take;
@@ -264,12 +263,12 @@ void ContentCoding::decodeWords(StringBuffer& text) const {
         // "8bit" is how the address writer marks raw UTF-8.
         const int32_t codePage =
             charset.equalsIgnoreCase("utf-8") || charset.equalsIgnoreCase("8bit")
-                ? kUtf8
+                ? CP_UTF8
                 : codePageFromName(charset.getString());
-        if (codePage == 0 || codePage == kUtf8) {
+        if (codePage == 0 || codePage == CP_UTF8) {
           out.appendData(raw);
         } else {
-          convertCodePageSb(codePage, kUtf8, raw.getData(), raw.getSize(), out);
+          convertCodePageSb(codePage, CP_UTF8, raw.getData(), raw.getSize(), out);
         }
       });
   text.clear();
@@ -302,12 +301,12 @@ HeaderEncoding prepareHeaderValue(int32_t codePage, const StringBuffer& utf8Valu
   }
   const char* name = writtenNameOf(codePage);
   if (name != nullptr &&
-      convertWhole(kUtf8, codePage, utf8Value.getString(), utf8Value.getSize(), bytes)) {
+      convertWhole(CP_UTF8, codePage, utf8Value.getString(), utf8Value.getSize(), bytes)) {
     charsetName.append(name);
     return choice;
   }
   bytes.clear();
   bytes.appendSb(utf8Value);
-  nameFromCodePage(kUtf8, charsetName);
+  nameFromCodePage(CP_UTF8, charsetName);
   return choice;
 }

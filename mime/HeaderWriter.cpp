@@ -11,6 +11,7 @@
 #include "mime/ContentCoding.h"
 #include "mime/MimeField.h"
 #include "mime/MimeHeader.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ constexpr uint32_t kFirstLineLimit = 35;   // a first line this long takes no pa
 constexpr uint32_t kLineLimit = 64;        // a parameter that would pass this starts a line
 constexpr uint32_t kPlainCopyLimit = 65;   // 7-bit text that would pass this is folded
 constexpr uint32_t kLongDisplayName = 40;  // longer words put the address on its own line
-constexpr int32_t kUtf8 = 65001;
 constexpr unsigned char kEscape = 0x1B;
 
 // Fields that programs read rather than people (trace lines, locations, the transfer
@@ -39,7 +39,7 @@ int32_t headerCodePage(int32_t codePage) {
     case 65000:
     case 65005:
     case 65006:
-      return kUtf8;
+      return CP_UTF8;
     default:
       return codePage;
   }

@@ -15,10 +15,10 @@
 #include "foundation/Memory.h"
 #include "mime/ContentCoding.h"
 #include "mime/MimeWriter.h"
+#include "platform/CodePage.h"
 
 namespace {
 
-constexpr int32_t kUtf8 = 65001;
 constexpr int32_t kUsAscii = 20127;
 
 // For a single-byte code page, which bytes come back as themselves from UTF-8 (null for any
@@ -37,8 +37,8 @@ const bool* bytesKeptThroughUtf8(int32_t codePage) {
       const unsigned char byte = static_cast<unsigned char>(b);
       DataBuffer utf8;
       DataBuffer back;
-      convertCodePage(codePage, kUtf8, &byte, 1, utf8);
-      convertCodePage(kUtf8, codePage, utf8.getData(), utf8.getSize(), back);
+      convertCodePage(codePage, CP_UTF8, &byte, 1, utf8);
+      convertCodePage(CP_UTF8, codePage, utf8.getData(), utf8.getSize(), back);
       kept[b] = back.getSize() == 1 && back.getData()[0] == byte;
     }
     found = known.emplace(codePage, kept).first;
@@ -204,7 +204,7 @@ void MimeMessage2::setDispositionOnly(const char* disposition) {
 // loses the bytes the conversion cannot take back, so every side asks this same question.
 int32_t MimeMessage2::textCodePage(const Charset& charset) const {
   const int32_t cp = charset.getCodePage();
-  if (cp == 0 || cp == kUtf8 || cp == kUsAscii || !contentType_.beginsWith("text/")) return 0;
+  if (cp == 0 || cp == CP_UTF8 || cp == kUsAscii || !contentType_.beginsWith("text/")) return 0;
   return cp;
 }
 
@@ -234,7 +234,7 @@ void MimeMessage2::decodeBody(BodyCoding coding, const char* text, uint32_t n, i
   }
   DataBuffer decoded;
   decodeTransfer(coding, text, n, decoded);
-  convertCodePage(codePage, kUtf8, decoded.getData(), decoded.getSize(), out);
+  convertCodePage(codePage, CP_UTF8, decoded.getData(), decoded.getSize(), out);
 }
 
 bool MimeMessage2::appendWindowInOwnCharset(DataBuffer& out) const {
@@ -267,7 +267,7 @@ void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
     body_.takeFrom(decoded);
   } else {
     DataBuffer utf8;
-    convertCodePage(cp, kUtf8, decoded.getData(), decoded.getSize(), utf8);
+    convertCodePage(cp, CP_UTF8, decoded.getData(), decoded.getSize(), utf8);
     body_.takeFrom(utf8);
   }
   // A body is kept for the life of the tree: the growth room of the decoder's buffer would
@@ -362,7 +362,7 @@ void MimeMessage2::getBodyBytes(DataBuffer& out, int32_t codePage) const {
   // A window is read straight into `out` where that gives what its held body would, and is
   // left a window: reading a loaded message's bodies once costs no copy that outlives the read.
   if (window_.loaded != nullptr) {
-    const bool asHeld = codePage == 0 || codePage == kUtf8;
+    const bool asHeld = codePage == 0 || codePage == CP_UTF8;
     if (asHeld && window_.codePage == 0) {
       decodeTransfer(window_.coding, window_.text, window_.n, out);
       return;
@@ -370,11 +370,11 @@ void MimeMessage2::getBodyBytes(DataBuffer& out, int32_t codePage) const {
     if (!asHeld && codePage == window_.codePage && appendWindowInOwnCharset(out)) return;
   }
   const DataBuffer& held = body();
-  if (codePage == 0 || codePage == kUtf8) {
+  if (codePage == 0 || codePage == CP_UTF8) {
     out.append(held.getData(), held.getSize());
     return;
   }
-  convertCodePage(kUtf8, codePage, held.getData(), held.getSize(), out);
+  convertCodePage(CP_UTF8, codePage, held.getData(), held.getSize(), out);
 }
 
 void MimeMessage2::newMultipart(MultipartKind kind) {

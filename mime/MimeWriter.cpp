@@ -7,11 +7,11 @@
 #include "foundation/StringBuffer.h"
 #include "mime/ContentCoding.h"
 #include "mime/MimeMessage2.h"
+#include "platform/CodePage.h"
 #include "platform/Uuid.h"
 
 namespace {
 
-constexpr int32_t kUtf8 = 65001;
 constexpr const char* kPreamble = "This is a multi-part message in MIME format.\r\n\r\n";
 constexpr size_t kUuidTextLength = 36;
 // Keeps the layout of the boundary should the UUID text ever not be had.
@@ -109,7 +109,7 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
     // Text bodies are held in UTF-8; on the wire they are in the charset they are labelled
     // with. A charset the engine cannot serve leaves the UTF-8 bytes rather than nothing.
     scratch.converted.setSize(0);
-    convertCodePage(kUtf8, codePage, bytes, n, scratch.converted);
+    convertCodePage(CP_UTF8, codePage, bytes, n, scratch.converted);
     if (scratch.converted.getSize() > 0) {
       bytes = scratch.converted.getData();
       n = scratch.converted.getSize();

@@ -7,6 +7,7 @@
 #include "foundation/ParamString.h"
 #include "foundation/ParseEngine.h"
 #include "foundation/StringBuffer.h"
+#include "foundation/XmlText.h"
 #include "mime/ContentCoding.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeWriter.h"
@@ -22,18 +23,6 @@ constexpr int32_t kMaxParameters = 41;
 // "&", "<" and ">" as entities: the escaping of element text.
 void appendEscapedText(StringBuffer& out, const StringBuffer& text) {
   out.appendEntityEncodedNoQuotes(text.getString(), text.getSize());
-}
-
-// A body text that would not survive as plain element text. One that already carries its
-// own CDATA section is written as it stands.
-bool needsCdata(const char* p, uint32_t n) {
-  bool special = false;
-  for (uint32_t i = 0; i < n && !special; ++i) {
-    const char c = p[i];
-    special = c == '\n' || c == '\t' || c == '&' || c == '>' || c == '<';
-  }
-  if (!special) return false;
-  return !(memmem(p, n, "<![CDATA[", 9) != nullptr && memmem(p, n, "]]>", 3) != nullptr);
 }
 
 bool lfEndsField(const ParseEngine& scan) {

@@ -54,15 +54,16 @@ void appendUnit(char16_t u, bool bigEndian, std::string& out) {
   out.push_back(bigEndian ? lo : hi);
 }
 
-// Decodes one UTF-8 character; false for an invalid or truncated sequence (one byte consumed).
-bool decodeUtf8(const unsigned char* p, size_t n, size_t* used, char32_t* c) {
-  unsigned char b = p[0];
-  *used = 1;
+}  // namespace
+
+size_t utf8CharAt(const unsigned char* p, size_t n, char32_t* c) {
+  if (n == 0) return 0;
+  const unsigned char b = p[0];
   int follow;
   char32_t value;
   if (b < 0x80) {
     *c = b;
-    return true;
+    return 1;
   } else if (b >= 0xC2 && b <= 0xDF) {
     follow = 1, value = b & 0x1F;
   } else if (b >= 0xE0 && b <= 0xEF) {
@@ -70,22 +71,18 @@ bool decodeUtf8(const unsigned char* p, size_t n, size_t* used, char32_t* c) {
   } else if (b >= 0xF0 && b <= 0xF4) {
     follow = 3, value = b & 0x07;
   } else {
-    return false;
+    return 0;
   }
-  if (n < static_cast<size_t>(follow) + 1) return false;
+  if (n < static_cast<size_t>(follow) + 1) return 0;
   for (int i = 1; i <= follow; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return false;
+    if ((p[i] & 0xC0) != 0x80) return 0;
     value = (value << 6) | (p[i] & 0x3F);
   }
   static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (value < kMin[follow] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return false;
-  *used = static_cast<size_t>(follow) + 1;
+  if (value < kMin[follow] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
   *c = value;
-  return true;
+  return static_cast<size_t>(follow) + 1;
 }
-
-}  // namespace
 
 UINT GetACP() {
   if (g_pinnedAcp != 0) return g_pinnedAcp;
@@ -150,13 +147,14 @@ bool convertUnicodeForms(UINT fromCp, UINT toCp, const char* bytes, size_t n, st
   constexpr char32_t kReplacement = 0xFFFD;
   if (fromCp == CP_UTF8) {
     for (size_t i = 0; i < n;) {
-      size_t used;
-      char32_t c;
-      if (decodeUtf8(p + i, n - i, &used, &c)) {
+      char32_t c = 0;
+      size_t used = utf8CharAt(p + i, n - i, &c);
+      if (used != 0) {
         emit(c);
       } else {
         emit(kReplacement);
         ok = false;
+        used = 1;
       }
       i += used;
     }

@@ -3,13 +3,16 @@
 // (file names in the ANSI form, the ANSI current directory).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/WinTypes.h"
 
-constexpr UINT CP_UTF16LE = 1200;
-constexpr UINT CP_UTF16BE = 1201;
-constexpr UINT CP_UTF8 = 65001;
+// Signed, as every code page number above the platform is held: one constant serves both.
+constexpr int32_t CP_UTF16LE = 1200;
+constexpr int32_t CP_UTF16BE = 1201;
+constexpr int32_t CP_UTF8 = 65001;
 
 // 1252, as a Western-European system answers, unless VORLUND_ACP names another code page
 // the way a system locale would, or a test has pinned one.
@@ -32,6 +35,11 @@ void removePlatformConverter(PlatformConvertFn fn);
 // Converts with the registered engine. Before one is registered only UTF-8 and the two
 // UTF-16 forms convert; any other code page fails with nothing appended.
 bool platformConvert(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out);
+
+// The strict reading of one UTF-8 character at p, n bytes left: its length, with the code
+// point in *c; 0 for bytes that are not UTF-8 (overlong forms, surrogates, values past
+// U+10FFFF, a truncated sequence).
+size_t utf8CharAt(const unsigned char* p, size_t n, char32_t* c);
 
 // The Unicode-only converter used until an engine is registered.
 bool convertUnicodeForms(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out);
