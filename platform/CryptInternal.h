@@ -70,6 +70,9 @@ struct Context {
   std::vector<BYTE> der;
   X509* x509 = nullptr;
   Properties props;
+  // The last private key found to belong to this certificate; a reference is kept, so an
+  // address that matches is that same key.
+  std::shared_ptr<EVP_PKEY> matchedKey;
   int refs = 0;            // references handed out
   Store* store = nullptr;  // the store that owns it; null for a context of its own
   bool inStore = false;    // still an element of that store

@@ -68,15 +68,33 @@ PCCERT_CONTEXT contextOfX509(X509* x) {
   return c;
 }
 
-std::vector<BYTE> readAll(BIO* bio) {
-  std::vector<BYTE> out;
-  BYTE buf[16384];
+std::vector<BYTE> readAll(BIO* bio, size_t expected) {
+  std::vector<BYTE> out(std::max<size_t>(expected, 16384));
+  size_t used = 0;
   for (;;) {
-    const int n = BIO_read(bio, buf, sizeof buf);
+    if (used == out.size()) {
+      // Full: grow only when there is more, so room made to measure is not doubled.
+      BYTE more[4096];
+      const int n = BIO_read(bio, more, sizeof more);
+      if (n <= 0) break;
+      out.resize(out.size() * 2);
+      std::memcpy(out.data() + used, more, size_t(n));
+      used += size_t(n);
+      continue;
+    }
+    const int n =
+        BIO_read(bio, out.data() + used, int(std::min<size_t>(out.size() - used, 1 << 30)));
     if (n <= 0) break;
-    out.insert(out.end(), buf, buf + n);
+    used += size_t(n);
   }
+  out.resize(used);
   return out;
+}
+
+void drain(BIO* bio) {
+  BYTE buf[16384];
+  while (BIO_read(bio, buf, sizeof buf) > 0) {
+  }
 }
 
 namespace {
@@ -154,8 +172,7 @@ void freeDataChain(BIO* chain, BIO* content) {
 }  // namespace
 
 BOOL verifySigner(CMS_ContentInfo* cms, DWORD index, const CRYPT_VERIFY_MESSAGE_PARA* para,
-                  const std::vector<BYTE>* detached, std::vector<BYTE>* content,
-                  PCCERT_CONTEXT* signer) {
+                  const ByteSpan* detached, std::vector<BYTE>* content, PCCERT_CONTEXT* signer) {
   if (OBJ_obj2nid(CMS_get0_type(cms)) != NID_pkcs7_signed) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
   STACK_OF(CMS_SignerInfo)* sis = CMS_get0_SignerInfos(cms);
   if (sis == nullptr || int(index) >= sk_CMS_SignerInfo_num(sis)) return fail(CRYPT_E_NO_SIGNER);
@@ -167,15 +184,20 @@ BOOL verifySigner(CMS_ContentInfo* cms, DWORD index, const CRYPT_VERIFY_MESSAGE_
   ASN1_OCTET_STRING** embedded = CMS_get0_content(cms);
   const bool hasContent = embedded != nullptr && *embedded != nullptr;
   static const BYTE kNothing = 0;
-  const BYTE* bytes = detached != nullptr ? detached->data() : &kNothing;
-  const int n = detached != nullptr ? int(detached->size()) : 0;
+  const BYTE* bytes = detached != nullptr && detached->size > 0 ? detached->data : &kNothing;
+  const int n = detached != nullptr ? int(detached->size) : 0;
   BIO* source = hasContent && detached == nullptr ? nullptr : BIO_new_mem_buf(bytes, n);
   BIO* chain = CMS_dataInit(cms, source);
   DWORD error = 0;
   if (chain == nullptr) {
     error = NTE_BAD_SIGNATURE;
   } else {
-    std::vector<BYTE> read = readAll(chain);
+    // Only content the caller asked for is kept; a detached content is only digested.
+    std::vector<BYTE> read;
+    if (content != nullptr)
+      read = readAll(chain, hasContent && detached == nullptr ? size_t((*embedded)->length) : 0);
+    else
+      drain(chain);
     CMS_SignerInfo_set1_signer_cert(si, cert);
     const bool withAttributes = CMS_signed_get_attr_count(si) > 0;
     if (withAttributes && CMS_SignerInfo_verify(si) != 1)
@@ -207,12 +229,14 @@ struct CmsFree {
 };
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
 
-std::vector<BYTE> concatenated(DWORD count, const BYTE* blocks[], const DWORD sizes[]) {
-  std::vector<BYTE> out;
+// The caller's blocks as one run of bytes: a single block as it is, several joined in `joined`.
+ByteSpan contentOf(DWORD count, const BYTE* blocks[], const DWORD sizes[],
+                   std::vector<BYTE>* joined) {
+  if (blocks == nullptr || sizes == nullptr) return ByteSpan{};
+  if (count == 1) return blocks[0] != nullptr ? ByteSpan{blocks[0], sizes[0]} : ByteSpan{};
   for (DWORD i = 0; i < count; ++i)
-    if (blocks != nullptr && sizes != nullptr && blocks[i] != nullptr)
-      out.insert(out.end(), blocks[i], blocks[i] + sizes[i]);
-  return out;
+    if (blocks[i] != nullptr) joined->insert(joined->end(), blocks[i], blocks[i] + sizes[i]);
+  return ByteSpan{joined->data(), joined->size()};
 }
 
 // Adds the caller's attribute, each value given as DER.
@@ -272,6 +296,21 @@ BOOL encodeRc2(const CRYPT_RC2_CBC_PARAMETERS* p, std::vector<BYTE>* out) {
   return TRUE;
 }
 
+// The most a signed message can take, from its encoding before signing (`unsigned` bytes: the
+// signature empty, the content absent and, with attributes, no content-type or message-digest
+// yet). Signing fills the signature (at most the key's size, an ECDSA signature's length
+// varying from one signing to the next) and adds those two attributes (11-byte OIDs, a
+// content type of 11 bytes and a digest of `digestSize`); the content adds its length; each
+// of the nine lengths around them grows by at most four bytes.
+size_t sizeBound(size_t unsignedSize, size_t maxSignature, size_t digestSize, size_t embedded) {
+  constexpr size_t kLengthGrowth = 9 * 4;
+  constexpr size_t kContentTypeAttribute = 2 + 13 + 2 + 13;
+  constexpr size_t kDigestAttributeFrame = 2 + 13 + 2 + 2 + 2;
+  const size_t attributes =
+      digestSize > 0 ? kContentTypeAttribute + kDigestAttributeFrame + digestSize : 0;
+  return unsignedSize + maxSignature + attributes + embedded + kLengthGrowth;
+}
+
 bool isType(LPCSTR type, LPCSTR number, const char* oid) {
   if (reinterpret_cast<uintptr_t>(type) <= 0xFFFF) return type == number;
   return std::strcmp(type, oid) == 0;
@@ -316,10 +355,11 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
     cert = contextOf(para->pSigningCert)->x509;
     X509_up_ref(cert);
   }
-  // The sizing call signs nothing: the signature's size does not depend on the bytes signed,
-  // so a large content is digested once, by the call that writes.
-  const std::vector<BYTE> content =
-      signedBlob != nullptr ? concatenated(count, blocks, sizes) : std::vector<BYTE>();
+  // The sizing call signs nothing (see sizeBound); the call that writes digests the content
+  // once, in place when it is one block.
+  const bool sizing = signedBlob == nullptr;
+  std::vector<BYTE> joined;
+  const ByteSpan content = sizing ? ByteSpan{} : contentOf(count, blocks, sizes, &joined);
   const int flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0);
   CmsPtr cms(CMS_sign_ex(nullptr, nullptr, nullptr, nullptr, flags, libContext(), nullptr));
   // Windows adds no attribute of its own: no capabilities, and none at all unless given.
@@ -334,27 +374,25 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
     ok = CMS_add1_cert(cms.get(), contextOf(para->rgpMsgCert[i])->x509) == 1;
   }
   static const BYTE kNoContent = 0;
-  BIO* in =
-      ok ? BIO_new_mem_buf(content.empty() ? &kNoContent : content.data(), int(content.size()))
-         : nullptr;
-  ok = ok && in != nullptr && CMS_final(cms.get(), in, nullptr, flags) == 1;
+  BIO* in = ok && !sizing
+                ? BIO_new_mem_buf(content.size > 0 ? content.data : &kNoContent, int(content.size))
+                : nullptr;
+  ok = ok && (sizing || (in != nullptr && CMS_final(cms.get(), in, nullptr, flags) == 1));
   BIO_free(in);
-  const int maxSignature = EVP_PKEY_get_size(key);
+  const size_t maxSignature = size_t(EVP_PKEY_get_size(key));
+  const size_t digestSize = size_t(EVP_MD_get_size(md));
   EVP_MD_free(md);
   EVP_PKEY_free(key);
   X509_free(cert);
   ERR_clear_error();
   if (!ok) return fail(NTE_BAD_DATA);
   std::vector<BYTE> der = derOf(cms.get());
-  if (signedBlob == nullptr) {
-    // An ECDSA signature's length varies from one signing to the next: the size asked for
-    // first must hold the longest, as an RSA signature's always does. Embedded content adds
-    // its length and at most four bytes to each of the four lengths around it.
-    const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(si);
+  if (der.empty()) return fail(NTE_BAD_DATA);
+  if (sizing) {
     size_t embedded = 0;
     for (DWORD i = 0; !detached && sizes != nullptr && i < count; ++i) embedded += sizes[i];
-    *size = DWORD(der.size() + size_t(maxSignature - ASN1_STRING_length(value)) + 4 +
-                  (detached ? 0 : embedded + 16));
+    *size = DWORD(sizeBound(der.size(), maxSignature, para->cAuthAttr > 0 ? digestSize : 0,
+                            detached ? 0 : embedded));
     return TRUE;
   }
   return putOutput(der, signedBlob, size);
@@ -368,7 +406,8 @@ BOOL CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD 
   if (signer != nullptr) *signer = nullptr;
   CmsPtr cms(parseMessage(signature, signatureSize));
   if (!cms) return FALSE;
-  const std::vector<BYTE> content = concatenated(count, blocks, sizes);
+  std::vector<BYTE> joined;
+  const ByteSpan content = contentOf(count, blocks, sizes, &joined);
   return verifySigner(cms.get(), index, para, &content, nullptr, signer);
 }
 

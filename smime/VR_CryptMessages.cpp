@@ -344,12 +344,14 @@ bool VR_Crypt::encryptData(const unsigned char* data, uint32_t length, DataBuffe
     logPlatformError(log, "encryptData.1: ", GetLastError());
     return false;
   }
-  std::vector<BYTE> enveloped(size);
-  if (!CryptEncryptMessage(&para, count, recipients, data, length, enveloped.data(), &size)) {
+  // Written straight into the output's room; its size moves only on success.
+  const uint32_t had = out.getSize();
+  out.ensureCapacity(had + size);
+  if (!CryptEncryptMessage(&para, count, recipients, data, length, out.getData() + had, &size)) {
     logPlatformError(log, "encryptData.2: ", GetLastError());
     return false;
   }
-  out.append(enveloped.data(), size);
+  out.setSize(had + size);
   return true;
 }
 
@@ -375,12 +377,14 @@ bool VR_Crypt::decryptMessage(const unsigned char* data, uint32_t length, DataBu
   CRYPT_DECRYPT_MESSAGE_PARA para{sizeof para, kEncoding, DWORD(handles.size()), handles.data()};
   DWORD size = 0;
   bool ok = CryptDecryptMessage(&para, data, length, nullptr, &size, nullptr);
-  std::vector<BYTE> plain(ok ? size : 0);
+  // Decrypted straight into the output's room; its size moves only on success.
+  const uint32_t had = out.getSize();
+  if (ok) out.ensureCapacity(had + (size > 0 ? size : 1));  // never a null buffer
   PCCERT_CONTEXT exchange = nullptr;
-  ok = ok && CryptDecryptMessage(&para, data, length, plain.data(), &size, &exchange);
+  ok = ok && CryptDecryptMessage(&para, data, length, out.getData() + had, &size, &exchange);
   handOut(recordOf(exchange), outCert);
   delete opened;
-  if (ok) out.append(plain.data(), size);
+  if (ok) out.setSize(had + size);
   return ok;
 }
 

@@ -402,11 +402,19 @@ TEST_F(Messages, EnvelopesBothWays) {
       EXPECT_EQ(who, c.who);
     }
   }
-  // A deleted key container: the recipient matches but its key is gone.
-  ASSERT_TRUE(deleteKeyContainer(u"alice-box", false));
+  // A container whose key was replaced, after its key was used: the new key counts, and it
+  // does not belong to the certificate; alice's own key written back serves again.
   put("env", encrypt("2.16.840.1.101.3.4.1.42", {}, aliceCtx_.get(), kText));
   std::vector<BYTE> plain;
   std::string who;
+  ASSERT_TRUE(writeKeyContainer(u"alice-box", false, bob_.key.get()));
+  EXPECT_EQ(decrypt(get("env"), &plain, &who), CRYPT_E_NO_DECRYPT_CERT);
+  EXPECT_TRUE(sign(aliceCtx_.get(), kSha1, true, kText).empty());
+  EXPECT_EQ(GetLastError(), 0x80090003u) << "NTE_BAD_KEY";
+  ASSERT_TRUE(writeKeyContainer(u"alice-box", false, alice_.key.get()));
+  EXPECT_EQ(decrypt(get("env"), &plain, &who), 0u);
+  // A deleted key container: the recipient matches but its key is gone.
+  ASSERT_TRUE(deleteKeyContainer(u"alice-box", false));
   EXPECT_EQ(decrypt(get("env"), &plain, &who), CRYPT_E_NO_DECRYPT_CERT);
   EXPECT_TRUE(sign(aliceCtx_.get(), kSha1, true, kText).empty());
   EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
