@@ -197,6 +197,11 @@ struct PROV_ENUMALGS {
 // container, NTE_EXISTS for a new one that already exists; *prov is 0 then.
 BOOL CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR provider, DWORD type,
                           DWORD flags);
+// The provider at `index` of those this platform has: its type and NUL-terminated name (null
+// name asks for the size, with the NUL; too small a buffer fails with ERROR_MORE_DATA);
+// ERROR_NO_MORE_ITEMS past the last. `reserved` must be null and `flags` 0.
+BOOL CryptEnumProvidersA(DWORD index, DWORD* reserved, DWORD flags, DWORD* type, LPSTR name,
+                         DWORD* size);
 // Frees a context; a handle that is not a live context fails with NTE_BAD_UID.
 BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
 // PP_NAME and PP_CONTAINER as NUL-terminated text, PP_IMPTYPE and PP_VERSION as a DWORD,
