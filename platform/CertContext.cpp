@@ -1,7 +1,9 @@
 // Certificate contexts: the parsed record of a DER certificate, its references and its
 // properties.
 #include <openssl/asn1.h>
+#include <openssl/err.h>
 #include <openssl/objects.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cstring>
@@ -159,6 +161,93 @@ bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b) {
            (x.cbData == 0 || std::memcmp(x.pbData, y.pbData, x.cbData) == 0);
   };
   return same(a.Issuer, b.Issuer) && same(a.SerialNumber, b.SerialNumber);
+}
+
+namespace {
+
+// A DER element of the tag around `content`.
+std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content) {
+  std::vector<BYTE> out = {tag};
+  const size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(BYTE(n));
+  } else {
+    std::vector<BYTE> length;
+    for (size_t v = n; v != 0; v >>= 8) length.insert(length.begin(), BYTE(v & 0xFF));
+    out.push_back(BYTE(0x80 | length.size()));
+    out.insert(out.end(), length.begin(), length.end());
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+// The content of the DER element of `tag` at *p (within `end`), moving *p past it.
+bool readElement(const unsigned char** p, const unsigned char* end, int tag,
+                 const unsigned char** content, long* length) {
+  int actual = 0, cls = 0;
+  const unsigned char* q = *p;
+  const int r = ASN1_get_object(&q, length, &actual, &cls, long(end - *p));
+  ERR_clear_error();
+  if ((r & 0x80) != 0 || r == 0x21 || actual != tag || cls != V_ASN1_UNIVERSAL) return false;
+  *content = q;
+  *p = q + *length;
+  return true;
+}
+
+std::vector<BYTE> keyIdRdnOid() {
+  ASN1_OBJECT* obj = OBJ_txt2obj(szOID_KEYID_RDN, 1);
+  unsigned char* der = nullptr;
+  const int n = obj != nullptr ? i2d_ASN1_OBJECT(obj, &der) : 0;
+  std::vector<BYTE> out;
+  if (n > 0) out.assign(der, der + n);
+  OPENSSL_free(der);
+  ASN1_OBJECT_free(obj);
+  return out;
+}
+
+}  // namespace
+
+// Name ::= SEQUENCE { SET { SEQUENCE { szOID_KEYID_RDN, OCTET STRING keyId } } }. OpenSSL's
+// name parser takes no OCTET STRING value, so both directions are written out here.
+std::vector<BYTE> keyIdIssuer(const unsigned char* keyId, int length) {
+  std::vector<BYTE> attribute = keyIdRdnOid();
+  if (attribute.empty() || length < 0) return {};
+  const std::vector<BYTE> value =
+      derElement(V_ASN1_OCTET_STRING, std::vector<BYTE>(keyId, keyId + length));
+  attribute.insert(attribute.end(), value.begin(), value.end());
+  return derElement(0x30, derElement(0x31, derElement(0x30, attribute)));
+}
+
+bool keyIdOfSignerId(const CERT_INFO& id, std::vector<BYTE>* keyId) {
+  if (id.SerialNumber.cbData != 0 || id.Issuer.pbData == nullptr) return false;
+  const unsigned char* p = id.Issuer.pbData;
+  const unsigned char* const end = p + id.Issuer.cbData;
+  const unsigned char *name, *set, *attribute, *value;
+  long nameLength, setLength, attributeLength, valueLength;
+  if (!readElement(&p, end, V_ASN1_SEQUENCE, &name, &nameLength) || p != end) return false;
+  p = name;
+  if (!readElement(&p, name + nameLength, V_ASN1_SET, &set, &setLength) || p != name + nameLength)
+    return false;
+  p = set;
+  if (!readElement(&p, set + setLength, V_ASN1_SEQUENCE, &attribute, &attributeLength) ||
+      p != set + setLength)
+    return false;
+  const std::vector<BYTE> oid = keyIdRdnOid();
+  if (oid.empty() || size_t(attributeLength) < oid.size() ||
+      std::memcmp(attribute, oid.data(), oid.size()) != 0)
+    return false;
+  p = attribute + oid.size();
+  if (!readElement(&p, attribute + attributeLength, V_ASN1_OCTET_STRING, &value, &valueLength) ||
+      p != attribute + attributeLength)
+    return false;
+  keyId->assign(value, value + valueLength);
+  return true;
+}
+
+bool hasSubjectKeyId(const Context& c, const std::vector<BYTE>& keyId) {
+  const ASN1_OCTET_STRING* own = X509_get0_subject_key_id(c.x509);
+  return own != nullptr && size_t(ASN1_STRING_length(own)) == keyId.size() &&
+         std::memcmp(ASN1_STRING_get0_data(own), keyId.data(), keyId.size()) == 0;
 }
 
 }  // namespace wincrypt

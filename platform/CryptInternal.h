@@ -95,6 +95,13 @@ PCCERT_CONTEXT handOut(Context* c);
 
 // The issuer and serial number of two records are the same.
 bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b);
+// The issuer of a signer id that names its signer by subject key identifier: one RDN with the
+// identifier under szOID_KEYID_RDN. Empty when it cannot be encoded.
+std::vector<BYTE> keyIdIssuer(const unsigned char* keyId, int length);
+// The signer id names its signer by subject key identifier: the identifier in *keyId.
+bool keyIdOfSignerId(const CERT_INFO& id, std::vector<BYTE>* keyId);
+// The certificate's subject key identifier extension holds `keyId`.
+bool hasSubjectKeyId(const Context& c, const std::vector<BYTE>& keyId);
 
 // The serialized store: a header, then per certificate its properties and its DER.
 struct StoredCert {

@@ -109,9 +109,14 @@ bool signerIdOf(CMS_SignerInfo* si, SignerId* id) {
   ASN1_OCTET_STRING* keyId = nullptr;
   X509_NAME* issuer = nullptr;
   ASN1_INTEGER* serial = nullptr;
-  if (CMS_SignerInfo_get0_signer_id(si, &keyId, &issuer, &serial) != 1 || issuer == nullptr ||
-      serial == nullptr)
-    return false;
+  if (CMS_SignerInfo_get0_signer_id(si, &keyId, &issuer, &serial) != 1) return false;
+  if (keyId != nullptr) {
+    // Named by subject key identifier: the issuer Windows gives such a signer, no serial.
+    id->issuer = keyIdIssuer(keyId->data, keyId->length);
+    id->info.Issuer = CRYPT_DATA_BLOB{DWORD(id->issuer.size()), id->issuer.data()};
+    return !id->issuer.empty();
+  }
+  if (issuer == nullptr || serial == nullptr) return false;
   unsigned char* der = nullptr;
   const int n = i2d_X509_NAME(issuer, &der);
   if (n <= 0) return false;

@@ -393,8 +393,10 @@ BOOL CertCloseStore(HCERTSTORE store, DWORD flags);
 // The first context (prev null) or the one after prev, which is freed; null with
 // CRYPT_E_NOT_FOUND after the last.
 PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE store, PCCERT_CONTEXT prev);
-// The certificate whose issuer and serial number are those of `certId`; null with
-// CRYPT_E_NOT_FOUND.
+// The certificate whose issuer and serial number are those of `certId`, or, for a signer id
+// naming its signer by subject key identifier (an issuer of one szOID_KEYID_RDN attribute
+// holding the identifier, an empty serial number), the certificate with that identifier;
+// null with CRYPT_E_NOT_FOUND.
 PCCERT_CONTEXT CertGetSubjectCertificateFromStore(HCERTSTORE store, DWORD encoding,
                                                   PCERT_INFO certId);
 
@@ -447,6 +449,7 @@ DWORD CertNameToStrA(DWORD encoding, PCERT_NAME_BLOB name, DWORD strType, LPSTR 
 #define X509_KEY_USAGE ((LPCSTR)14)
 #define X509_ENHANCED_KEY_USAGE ((LPCSTR)36)
 #define szOID_KEY_USAGE "2.5.29.15"
+#define szOID_KEYID_RDN "1.3.6.1.4.1.311.10.7.1"
 #define szOID_SUBJECT_ALT_NAME2 "2.5.29.17"
 #define szOID_ENHANCED_KEY_USAGE "2.5.29.37"
 

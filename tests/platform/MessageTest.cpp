@@ -287,6 +287,19 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   ASSERT_EQ(openssl(sign + alice + " -nodetach -out " + file("attached")), 0);
   ASSERT_EQ(openssl(sign + alice + bob + " -out " + file("two")), 0);
   ASSERT_EQ(openssl(sign + alice + " -nocerts -out " + file("nocerts")), 0);
+  // A signer named by subject key identifier, its certificate only in the callback's store.
+  CertSpec spec;
+  spec.subject = {{"CN", "erin"}};
+  spec.issuer = &ca_;
+  spec.extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}};
+  const TestCert erin = makeCert(spec);
+  writeWholeFile(file("erin.pem"), erin.pem());
+  writeWholeFile(file("erin.key"), keyPem(erin));
+  ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
+                                               CERT_STORE_ADD_NEW, nullptr));
+  ASSERT_EQ(openssl(sign + " -signer " + file("erin.pem") + " -inkey " + file("erin.key") +
+                    " -keyid -nocerts -out " + file("keyid")),
+            0);
   ASSERT_EQ(openssl(sign + alice + " -keyopt rsa_padding_mode:pss -md sha512 -out " + file("pss")),
             0);
   ASSERT_EQ(openssl(sign + dave + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
@@ -312,6 +325,8 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
       {"two", true, 2, false, CRYPT_E_NO_SIGNER, nullptr},
       {"nocerts", true, 0, false, CRYPT_E_NOT_FOUND, nullptr},
       {"nocerts", true, 0, true, 0, "DE, Vorlund Test, alice"},
+      {"keyid", true, 0, false, CRYPT_E_NOT_FOUND, nullptr},
+      {"keyid", true, 0, true, 0, "erin"},
       {"pss", true, 0, false, 0, "DE, Vorlund Test, alice"},
       {"ecdsa", false, 0, false, 0, "dave"},
       {"nosigner", true, 0, false, CRYPT_E_NO_SIGNER, nullptr},
