@@ -244,8 +244,8 @@ ByteSpan contentOf(DWORD count, const BYTE* blocks[], const DWORD sizes[],
   return ByteSpan{joined->data(), joined->size()};
 }
 
-// Adds the caller's attribute, each value given as DER.
-bool addAttribute(CMS_SignerInfo* si, const CRYPT_ATTRIBUTE& a) {
+// Adds the caller's attribute, each value given as DER, to the signed or the unsigned ones.
+bool addAttribute(CMS_SignerInfo* si, const CRYPT_ATTRIBUTE& a, bool authenticated) {
   ASN1_OBJECT* obj = a.pszObjId != nullptr ? OBJ_txt2obj(a.pszObjId, 1) : nullptr;
   X509_ATTRIBUTE* attr =
       obj != nullptr ? X509_ATTRIBUTE_create_by_OBJ(nullptr, obj, 0, nullptr, -1) : nullptr;
@@ -256,10 +256,33 @@ bool addAttribute(CMS_SignerInfo* si, const CRYPT_ATTRIBUTE& a) {
     ok = t != nullptr && X509_ATTRIBUTE_set1_data(attr, t->type, t->value.ptr, -1) == 1;
     ASN1_TYPE_free(t);
   }
-  ok = ok && CMS_signed_add1_attr(si, attr) == 1;
+  ok = ok &&
+       (authenticated ? CMS_signed_add1_attr(si, attr) : CMS_unsigned_add1_attr(si, attr)) == 1;
   X509_ATTRIBUTE_free(attr);
   ASN1_OBJECT_free(obj);
   return ok;
+}
+
+bool addCrl(CMS_ContentInfo* cms, PCCRL_CONTEXT crl) {
+  if (crl == nullptr || crl->pbCrlEncoded == nullptr) return false;
+  const unsigned char* p = crl->pbCrlEncoded;
+  X509_CRL* x = d2i_X509_CRL(nullptr, &p, long(crl->cbCrlEncoded));
+  const bool ok = x != nullptr && CMS_add1_crl(cms, x) == 1;
+  X509_CRL_free(x);
+  return ok;
+}
+
+int innerNid(DWORD type) {
+  switch (type) {
+    case CMSG_DATA:
+      return NID_pkcs7_data;
+    case CMSG_SIGNED:
+      return NID_pkcs7_signed;
+    case CMSG_ENVELOPED:
+      return NID_pkcs7_enveloped;
+    default:
+      return NID_undef;
+  }
 }
 
 std::vector<BYTE> derOf(CMS_ContentInfo* cms) {
@@ -339,6 +362,31 @@ BOOL CryptEncodeObject(DWORD /*encoding*/, LPCSTR structType, const void* info, 
   return ok && putOutput(der, encoded, size);
 }
 
+PCCRL_CONTEXT CertCreateCRLContext(DWORD encoding, const BYTE* encoded, DWORD size) {
+  registerCryptTexts();
+  if (encoded == nullptr || size == 0) {
+    SetLastError(CRYPT_E_ASN1_EOD);
+    return nullptr;
+  }
+  const unsigned char* p = encoded;
+  X509_CRL* x = d2i_X509_CRL(nullptr, &p, long(size));
+  ERR_clear_error();
+  if (x == nullptr) {
+    SetLastError(CRYPT_E_ASN1_BADTAG);
+    return nullptr;
+  }
+  X509_CRL_free(x);
+  auto* crl = new CRL_CONTEXT{encoding, new BYTE[size], size, nullptr, nullptr};
+  std::memcpy(crl->pbCrlEncoded, encoded, size);
+  return crl;
+}
+
+BOOL CertFreeCRLContext(PCCRL_CONTEXT crl) {
+  if (crl != nullptr) delete[] crl->pbCrlEncoded;
+  delete crl;
+  return TRUE;
+}
+
 BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
                       const BYTE* blocks[], DWORD sizes[], BYTE* signedBlob, DWORD* size) {
   registerCryptTexts();
@@ -373,10 +421,19 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
   CMS_SignerInfo* si =
       cms != nullptr ? CMS_add1_signer(cms.get(), cert, key, md, signerFlags) : nullptr;
   bool ok = si != nullptr;
-  for (DWORD i = 0; ok && i < para->cAuthAttr; ++i) ok = addAttribute(si, para->rgAuthAttr[i]);
+  for (DWORD i = 0; ok && i < para->cAuthAttr; ++i)
+    ok = addAttribute(si, para->rgAuthAttr[i], true);
+  for (DWORD i = 0; ok && i < para->cUnauthAttr; ++i)
+    ok = para->rgUnauthAttr != nullptr && addAttribute(si, para->rgUnauthAttr[i], false);
   for (DWORD i = 0; ok && i < para->cMsgCert; ++i) {
     std::lock_guard<std::recursive_mutex> lock(cryptMutex());
     ok = CMS_add1_cert(cms.get(), contextOf(para->rgpMsgCert[i])->x509) == 1;
+  }
+  for (DWORD i = 0; ok && i < para->cMsgCrl; ++i) ok = addCrl(cms.get(), para->rgpMsgCrl[i]);
+  // Content that is itself a message (signed or enveloped) says so in its content type.
+  if (ok && para->dwInnerContentType != 0) {
+    const int inner = innerNid(para->dwInnerContentType);
+    ok = inner != NID_undef && CMS_set1_eContentType(cms.get(), OBJ_nid2obj(inner)) == 1;
   }
   static const BYTE kNoContent = 0;
   BIO* in = ok && !sizing

@@ -256,7 +256,19 @@ struct CRYPT_ATTRIBUTE {
   CRYPT_ATTR_BLOB* rgValue;  // DER of each value
 };
 typedef CRYPT_ATTRIBUTE* PCRYPT_ATTRIBUTE;
-typedef const void* PCCRL_CONTEXT;
+// A CRL as a message carries it. Only the encoded bytes are kept: pCrlInfo is null.
+struct CRL_CONTEXT {
+  DWORD dwCertEncodingType;
+  BYTE* pbCrlEncoded;
+  DWORD cbCrlEncoded;
+  void* pCrlInfo;
+  HCERTSTORE hCertStore;
+};
+typedef const CRL_CONTEXT* PCCRL_CONTEXT;
+// A CRL context of its own for DER bytes; null with CRYPT_E_ASN1_BADTAG when they are not a
+// CRL. CertFreeCRLContext frees it (null is allowed).
+PCCRL_CONTEXT CertCreateCRLContext(DWORD encoding, const BYTE* encoded, DWORD size);
+BOOL CertFreeCRLContext(PCCRL_CONTEXT crl);
 
 struct CRYPT_SIGN_MESSAGE_PARA {
   DWORD cbSize;
@@ -311,9 +323,12 @@ struct CRYPT_DECRYPT_MESSAGE_PARA {
 typedef CRYPT_DECRYPT_MESSAGE_PARA* PCRYPT_DECRYPT_MESSAGE_PARA;
 
 // A SignedData (version 1) over the concatenated blocks, the content left out when detached:
-// one signer by issuer and serial number with rsaEncryption, exactly the certificates given,
-// and the authenticated attributes given plus content type and message digest (none when
-// none are given). The signing certificate's key comes from its key-provider property or the
+// one signer by issuer and serial number with rsaEncryption, exactly the certificates and
+// CRLs given, the authenticated attributes given plus content type and message digest (none
+// when none are given) and the unauthenticated attributes given. A non-zero inner content
+// type (CMSG_SIGNED, CMSG_ENVELOPED) says the content is such a message: its OID becomes the
+// content type, the content staying in an OCTET STRING as CMS encapsulates it; another fails
+// with NTE_BAD_DATA. The signing certificate's key comes from its key-provider property or the
 // key kept with it; without one CRYPT_E_NO_KEY_PROPERTY. An unknown hash OID fails with
 // CRYPT_E_UNKNOWN_ALGO.
 BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,

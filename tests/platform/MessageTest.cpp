@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -102,7 +105,8 @@ class Messages : public FreshCertRoot {
   std::vector<BYTE> get(const std::string& name) { return bytesOf(readWholeFile(file(name))); }
 
   std::vector<BYTE> sign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
-                         const std::vector<BYTE>& data, bool withTime = true) {
+                         const std::vector<BYTE>& data, bool withTime = true,
+                         const std::function<void(CRYPT_SIGN_MESSAGE_PARA&)>& more = {}) {
     CRYPT_SIGN_MESSAGE_PARA para{};
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = PKCS_7_ASN_ENCODING;
@@ -122,6 +126,7 @@ class Messages : public FreshCertRoot {
       para.cAuthAttr = 1;
       para.rgAuthAttr = &attr;
     }
+    if (more) more(para);
     const BYTE* blocks[] = {data.data()};
     DWORD sizes[] = {DWORD(data.size())};
     DWORD size = 0;
@@ -275,6 +280,64 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
   std::vector<BYTE> changed = kText;
   changed[0] ^= 1;
   EXPECT_EQ(verify(get("bare"), &changed, 0), NTE_BAD_SIGNATURE);
+
+  // CRLs, unauthenticated attributes and an inner content type as the caller gives them, in a
+  // signature over a signed message.
+  const unsigned char* caDer = reinterpret_cast<const unsigned char*>(ca_.der.data());
+  X509* caX509 = d2i_X509(nullptr, &caDer, long(ca_.der.size()));
+  X509_CRL* x509Crl = X509_CRL_new();
+  ASN1_TIME* now = ASN1_TIME_set(nullptr, std::time(nullptr));
+  X509_CRL_set_version(x509Crl, 1);
+  X509_CRL_set_issuer_name(x509Crl, X509_get_subject_name(caX509));
+  X509_CRL_set1_lastUpdate(x509Crl, now);
+  X509_CRL_set1_nextUpdate(x509Crl, now);
+  ASSERT_GT(X509_CRL_sign(x509Crl, ca_.key.get(), EVP_sha256()), 0);
+  unsigned char* crlDer = nullptr;
+  const int crlSize = i2d_X509_CRL(x509Crl, &crlDer);
+  PCCRL_CONTEXT crl = CertCreateCRLContext(X509_ASN_ENCODING, crlDer, DWORD(crlSize));
+  OPENSSL_free(crlDer);
+  X509_CRL_free(x509Crl);
+  ASN1_TIME_free(now);
+  X509_free(caX509);
+  ASSERT_NE(crl, nullptr);
+  EXPECT_EQ(CertCreateCRLContext(X509_ASN_ENCODING, kText.data(), DWORD(kText.size())), nullptr);
+  EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_BADTAG);
+  BYTE note[] = {0x0C, 0x04, 'n', 'o', 't', 'e'};
+  CRYPT_ATTR_BLOB noteValue{sizeof note, note};
+  CRYPT_ATTRIBUTE unauth{const_cast<char*>("1.3.6.1.4.1.55555.1"), 1, &noteValue};
+  const std::vector<BYTE> inner = sign(aliceCtx_.get(), kSha1, false, kText);
+  auto nested = [&](DWORD innerType) {
+    return sign(bobCtx_.get(), kSha256, false, inner, true, [&](CRYPT_SIGN_MESSAGE_PARA& p) {
+      p.cMsgCrl = 1;
+      p.rgpMsgCrl = &crl;
+      p.cUnauthAttr = 1;
+      p.rgUnauthAttr = &unauth;
+      p.dwInnerContentType = innerType;
+    });
+  };
+  const std::vector<BYTE> outer = nested(CMSG_SIGNED);
+  EXPECT_TRUE(nested(7).empty()) << "no such message type";
+  CertFreeCRLContext(crl);
+  put("outer", outer);
+  ASSERT_EQ(std::system(("openssl cms -cmsout -print -inform DER -in " + file("outer") + " > " +
+                         file("print"))
+                            .c_str()),
+            0);
+  const std::string nestedPrint = readWholeFile(file("print"));
+  for (const char* present : {"eContentType: pkcs7-signedData", "crls:", "1.3.6.1.4.1.55555.1"})
+    EXPECT_NE(nestedPrint.find(present), std::string::npos) << present;
+  EXPECT_EQ(openssl("cms -verify -binary -inform DER -in " + file("outer") + " -CAfile " +
+                    file("ca.pem") + " -out " + file("out")),
+            0);
+  EXPECT_EQ(get("out"), inner);
+  CRYPT_VERIFY_MESSAGE_PARA verifyPara{sizeof verifyPara, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                       0, nullptr, nullptr};
+  DWORD type = 0, innerType = 0, size = 0;
+  EXPECT_TRUE(CryptDecodeMessage(CMSG_SIGNED_FLAG, nullptr, &verifyPara, 0, outer.data(),
+                                 DWORD(outer.size()), 0, &type, &innerType, nullptr, &size, nullptr,
+                                 nullptr));
+  EXPECT_EQ(type, CMSG_SIGNED);
+  EXPECT_EQ(innerType, CMSG_SIGNED);
 }
 
 TEST_F(Messages, OpenSslSignaturesVerifyHere) {
