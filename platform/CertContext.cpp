@@ -163,9 +163,6 @@ bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b) {
   return same(a.Issuer, b.Issuer) && same(a.SerialNumber, b.SerialNumber);
 }
 
-namespace {
-
-// A DER element of the tag around `content`.
 std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content) {
   std::vector<BYTE> out = {tag};
   const size_t n = content.size();
@@ -180,6 +177,8 @@ std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content) {
   out.insert(out.end(), content.begin(), content.end());
   return out;
 }
+
+namespace {
 
 // The content of the DER element of `tag` at *p (within `end`), moving *p past it.
 bool readElement(const unsigned char** p, const unsigned char* end, int tag,

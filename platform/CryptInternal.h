@@ -93,6 +93,9 @@ void deleteContext(Context* c);
 // One more reference to a context (of a store: to its store too).
 PCCERT_CONTEXT handOut(Context* c);
 
+// A DER element of the tag around `content`.
+std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content);
+
 // The issuer and serial number of two records are the same.
 bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b);
 // The issuer of a signer id that names its signer by subject key identifier: one RDN with the

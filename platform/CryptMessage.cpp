@@ -339,9 +339,31 @@ size_t sizeBound(size_t unsignedSize, size_t maxSignature, size_t digestSize, si
   return unsignedSize + maxSignature + attributes + embedded + kLengthGrowth;
 }
 
+// SEQUENCE OF SEQUENCE { OBJECT IDENTIFIER, parameters ANY OPTIONAL }.
+BOOL encodeCapabilities(const CRYPT_SMIME_CAPABILITIES* caps, std::vector<BYTE>* out) {
+  std::vector<BYTE> list;
+  for (DWORD i = 0; i < caps->cCapability; ++i) {
+    const CRYPT_SMIME_CAPABILITY& c = caps->rgCapability[i];
+    ASN1_OBJECT* obj = c.pszObjId != nullptr ? OBJ_txt2obj(c.pszObjId, 1) : nullptr;
+    unsigned char* der = nullptr;
+    const int n = obj != nullptr ? i2d_ASN1_OBJECT(obj, &der) : 0;
+    ASN1_OBJECT_free(obj);
+    ERR_clear_error();
+    if (n <= 0) return fail(CRYPT_E_BAD_ENCODE);
+    std::vector<BYTE> one(der, der + n);
+    OPENSSL_free(der);
+    if (c.Parameters.cbData > 0 && c.Parameters.pbData != nullptr)
+      one.insert(one.end(), c.Parameters.pbData, c.Parameters.pbData + c.Parameters.cbData);
+    const std::vector<BYTE> element = derElement(0x30, one);
+    list.insert(list.end(), element.begin(), element.end());
+  }
+  *out = derElement(0x30, list);
+  return TRUE;
+}
+
 bool isType(LPCSTR type, LPCSTR number, const char* oid) {
   if (reinterpret_cast<uintptr_t>(type) <= 0xFFFF) return type == number;
-  return std::strcmp(type, oid) == 0;
+  return oid != nullptr && std::strcmp(type, oid) == 0;
 }
 
 }  // namespace
@@ -357,7 +379,16 @@ BOOL CryptEncodeObject(DWORD /*encoding*/, LPCSTR structType, const void* info, 
     ok = encodeTime(static_cast<const FILETIME*>(info), &der);
   else if (isType(structType, PKCS_RC2_CBC_PARAMETERS, szOID_RSA_RC2CBC))
     ok = encodeRc2(static_cast<const CRYPT_RC2_CBC_PARAMETERS*>(info), &der);
-  else
+  else if (isType(structType, PKCS_SMIME_CAPABILITIES, szOID_RSA_SMIMECapabilities))
+    ok = encodeCapabilities(static_cast<const CRYPT_SMIME_CAPABILITIES*>(info), &der);
+  else if (isType(structType, X509_OCTET_STRING, nullptr)) {
+    const auto* blob = static_cast<const CRYPT_DATA_BLOB*>(info);
+    der = derElement(V_ASN1_OCTET_STRING,
+                     blob->cbData > 0 && blob->pbData != nullptr
+                         ? std::vector<BYTE>(blob->pbData, blob->pbData + blob->cbData)
+                         : std::vector<BYTE>());
+    ok = TRUE;
+  } else
     return fail(ERROR_FILE_NOT_FOUND_CRYPT);
   return ok && putOutput(der, encoded, size);
 }

@@ -244,8 +244,22 @@ struct CRYPT_RC2_CBC_PARAMETERS {
   BYTE rgbIV[8];
 };
 
-// Encodes a FILETIME* as a signing time (UTCTime from 1950 to 2049, else GeneralizedTime)
-// or a CRYPT_RC2_CBC_PARAMETERS*; another structure type fails with ERROR_FILE_NOT_FOUND.
+#define X509_OCTET_STRING ((LPCSTR)25)
+#define PKCS_SMIME_CAPABILITIES ((LPCSTR)42)
+#define szOID_RSA_SMIMECapabilities "1.2.840.113549.1.9.15"
+struct CRYPT_SMIME_CAPABILITY {
+  LPSTR pszObjId;
+  CRYPT_OBJID_BLOB Parameters;  // DER, or none
+};
+struct CRYPT_SMIME_CAPABILITIES {
+  DWORD cCapability;
+  CRYPT_SMIME_CAPABILITY* rgCapability;
+};
+
+// Encodes a FILETIME* as a signing time (UTCTime from 1950 to 2049, else GeneralizedTime),
+// a CRYPT_RC2_CBC_PARAMETERS*, a CRYPT_SMIME_CAPABILITIES* (an OID that is no OID fails with
+// CRYPT_E_BAD_ENCODE) or a CRYPT_DATA_BLOB* as an OCTET STRING; another structure type fails
+// with ERROR_FILE_NOT_FOUND.
 BOOL CryptEncodeObject(DWORD encoding, LPCSTR structType, const void* info, BYTE* encoded,
                        DWORD* size);
 

@@ -591,7 +591,29 @@ TEST_F(Messages, BrokenInputEncodingsAndDecoding) {
     ASSERT_TRUE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, out.data(), &size));
     EXPECT_EQ(out, r.der);
   }
-  DWORD size = 0;
+  // S/MIME capabilities (AES-256, RC2 with its parameters) and an OCTET STRING.
+  BYTE rc2Version[] = {0x02, 0x01, 0x3a};
+  CRYPT_SMIME_CAPABILITY capability[] = {
+      {const_cast<char*>("2.16.840.1.101.3.4.1.42"), {}},
+      {const_cast<char*>(szOID_RSA_RC2CBC), {sizeof rc2Version, rc2Version}}};
+  CRYPT_SMIME_CAPABILITIES capabilities{2, capability};
+  BYTE out[64];
+  DWORD size = sizeof out;
+  ASSERT_TRUE(CryptEncodeObject(PKCS_7_ASN_ENCODING, szOID_RSA_SMIMECapabilities, &capabilities,
+                                out, &size));
+  EXPECT_EQ(std::vector<BYTE>(out, out + size),
+            (std::vector<BYTE>{0x30, 0x1c, 0x30, 0x0b, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                               0x65, 0x03, 0x04, 0x01, 0x2a, 0x30, 0x0d, 0x06, 0x08, 0x2a,
+                               0x86, 0x48, 0x86, 0xf7, 0x0d, 0x03, 0x02, 0x02, 0x01, 0x3a}));
+  capability[1].pszObjId = const_cast<char*>("not an oid");
+  size = sizeof out;
+  EXPECT_FALSE(
+      CryptEncodeObject(PKCS_7_ASN_ENCODING, PKCS_SMIME_CAPABILITIES, &capabilities, out, &size));
+  EXPECT_EQ(GetLastError(), CRYPT_E_BAD_ENCODE);
+  CRYPT_DATA_BLOB octets{3, rc2Version};
+  size = sizeof out;
+  ASSERT_TRUE(CryptEncodeObject(X509_ASN_ENCODING, X509_OCTET_STRING, &octets, out, &size));
+  EXPECT_EQ(std::vector<BYTE>(out, out + size), (std::vector<BYTE>{0x04, 0x03, 0x02, 0x01, 0x3a}));
   EXPECT_FALSE(CryptEncodeObject(0x10001, "1.2.3", &size, nullptr, &size));
   EXPECT_EQ(GetLastError(), 2u);
 }
