@@ -199,6 +199,104 @@ DWORD innerTypeOf(CMS_ContentInfo* cms) {
   }
 }
 
+// One DER element: where its header starts, the header's and the content's lengths, its tag.
+struct Element {
+  size_t start = 0;
+  size_t header = 0;
+  size_t length = 0;
+  int tag = 0;
+  int cls = 0;
+  bool constructed = false;
+};
+
+// The element at `at`, inside [0, end) of `der`; false for an indefinite or overlong length.
+bool elementAt(const BYTE* der, size_t at, size_t end, Element* e) {
+  if (at >= end) return false;
+  const unsigned char* p = der + at;
+  long length = 0;
+  const int r = ASN1_get_object(&p, &length, &e->tag, &e->cls, long(end - at));
+  ERR_clear_error();
+  if ((r & 0x80) != 0 || (r & 0x01) != 0) return false;
+  e->start = at;
+  e->header = size_t(p - (der + at));
+  e->length = size_t(length);
+  e->constructed = (r & V_ASN1_CONSTRUCTED) != 0;
+  return e->start + e->header + e->length <= end;
+}
+
+std::vector<BYTE> headerOf(BYTE firstByte, size_t length) {
+  std::vector<BYTE> h = {firstByte};
+  if (length < 0x80) {
+    h.push_back(BYTE(length));
+    return h;
+  }
+  std::vector<BYTE> n;
+  for (size_t v = length; v != 0; v >>= 8) n.insert(n.begin(), BYTE(v & 0xFF));
+  h.push_back(BYTE(0x80 | n.size()));
+  h.insert(h.end(), n.begin(), n.end());
+  return h;
+}
+
+// The message with its encrypted content left empty, so a sizing call reads its recipients
+// without copying the ciphertext; *cipherSize gets the ciphertext's length (its inner headers
+// too when it comes in segments). Empty when the message is not definite-length enveloped
+// data of the expected shape: the caller then parses it whole.
+std::vector<BYTE> withoutCiphertext(const BYTE* der, size_t size, size_t* cipherSize) {
+  Element outer, type, explicit0, body, field, info;
+  if (!elementAt(der, 0, size, &outer) || outer.tag != V_ASN1_SEQUENCE ||
+      outer.start + outer.header + outer.length != size)
+    return {};
+  size_t at = outer.header;
+  if (!elementAt(der, at, size, &type) || type.tag != V_ASN1_OBJECT) return {};
+  at += type.header + type.length;
+  if (!elementAt(der, at, size, &explicit0) || explicit0.cls != V_ASN1_CONTEXT_SPECIFIC ||
+      explicit0.tag != 0)
+    return {};
+  at += explicit0.header;
+  if (!elementAt(der, at, size, &body) || body.tag != V_ASN1_SEQUENCE) return {};
+  const size_t bodyEnd = at + body.header + body.length;
+  at += body.header;
+  // version, originatorInfo [0] when present, recipientInfos, then the content's info.
+  for (bool found = false; !found;) {
+    if (!elementAt(der, at, bodyEnd, &field)) return {};
+    found = field.tag == V_ASN1_SET && field.cls == V_ASN1_UNIVERSAL;
+    at += field.header + field.length;
+  }
+  if (!elementAt(der, at, bodyEnd, &info) || info.tag != V_ASN1_SEQUENCE) return {};
+  const size_t infoEnd = at + info.header + info.length;
+  at += info.header;
+  for (int i = 0; i < 2; ++i) {  // the content type and the algorithm
+    if (!elementAt(der, at, infoEnd, &field)) return {};
+    at += field.header + field.length;
+  }
+  Element cipher;
+  if (!elementAt(der, at, infoEnd, &cipher) || cipher.cls != V_ASN1_CONTEXT_SPECIFIC ||
+      cipher.tag != 0 || at + cipher.header + cipher.length != infoEnd)
+    return {};
+  *cipherSize = cipher.length;
+  // The four lengths around the ciphertext shrink by what is left out, and by what each
+  // inner header saves.
+  size_t removed = cipher.length;
+  std::vector<BYTE> infoHeader = headerOf(der[info.start], info.length - removed);
+  removed += info.header - infoHeader.size();
+  std::vector<BYTE> bodyHeader = headerOf(der[body.start], body.length - removed);
+  removed += body.header - bodyHeader.size();
+  std::vector<BYTE> explicitHeader = headerOf(der[explicit0.start], explicit0.length - removed);
+  removed += explicit0.header - explicitHeader.size();
+  std::vector<BYTE> out = headerOf(der[0], outer.length - removed);
+  auto copy = [&](size_t from, size_t to) { out.insert(out.end(), der + from, der + to); };
+  copy(outer.header, explicit0.start);
+  out.insert(out.end(), explicitHeader.begin(), explicitHeader.end());
+  out.insert(out.end(), bodyHeader.begin(), bodyHeader.end());
+  copy(body.start + body.header, info.start);
+  out.insert(out.end(), infoHeader.begin(), infoHeader.end());
+  copy(info.start + info.header, cipher.start);
+  out.push_back(der[cipher.start]);
+  out.push_back(0);
+  copy(infoEnd, size);
+  return out;
+}
+
 }  // namespace
 
 BOOL CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
@@ -242,17 +340,27 @@ BOOL CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* blob, DWO
                          BYTE* decrypted, DWORD* size, PCCERT_CONTEXT* exchange) {
   registerCryptTexts();
   if (exchange != nullptr) *exchange = nullptr;
-  CmsPtr cms(parseMessage(blob, blobSize));
-  if (cms && decrypted == nullptr) {
-    // The sizing call decrypts nothing: the content is no longer than its ciphertext.
+  if (decrypted == nullptr) {
+    // The sizing call decrypts nothing: the content is no longer than its ciphertext, which
+    // it does not even read when the message's shape allows.
+    size_t cipherSize = 0;
+    const std::vector<BYTE> shell =
+        blob != nullptr ? withoutCiphertext(blob, blobSize, &cipherSize) : std::vector<BYTE>();
+    CmsPtr cms(shell.empty() ? nullptr : parseMessage(shell.data(), DWORD(shell.size())));
+    if (!cms) {
+      cms.reset(parseMessage(blob, blobSize));
+      cipherSize = cms ? cipherLength(cms.get()) : 0;
+    }
+    if (!cms) return FALSE;
     if (size == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (!isEnveloped(cms.get())) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
     PCCERT_CONTEXT recipient = findRecipient(cms.get(), para);
     if (recipient == nullptr) return FALSE;
     CertFreeCertificateContext(recipient);
-    *size = cipherLength(cms.get());
+    *size = DWORD(cipherSize);
     return TRUE;
   }
+  CmsPtr cms(parseMessage(blob, blobSize));
   if (!cms) return FALSE;
   if (size == nullptr) return fail(ERROR_INVALID_PARAMETER);
   PCCERT_CONTEXT cert = nullptr;
