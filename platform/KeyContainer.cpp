@@ -51,9 +51,10 @@ std::string fileNameOf(const std::u16string& container) {
 
 std::string keysDir(bool machine) { return platformPath(machine ? "keys/machine" : "keys/user"); }
 
-// Parsed keys by container file, each with the identity of the file it was read from. Parsing
-// a key costs more than a signature of a megabyte, and a container is read on every signature
-// and decryption; a file written, replaced or removed since is read again (or reported gone).
+// Parsed keys by container file, each with the identity of the file it was read from. A
+// container is read on every signature and decryption, and parsing a key through OpenSSL's
+// decoders costs about what the RSA operation does; a file written, replaced or removed since
+// it was read is read again (or reported gone), whoever changed it.
 struct FileIdentity {
   dev_t dev = 0;
   ino_t ino = 0;
