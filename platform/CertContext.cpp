@@ -163,35 +163,39 @@ bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b) {
   return same(a.Issuer, b.Issuer) && same(a.SerialNumber, b.SerialNumber);
 }
 
-std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content) {
-  std::vector<BYTE> out = {tag};
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(BYTE(n));
-  } else {
-    std::vector<BYTE> length;
-    for (size_t v = n; v != 0; v >>= 8) length.insert(length.begin(), BYTE(v & 0xFF));
-    out.push_back(BYTE(0x80 | length.size()));
-    out.insert(out.end(), length.begin(), length.end());
+std::vector<BYTE> derHeader(BYTE firstByte, size_t length) {
+  std::vector<BYTE> h = {firstByte};
+  if (length < 0x80) {
+    h.push_back(BYTE(length));
+    return h;
   }
+  std::vector<BYTE> n;
+  for (size_t v = length; v != 0; v >>= 8) n.insert(n.begin(), BYTE(v & 0xFF));
+  h.push_back(BYTE(0x80 | n.size()));
+  h.insert(h.end(), n.begin(), n.end());
+  return h;
+}
+
+std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content) {
+  std::vector<BYTE> out = derHeader(tag, content.size());
   out.insert(out.end(), content.begin(), content.end());
   return out;
 }
 
-namespace {
-
-// The content of the DER element of `tag` at *p (within `end`), moving *p past it.
-bool readElement(const unsigned char** p, const unsigned char* end, int tag,
-                 const unsigned char** content, long* length) {
-  int actual = 0, cls = 0;
-  const unsigned char* q = *p;
-  const int r = ASN1_get_object(&q, length, &actual, &cls, long(end - *p));
+bool elementAt(const BYTE* der, size_t at, size_t end, DerElement* e) {
+  if (at >= end) return false;
+  const unsigned char* p = der + at;
+  long length = 0;
+  const int r = ASN1_get_object(&p, &length, &e->tag, &e->cls, long(end - at));
   ERR_clear_error();
-  if ((r & 0x80) != 0 || r == 0x21 || actual != tag || cls != V_ASN1_UNIVERSAL) return false;
-  *content = q;
-  *p = q + *length;
-  return true;
+  if ((r & 0x80) != 0 || (r & 0x01) != 0) return false;
+  e->start = at;
+  e->header = size_t(p - (der + at));
+  e->length = size_t(length);
+  return e->start + e->header + e->length <= end;
 }
+
+namespace {
 
 std::vector<BYTE> keyIdRdnOid() {
   ASN1_OBJECT* obj = OBJ_txt2obj(szOID_KEYID_RDN, 1);
@@ -219,27 +223,22 @@ std::vector<BYTE> keyIdIssuer(const unsigned char* keyId, int length) {
 
 bool keyIdOfSignerId(const CERT_INFO& id, std::vector<BYTE>* keyId) {
   if (id.SerialNumber.cbData != 0 || id.Issuer.pbData == nullptr) return false;
-  const unsigned char* p = id.Issuer.pbData;
-  const unsigned char* const end = p + id.Issuer.cbData;
-  const unsigned char *name, *set, *attribute, *value;
-  long nameLength, setLength, attributeLength, valueLength;
-  if (!readElement(&p, end, V_ASN1_SEQUENCE, &name, &nameLength) || p != end) return false;
-  p = name;
-  if (!readElement(&p, name + nameLength, V_ASN1_SET, &set, &setLength) || p != name + nameLength)
-    return false;
-  p = set;
-  if (!readElement(&p, set + setLength, V_ASN1_SEQUENCE, &attribute, &attributeLength) ||
-      p != set + setLength)
+  const BYTE* der = id.Issuer.pbData;
+  const size_t size = id.Issuer.cbData;
+  // Each level holds exactly one element: the RDN set, the attribute, then OID and value.
+  DerElement name, set, attribute, value;
+  if (!elementAt(der, 0, size, &name) || name.tag != V_ASN1_SEQUENCE || name.end() != size ||
+      !elementAt(der, name.contentStart(), size, &set) || set.tag != V_ASN1_SET ||
+      set.end() != size || !elementAt(der, set.contentStart(), size, &attribute) ||
+      attribute.tag != V_ASN1_SEQUENCE || attribute.end() != size)
     return false;
   const std::vector<BYTE> oid = keyIdRdnOid();
-  if (oid.empty() || size_t(attributeLength) < oid.size() ||
-      std::memcmp(attribute, oid.data(), oid.size()) != 0)
+  const size_t at = attribute.contentStart();
+  if (oid.empty() || size - at < oid.size() || std::memcmp(der + at, oid.data(), oid.size()) != 0 ||
+      !elementAt(der, at + oid.size(), size, &value) || value.tag != V_ASN1_OCTET_STRING ||
+      value.cls != V_ASN1_UNIVERSAL || value.end() != size)
     return false;
-  p = attribute + oid.size();
-  if (!readElement(&p, attribute + attributeLength, V_ASN1_OCTET_STRING, &value, &valueLength) ||
-      p != attribute + attributeLength)
-    return false;
-  keyId->assign(value, value + valueLength);
+  keyId->assign(der + value.contentStart(), der + value.end());
   return true;
 }
 

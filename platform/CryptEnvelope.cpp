@@ -199,50 +199,12 @@ DWORD innerTypeOf(CMS_ContentInfo* cms) {
   }
 }
 
-// One DER element: where its header starts, the header's and the content's lengths, its tag.
-struct Element {
-  size_t start = 0;
-  size_t header = 0;
-  size_t length = 0;
-  int tag = 0;
-  int cls = 0;
-  bool constructed = false;
-};
-
-// The element at `at`, inside [0, end) of `der`; false for an indefinite or overlong length.
-bool elementAt(const BYTE* der, size_t at, size_t end, Element* e) {
-  if (at >= end) return false;
-  const unsigned char* p = der + at;
-  long length = 0;
-  const int r = ASN1_get_object(&p, &length, &e->tag, &e->cls, long(end - at));
-  ERR_clear_error();
-  if ((r & 0x80) != 0 || (r & 0x01) != 0) return false;
-  e->start = at;
-  e->header = size_t(p - (der + at));
-  e->length = size_t(length);
-  e->constructed = (r & V_ASN1_CONSTRUCTED) != 0;
-  return e->start + e->header + e->length <= end;
-}
-
-std::vector<BYTE> headerOf(BYTE firstByte, size_t length) {
-  std::vector<BYTE> h = {firstByte};
-  if (length < 0x80) {
-    h.push_back(BYTE(length));
-    return h;
-  }
-  std::vector<BYTE> n;
-  for (size_t v = length; v != 0; v >>= 8) n.insert(n.begin(), BYTE(v & 0xFF));
-  h.push_back(BYTE(0x80 | n.size()));
-  h.insert(h.end(), n.begin(), n.end());
-  return h;
-}
-
 // The message with its encrypted content left empty, so a sizing call reads its recipients
 // without copying the ciphertext; *cipherSize gets the ciphertext's length (its inner headers
 // too when it comes in segments). Empty when the message is not definite-length enveloped
 // data of the expected shape: the caller then parses it whole.
 std::vector<BYTE> withoutCiphertext(const BYTE* der, size_t size, size_t* cipherSize) {
-  Element outer, type, explicit0, body, field, info;
+  DerElement outer, type, explicit0, body, field, info;
   if (!elementAt(der, 0, size, &outer) || outer.tag != V_ASN1_SEQUENCE ||
       outer.start + outer.header + outer.length != size)
     return {};
@@ -269,7 +231,7 @@ std::vector<BYTE> withoutCiphertext(const BYTE* der, size_t size, size_t* cipher
     if (!elementAt(der, at, infoEnd, &field)) return {};
     at += field.header + field.length;
   }
-  Element cipher;
+  DerElement cipher;
   if (!elementAt(der, at, infoEnd, &cipher) || cipher.cls != V_ASN1_CONTEXT_SPECIFIC ||
       cipher.tag != 0 || at + cipher.header + cipher.length != infoEnd)
     return {};
@@ -277,13 +239,13 @@ std::vector<BYTE> withoutCiphertext(const BYTE* der, size_t size, size_t* cipher
   // The four lengths around the ciphertext shrink by what is left out, and by what each
   // inner header saves.
   size_t removed = cipher.length;
-  std::vector<BYTE> infoHeader = headerOf(der[info.start], info.length - removed);
+  std::vector<BYTE> infoHeader = derHeader(der[info.start], info.length - removed);
   removed += info.header - infoHeader.size();
-  std::vector<BYTE> bodyHeader = headerOf(der[body.start], body.length - removed);
+  std::vector<BYTE> bodyHeader = derHeader(der[body.start], body.length - removed);
   removed += body.header - bodyHeader.size();
-  std::vector<BYTE> explicitHeader = headerOf(der[explicit0.start], explicit0.length - removed);
+  std::vector<BYTE> explicitHeader = derHeader(der[explicit0.start], explicit0.length - removed);
   removed += explicit0.header - explicitHeader.size();
-  std::vector<BYTE> out = headerOf(der[0], outer.length - removed);
+  std::vector<BYTE> out = derHeader(der[0], outer.length - removed);
   auto copy = [&](size_t from, size_t to) { out.insert(out.end(), der + from, der + to); };
   copy(outer.header, explicit0.start);
   out.insert(out.end(), explicitHeader.begin(), explicitHeader.end());

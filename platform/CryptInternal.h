@@ -93,8 +93,24 @@ void deleteContext(Context* c);
 // One more reference to a context (of a store: to its store too).
 PCCERT_CONTEXT handOut(Context* c);
 
+// A DER header: the first byte and the length in its shortest form.
+std::vector<BYTE> derHeader(BYTE firstByte, size_t length);
 // A DER element of the tag around `content`.
 std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content);
+// One DER element: where its header starts, the header's and the content's lengths, its tag
+// and class.
+struct DerElement {
+  size_t start = 0;
+  size_t header = 0;
+  size_t length = 0;
+  int tag = 0;
+  int cls = 0;
+  size_t contentStart() const { return start + header; }
+  size_t end() const { return start + header + length; }
+};
+// The element at `at`, wholly inside [0, end) of `der`; false for an indefinite length or one
+// that runs past `end`.
+bool elementAt(const BYTE* der, size_t at, size_t end, DerElement* e);
 
 // The issuer and serial number of two records are the same.
 bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b);
