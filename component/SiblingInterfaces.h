@@ -1,9 +1,8 @@
 // The interfaces of the two sibling components, as this component's type library declares
 // them: the certificate object (IVorlundCert), the provider object (IVorlundCSP) and the list
-// of strings a provider object hands out (IVrStringArray). Their
-// code lives in the siblings' own module; the Mime object calls them through these vtables
-// (dual interfaces: IDispatch's seven slots, then the members in DISPID order, a property's
-// get before its put).
+// of strings a provider object hands out (IVrStringArray). Their code lives in the siblings'
+// own module; the Mime object calls them through these vtables (dual interfaces: IDispatch's
+// seven slots, then the members in DISPID order, a property's get before its put).
 //
 // IVorlundCert: SetFromEncoded (27) and GetImpl (25) are the members the Mime object calls.
 // Deliberate change from the 32-bit type library: GetImpl hands out the address of the
