@@ -23,15 +23,12 @@ constexpr const char* kDescription = "VorlundMime Class";
 constexpr const char* kProgId = "VorlundMime.VorlundMime.1";
 constexpr const char* kIndependentProgId = "VorlundMime.VorlundMime";
 
-const IID kIidVrStringArray = {
-    0x4340DF8E, 0xD7A3, 0x4675, {0xBE, 0x74, 0x80, 0x07, 0x7B, 0x2B, 0x3E, 0x81}};
-
 // The dual interfaces the type library declares.
 const TypeLibInterface kInterfaces[] = {
     {IID_IVorlundMime, "IVorlundMime"},
     {IID_IVorlundCert, "IVorlundCert"},
     {IID_IVorlundCSP, "IVorlundCSP"},
-    {kIidVrStringArray, "IVrStringArray"},
+    {IID_IVrStringArray, "IVrStringArray"},
 };
 
 const TypeLibInfo kTypeLib = {LIBID_VORLUNDMIMELib,

@@ -1,8 +1,8 @@
 // The interfaces of the two sibling components, as this component's type library declares
-// them: the certificate object (IVorlundCert) and the provider object (IVorlundCSP). Their
-// code lives in the siblings' own module; the Mime object calls them through these vtables
-// (dual interfaces: IDispatch's seven slots, then the members in DISPID order, a property's
-// get before its put).
+// them: the certificate object (IVorlundCert), the provider object (IVorlundCSP) and the list
+// of strings a provider object hands out (IVrStringArray). Their code lives in the siblings'
+// own module; the Mime object calls them through these vtables (dual interfaces: IDispatch's
+// seven slots, then the members in DISPID order, a property's get before its put).
 //
 // IVorlundCert: SetFromEncoded (27) and GetImpl (25) are the members the Mime object calls.
 // Deliberate change from the 32-bit type library: GetImpl hands out the address of the
@@ -10,6 +10,11 @@
 // 64-bit system, so its out-parameter is pointer-sized (LONG_PTR) here and VT_I8 through
 // IDispatch; its slot, the meaning of 0 (no certificate) and the read-only use of the record
 // stay. The other members, their DISPIDs and the order of the vtable are this project's.
+//
+// IVorlundCSP: the nine settings (1-9) are what SetCSP reads; GetProviderNames (10) is the
+// provider member whose result is an IVrStringArray, which the Mime object never calls.
+// IVrStringArray's members and DISPIDs are this project's; an index outside the list gives
+// an empty string.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +26,15 @@ typedef intptr_t LONG_PTR;
 extern const IID IID_IVorlundCert;     // {D56C1AF1-3FDE-471C-9BC2-C52515F260C1}
 extern const CLSID CLSID_VorlundCert;  // {E2A74106-0416-43D8-8FE8-833E9AD098EA}
 extern const IID IID_IVorlundCSP;      // {D12FB216-99DA-4EB3-9CC0-C0F760B174A0}
+extern const IID IID_IVrStringArray;   // {4340DF8E-D7A3-4675-BE74-80077B2B3E81}
+
+struct IVrStringArray : IDispatch {
+  virtual HRESULT get_Count(LONG* count) = 0;              // 1
+  virtual HRESULT GetString(LONG index, BSTR* value) = 0;  // 2
+  virtual HRESULT Append(BSTR value) = 0;                  // 3
+  virtual HRESULT Clear() = 0;                             // 4
+  virtual HRESULT Contains(BSTR value, LONG* found) = 0;   // 5, ignoring case
+};
 
 struct IVorlundCert : IDispatch {
   virtual HRESULT LoadFromFile(BSTR path, LONG* success) = 0;                             // 1
@@ -71,4 +85,6 @@ struct IVorlundCSP : IDispatch {
   virtual HRESULT put_ProviderName(BSTR value) = 0;         // 8
   virtual HRESULT get_KeyContainerName(BSTR* value) = 0;    // 9
   virtual HRESULT put_KeyContainerName(BSTR value) = 0;     // 9
+  // The names of the providers this machine has, the values ProviderName takes.
+  virtual HRESULT GetProviderNames(IVrStringArray** names) = 0;  // 10
 };

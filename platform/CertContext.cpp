@@ -1,7 +1,9 @@
 // Certificate contexts: the parsed record of a DER certificate, its references and its
 // properties.
 #include <openssl/asn1.h>
+#include <openssl/err.h>
 #include <openssl/objects.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cstring>
@@ -159,6 +161,91 @@ bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b) {
            (x.cbData == 0 || std::memcmp(x.pbData, y.pbData, x.cbData) == 0);
   };
   return same(a.Issuer, b.Issuer) && same(a.SerialNumber, b.SerialNumber);
+}
+
+std::vector<BYTE> derHeader(BYTE firstByte, size_t length) {
+  std::vector<BYTE> h = {firstByte};
+  if (length < 0x80) {
+    h.push_back(BYTE(length));
+    return h;
+  }
+  std::vector<BYTE> n;
+  for (size_t v = length; v != 0; v >>= 8) n.insert(n.begin(), BYTE(v & 0xFF));
+  h.push_back(BYTE(0x80 | n.size()));
+  h.insert(h.end(), n.begin(), n.end());
+  return h;
+}
+
+std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content) {
+  std::vector<BYTE> out = derHeader(tag, content.size());
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+bool elementAt(const BYTE* der, size_t at, size_t end, DerElement* e) {
+  if (at >= end) return false;
+  const unsigned char* p = der + at;
+  long length = 0;
+  const int r = ASN1_get_object(&p, &length, &e->tag, &e->cls, long(end - at));
+  ERR_clear_error();
+  if ((r & 0x80) != 0 || (r & 0x01) != 0) return false;
+  e->start = at;
+  e->header = size_t(p - (der + at));
+  e->length = size_t(length);
+  return e->start + e->header + e->length <= end;
+}
+
+namespace {
+
+std::vector<BYTE> keyIdRdnOid() {
+  ASN1_OBJECT* obj = OBJ_txt2obj(szOID_KEYID_RDN, 1);
+  unsigned char* der = nullptr;
+  const int n = obj != nullptr ? i2d_ASN1_OBJECT(obj, &der) : 0;
+  std::vector<BYTE> out;
+  if (n > 0) out.assign(der, der + n);
+  OPENSSL_free(der);
+  ASN1_OBJECT_free(obj);
+  return out;
+}
+
+}  // namespace
+
+// Name ::= SEQUENCE { SET { SEQUENCE { szOID_KEYID_RDN, OCTET STRING keyId } } }. OpenSSL's
+// name parser takes no OCTET STRING value, so both directions are written out here.
+std::vector<BYTE> keyIdIssuer(const unsigned char* keyId, int length) {
+  std::vector<BYTE> attribute = keyIdRdnOid();
+  if (attribute.empty() || length < 0) return {};
+  const std::vector<BYTE> value =
+      derElement(V_ASN1_OCTET_STRING, std::vector<BYTE>(keyId, keyId + length));
+  attribute.insert(attribute.end(), value.begin(), value.end());
+  return derElement(0x30, derElement(0x31, derElement(0x30, attribute)));
+}
+
+bool keyIdOfSignerId(const CERT_INFO& id, std::vector<BYTE>* keyId) {
+  if (id.SerialNumber.cbData != 0 || id.Issuer.pbData == nullptr) return false;
+  const BYTE* der = id.Issuer.pbData;
+  const size_t size = id.Issuer.cbData;
+  // Each level holds exactly one element: the RDN set, the attribute, then OID and value.
+  DerElement name, set, attribute, value;
+  if (!elementAt(der, 0, size, &name) || name.tag != V_ASN1_SEQUENCE || name.end() != size ||
+      !elementAt(der, name.contentStart(), size, &set) || set.tag != V_ASN1_SET ||
+      set.end() != size || !elementAt(der, set.contentStart(), size, &attribute) ||
+      attribute.tag != V_ASN1_SEQUENCE || attribute.end() != size)
+    return false;
+  const std::vector<BYTE> oid = keyIdRdnOid();
+  const size_t at = attribute.contentStart();
+  if (oid.empty() || size - at < oid.size() || std::memcmp(der + at, oid.data(), oid.size()) != 0 ||
+      !elementAt(der, at + oid.size(), size, &value) || value.tag != V_ASN1_OCTET_STRING ||
+      value.cls != V_ASN1_UNIVERSAL || value.end() != size)
+    return false;
+  keyId->assign(der + value.contentStart(), der + value.end());
+  return true;
+}
+
+bool hasSubjectKeyId(const Context& c, const std::vector<BYTE>& keyId) {
+  const ASN1_OCTET_STRING* own = X509_get0_subject_key_id(c.x509);
+  return own != nullptr && size_t(ASN1_STRING_length(own)) == keyId.size() &&
+         std::memcmp(ASN1_STRING_get0_data(own), keyId.data(), keyId.size()) == 0;
 }
 
 }  // namespace wincrypt

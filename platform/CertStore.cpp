@@ -412,8 +412,11 @@ PCCERT_CONTEXT CertGetSubjectCertificateFromStore(HCERTSTORE store, DWORD /*enco
     SetLastError(kInvalidArg);
     return nullptr;
   }
+  std::vector<BYTE> keyId;
+  const bool byKeyId = keyIdOfSignerId(*certId, &keyId);
   for (Context* c : s->certs)
-    if (sameIssuerAndSerial(c->info, *certId)) return handOut(c);
+    if (byKeyId ? hasSubjectKeyId(*c, keyId) : sameIssuerAndSerial(c->info, *certId))
+      return handOut(c);
   SetLastError(CRYPT_E_NOT_FOUND);
   return nullptr;
 }

@@ -115,25 +115,77 @@ PCCERT_CONTEXT findRecipient(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_P
   return nullptr;
 }
 
-// Decrypts with the first certificate of the stores that is a recipient and has a key.
-BOOL decryptEnveloped(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_PARA* para,
-                      std::vector<BYTE>* out, PCCERT_CONTEXT* exchange) {
+// Decrypts with the first certificate of the stores that is a recipient and has a key,
+// writing the content to `sink`.
+BOOL decryptEnveloped(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_PARA* para, BIO* sink,
+                      PCCERT_CONTEXT* exchange) {
   if (!isEnveloped(cms)) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
   PCCERT_CONTEXT c = findRecipient(cms, para);
   if (c == nullptr) return FALSE;
   X509* x = x509Of(c);
   EVP_PKEY* key = certificatePrivateKey(c);
-  BIO* plain = BIO_new(BIO_s_mem());
-  const bool ok = key != nullptr && CMS_decrypt(cms, key, x, nullptr, plain, CMS_BINARY) == 1;
+  const bool ok =
+      key != nullptr && sink != nullptr && CMS_decrypt(cms, key, x, nullptr, sink, CMS_BINARY) == 1;
   ERR_clear_error();
-  if (ok) *out = readAll(plain);
-  BIO_free(plain);
   EVP_PKEY_free(key);
   X509_free(x);
   if (!ok || exchange == nullptr) CertFreeCertificateContext(c);
   if (!ok) return fail(NTE_BAD_DATA);
   if (exchange != nullptr) *exchange = c;
   return TRUE;
+}
+
+BOOL decryptEnveloped(CMS_ContentInfo* cms, const CRYPT_DECRYPT_MESSAGE_PARA* para,
+                      std::vector<BYTE>* out, PCCERT_CONTEXT* exchange) {
+  BIO* plain = BIO_new(BIO_s_mem());
+  const BOOL ok = decryptEnveloped(cms, para, plain, exchange);
+  if (ok) *out = readAll(plain);
+  BIO_free(plain);
+  return ok;
+}
+
+// A BIO that writes into a block of fixed size, so decrypted content goes straight to the
+// caller's buffer; a write past its end fails.
+struct FixedBlock {
+  BYTE* data;
+  size_t room;
+  size_t used;
+};
+
+int fixedBlockWrite(BIO* bio, const char* bytes, int n) {
+  auto* block = static_cast<FixedBlock*>(BIO_get_data(bio));
+  if (n < 0 || size_t(n) > block->room - block->used) return -1;
+  std::memcpy(block->data + block->used, bytes, size_t(n));
+  block->used += size_t(n);
+  return n;
+}
+
+long fixedBlockCtrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int fixedBlockCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+BIO* newFixedBlockBio(FixedBlock* block) {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "fixed block");
+    if (m != nullptr) {
+      BIO_meth_set_write(m, fixedBlockWrite);
+      BIO_meth_set_ctrl(m, fixedBlockCtrl);
+      BIO_meth_set_create(m, fixedBlockCreate);
+    }
+    return m;
+  }();
+  BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
+  if (bio != nullptr) BIO_set_data(bio, block);
+  return bio;
+}
+
+// The length of the encrypted content, which the decrypted content never exceeds.
+DWORD cipherLength(CMS_ContentInfo* cms) {
+  ASN1_OCTET_STRING** cipher = CMS_get0_content(cms);
+  return cipher != nullptr && *cipher != nullptr ? DWORD((*cipher)->length) : 0;
 }
 
 DWORD innerTypeOf(CMS_ContentInfo* cms) {
@@ -145,6 +197,66 @@ DWORD innerTypeOf(CMS_ContentInfo* cms) {
     default:
       return CMSG_DATA;
   }
+}
+
+// The message with its encrypted content left empty, so a sizing call reads its recipients
+// without copying the ciphertext; *cipherSize gets the ciphertext's length (its inner headers
+// too when it comes in segments). Empty when the message is not definite-length enveloped
+// data of the expected shape: the caller then parses it whole.
+std::vector<BYTE> withoutCiphertext(const BYTE* der, size_t size, size_t* cipherSize) {
+  DerElement outer, type, explicit0, body, field, info;
+  if (!elementAt(der, 0, size, &outer) || outer.tag != V_ASN1_SEQUENCE ||
+      outer.start + outer.header + outer.length != size)
+    return {};
+  size_t at = outer.header;
+  if (!elementAt(der, at, size, &type) || type.tag != V_ASN1_OBJECT) return {};
+  at += type.header + type.length;
+  if (!elementAt(der, at, size, &explicit0) || explicit0.cls != V_ASN1_CONTEXT_SPECIFIC ||
+      explicit0.tag != 0)
+    return {};
+  at += explicit0.header;
+  if (!elementAt(der, at, size, &body) || body.tag != V_ASN1_SEQUENCE) return {};
+  const size_t bodyEnd = at + body.header + body.length;
+  at += body.header;
+  // version, originatorInfo [0] when present, recipientInfos, then the content's info.
+  for (bool found = false; !found;) {
+    if (!elementAt(der, at, bodyEnd, &field)) return {};
+    found = field.tag == V_ASN1_SET && field.cls == V_ASN1_UNIVERSAL;
+    at += field.header + field.length;
+  }
+  if (!elementAt(der, at, bodyEnd, &info) || info.tag != V_ASN1_SEQUENCE) return {};
+  const size_t infoEnd = at + info.header + info.length;
+  at += info.header;
+  for (int i = 0; i < 2; ++i) {  // the content type and the algorithm
+    if (!elementAt(der, at, infoEnd, &field)) return {};
+    at += field.header + field.length;
+  }
+  DerElement cipher;
+  if (!elementAt(der, at, infoEnd, &cipher) || cipher.cls != V_ASN1_CONTEXT_SPECIFIC ||
+      cipher.tag != 0 || at + cipher.header + cipher.length != infoEnd)
+    return {};
+  *cipherSize = cipher.length;
+  // The four lengths around the ciphertext shrink by what is left out, and by what each
+  // inner header saves.
+  size_t removed = cipher.length;
+  std::vector<BYTE> infoHeader = derHeader(der[info.start], info.length - removed);
+  removed += info.header - infoHeader.size();
+  std::vector<BYTE> bodyHeader = derHeader(der[body.start], body.length - removed);
+  removed += body.header - bodyHeader.size();
+  std::vector<BYTE> explicitHeader = derHeader(der[explicit0.start], explicit0.length - removed);
+  removed += explicit0.header - explicitHeader.size();
+  std::vector<BYTE> out = derHeader(der[0], outer.length - removed);
+  auto copy = [&](size_t from, size_t to) { out.insert(out.end(), der + from, der + to); };
+  copy(outer.header, explicit0.start);
+  out.insert(out.end(), explicitHeader.begin(), explicitHeader.end());
+  out.insert(out.end(), bodyHeader.begin(), bodyHeader.end());
+  copy(body.start + body.header, info.start);
+  out.insert(out.end(), infoHeader.begin(), infoHeader.end());
+  copy(info.start + info.header, cipher.start);
+  out.push_back(der[cipher.start]);
+  out.push_back(0);
+  copy(infoEnd, size);
+  return out;
 }
 
 }  // namespace
@@ -170,40 +282,68 @@ BOOL CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
   EVP_CIPHER_free(cipher);
   ERR_clear_error();
   if (!cms) return fail(NTE_BAD_KEY_CRYPT);
-  unsigned char* der = nullptr;
-  const int n = i2d_CMS_ContentInfo(cms.get(), &der);
-  std::vector<BYTE> out;
-  if (n > 0) out.assign(der, der + n);
-  OPENSSL_free(der);
+  // Encoded straight into the caller's buffer when it has room.
+  const int n = i2d_CMS_ContentInfo(cms.get(), nullptr);
+  if (n <= 0) return fail(NTE_BAD_KEY_CRYPT);
   if (sizing) {
-    *size = DWORD(out.size()) + dataSize + EVP_MAX_BLOCK_LENGTH + 20;
+    *size = DWORD(n) + dataSize + EVP_MAX_BLOCK_LENGTH + 20;
     return TRUE;
   }
-  return putOutput(out, encrypted, size);
+  if (*size < DWORD(n)) {
+    *size = DWORD(n);
+    return fail(ERROR_MORE_DATA);
+  }
+  unsigned char* p = encrypted;
+  *size = DWORD(i2d_CMS_ContentInfo(cms.get(), &p));
+  return TRUE;
 }
 
 BOOL CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* blob, DWORD blobSize,
                          BYTE* decrypted, DWORD* size, PCCERT_CONTEXT* exchange) {
   registerCryptTexts();
   if (exchange != nullptr) *exchange = nullptr;
-  CmsPtr cms(parseMessage(blob, blobSize));
-  if (cms && decrypted == nullptr) {
-    // The sizing call decrypts nothing: the content is no longer than its ciphertext.
+  if (decrypted == nullptr) {
+    // The sizing call decrypts nothing: the content is no longer than its ciphertext, which
+    // it does not even read when the message's shape allows.
+    size_t cipherSize = 0;
+    const std::vector<BYTE> shell =
+        blob != nullptr ? withoutCiphertext(blob, blobSize, &cipherSize) : std::vector<BYTE>();
+    CmsPtr cms(shell.empty() ? nullptr : parseMessage(shell.data(), DWORD(shell.size())));
+    if (!cms) {
+      cms.reset(parseMessage(blob, blobSize));
+      cipherSize = cms ? cipherLength(cms.get()) : 0;
+    }
+    if (!cms) return FALSE;
     if (size == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (!isEnveloped(cms.get())) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
     PCCERT_CONTEXT recipient = findRecipient(cms.get(), para);
     if (recipient == nullptr) return FALSE;
     CertFreeCertificateContext(recipient);
-    ASN1_OCTET_STRING** cipher = CMS_get0_content(cms.get());
-    *size = cipher != nullptr && *cipher != nullptr ? DWORD((*cipher)->length) : 0;
+    *size = DWORD(cipherSize);
     return TRUE;
   }
-  std::vector<BYTE> plain;
+  CmsPtr cms(parseMessage(blob, blobSize));
+  if (!cms) return FALSE;
+  if (size == nullptr) return fail(ERROR_INVALID_PARAMETER);
   PCCERT_CONTEXT cert = nullptr;
-  if (!cms || !decryptEnveloped(cms.get(), para, &plain, &cert)) return FALSE;
-  const BOOL ok = putOutput(plain, decrypted, size);
-  OPENSSL_cleanse(plain.data(), plain.size());
-  if (ok && decrypted != nullptr && exchange != nullptr)
+  BOOL ok = FALSE;
+  const DWORD longest = cipherLength(cms.get());
+  if (isEnveloped(cms.get()) && longest > 0 && *size >= longest) {
+    // Room for the longest content the message can hold: decrypted in place.
+    FixedBlock block{decrypted, *size, 0};
+    BIO* sink = newFixedBlockBio(&block);
+    ok = decryptEnveloped(cms.get(), para, sink, &cert);
+    BIO_free(sink);
+    if (ok)
+      *size = DWORD(block.used);
+    else
+      OPENSSL_cleanse(decrypted, block.used);
+  } else {
+    std::vector<BYTE> plain;
+    ok = decryptEnveloped(cms.get(), para, &plain, &cert) && putOutput(plain, decrypted, size);
+    OPENSSL_cleanse(plain.data(), plain.size());
+  }
+  if (ok && exchange != nullptr)
     *exchange = cert;
   else
     CertFreeCertificateContext(cert);

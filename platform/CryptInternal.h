@@ -70,6 +70,9 @@ struct Context {
   std::vector<BYTE> der;
   X509* x509 = nullptr;
   Properties props;
+  // The last private key found to belong to this certificate; a reference is kept, so an
+  // address that matches is that same key.
+  std::shared_ptr<EVP_PKEY> matchedKey;
   int refs = 0;            // references handed out
   Store* store = nullptr;  // the store that owns it; null for a context of its own
   bool inStore = false;    // still an element of that store
@@ -90,8 +93,34 @@ void deleteContext(Context* c);
 // One more reference to a context (of a store: to its store too).
 PCCERT_CONTEXT handOut(Context* c);
 
+// A DER header: the first byte and the length in its shortest form.
+std::vector<BYTE> derHeader(BYTE firstByte, size_t length);
+// A DER element of the tag around `content`.
+std::vector<BYTE> derElement(BYTE tag, const std::vector<BYTE>& content);
+// One DER element: where its header starts, the header's and the content's lengths, its tag
+// and class.
+struct DerElement {
+  size_t start = 0;
+  size_t header = 0;
+  size_t length = 0;
+  int tag = 0;
+  int cls = 0;
+  size_t contentStart() const { return start + header; }
+  size_t end() const { return start + header + length; }
+};
+// The element at `at`, wholly inside [0, end) of `der`; false for an indefinite length or one
+// that runs past `end`.
+bool elementAt(const BYTE* der, size_t at, size_t end, DerElement* e);
+
 // The issuer and serial number of two records are the same.
 bool sameIssuerAndSerial(const CERT_INFO& a, const CERT_INFO& b);
+// The issuer of a signer id that names its signer by subject key identifier: one RDN with the
+// identifier under szOID_KEYID_RDN. Empty when it cannot be encoded.
+std::vector<BYTE> keyIdIssuer(const unsigned char* keyId, int length);
+// The signer id names its signer by subject key identifier: the identifier in *keyId.
+bool keyIdOfSignerId(const CERT_INFO& id, std::vector<BYTE>* keyId);
+// The certificate's subject key identifier extension holds `keyId`.
+bool hasSubjectKeyId(const Context& c, const std::vector<BYTE>& keyId);
 
 // The serialized store: a header, then per certificate its properties and its DER.
 struct StoredCert {

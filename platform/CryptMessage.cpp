@@ -68,15 +68,33 @@ PCCERT_CONTEXT contextOfX509(X509* x) {
   return c;
 }
 
-std::vector<BYTE> readAll(BIO* bio) {
-  std::vector<BYTE> out;
-  BYTE buf[16384];
+std::vector<BYTE> readAll(BIO* bio, size_t expected) {
+  std::vector<BYTE> out(std::max<size_t>(expected, 16384));
+  size_t used = 0;
   for (;;) {
-    const int n = BIO_read(bio, buf, sizeof buf);
+    if (used == out.size()) {
+      // Full: grow only when there is more, so room made to measure is not doubled.
+      BYTE more[4096];
+      const int n = BIO_read(bio, more, sizeof more);
+      if (n <= 0) break;
+      out.resize(out.size() * 2);
+      std::memcpy(out.data() + used, more, size_t(n));
+      used += size_t(n);
+      continue;
+    }
+    const int n =
+        BIO_read(bio, out.data() + used, int(std::min<size_t>(out.size() - used, 1 << 30)));
     if (n <= 0) break;
-    out.insert(out.end(), buf, buf + n);
+    used += size_t(n);
   }
+  out.resize(used);
   return out;
+}
+
+void drain(BIO* bio) {
+  BYTE buf[16384];
+  while (BIO_read(bio, buf, sizeof buf) > 0) {
+  }
 }
 
 namespace {
@@ -91,9 +109,14 @@ bool signerIdOf(CMS_SignerInfo* si, SignerId* id) {
   ASN1_OCTET_STRING* keyId = nullptr;
   X509_NAME* issuer = nullptr;
   ASN1_INTEGER* serial = nullptr;
-  if (CMS_SignerInfo_get0_signer_id(si, &keyId, &issuer, &serial) != 1 || issuer == nullptr ||
-      serial == nullptr)
-    return false;
+  if (CMS_SignerInfo_get0_signer_id(si, &keyId, &issuer, &serial) != 1) return false;
+  if (keyId != nullptr) {
+    // Named by subject key identifier: the issuer Windows gives such a signer, no serial.
+    id->issuer = keyIdIssuer(keyId->data, keyId->length);
+    id->info.Issuer = CRYPT_DATA_BLOB{DWORD(id->issuer.size()), id->issuer.data()};
+    return !id->issuer.empty();
+  }
+  if (issuer == nullptr || serial == nullptr) return false;
   unsigned char* der = nullptr;
   const int n = i2d_X509_NAME(issuer, &der);
   if (n <= 0) return false;
@@ -154,8 +177,7 @@ void freeDataChain(BIO* chain, BIO* content) {
 }  // namespace
 
 BOOL verifySigner(CMS_ContentInfo* cms, DWORD index, const CRYPT_VERIFY_MESSAGE_PARA* para,
-                  const std::vector<BYTE>* detached, std::vector<BYTE>* content,
-                  PCCERT_CONTEXT* signer) {
+                  const ByteSpan* detached, std::vector<BYTE>* content, PCCERT_CONTEXT* signer) {
   if (OBJ_obj2nid(CMS_get0_type(cms)) != NID_pkcs7_signed) return fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
   STACK_OF(CMS_SignerInfo)* sis = CMS_get0_SignerInfos(cms);
   if (sis == nullptr || int(index) >= sk_CMS_SignerInfo_num(sis)) return fail(CRYPT_E_NO_SIGNER);
@@ -167,15 +189,20 @@ BOOL verifySigner(CMS_ContentInfo* cms, DWORD index, const CRYPT_VERIFY_MESSAGE_
   ASN1_OCTET_STRING** embedded = CMS_get0_content(cms);
   const bool hasContent = embedded != nullptr && *embedded != nullptr;
   static const BYTE kNothing = 0;
-  const BYTE* bytes = detached != nullptr ? detached->data() : &kNothing;
-  const int n = detached != nullptr ? int(detached->size()) : 0;
+  const BYTE* bytes = detached != nullptr && detached->size > 0 ? detached->data : &kNothing;
+  const int n = detached != nullptr ? int(detached->size) : 0;
   BIO* source = hasContent && detached == nullptr ? nullptr : BIO_new_mem_buf(bytes, n);
   BIO* chain = CMS_dataInit(cms, source);
   DWORD error = 0;
   if (chain == nullptr) {
     error = NTE_BAD_SIGNATURE;
   } else {
-    std::vector<BYTE> read = readAll(chain);
+    // Only content the caller asked for is kept; a detached content is only digested.
+    std::vector<BYTE> read;
+    if (content != nullptr)
+      read = readAll(chain, hasContent && detached == nullptr ? size_t((*embedded)->length) : 0);
+    else
+      drain(chain);
     CMS_SignerInfo_set1_signer_cert(si, cert);
     const bool withAttributes = CMS_signed_get_attr_count(si) > 0;
     if (withAttributes && CMS_SignerInfo_verify(si) != 1)
@@ -207,16 +234,18 @@ struct CmsFree {
 };
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
 
-std::vector<BYTE> concatenated(DWORD count, const BYTE* blocks[], const DWORD sizes[]) {
-  std::vector<BYTE> out;
+// The caller's blocks as one run of bytes: a single block as it is, several joined in `joined`.
+ByteSpan contentOf(DWORD count, const BYTE* blocks[], const DWORD sizes[],
+                   std::vector<BYTE>* joined) {
+  if (blocks == nullptr || sizes == nullptr) return ByteSpan{};
+  if (count == 1) return blocks[0] != nullptr ? ByteSpan{blocks[0], sizes[0]} : ByteSpan{};
   for (DWORD i = 0; i < count; ++i)
-    if (blocks != nullptr && sizes != nullptr && blocks[i] != nullptr)
-      out.insert(out.end(), blocks[i], blocks[i] + sizes[i]);
-  return out;
+    if (blocks[i] != nullptr) joined->insert(joined->end(), blocks[i], blocks[i] + sizes[i]);
+  return ByteSpan{joined->data(), joined->size()};
 }
 
-// Adds the caller's attribute, each value given as DER.
-bool addAttribute(CMS_SignerInfo* si, const CRYPT_ATTRIBUTE& a) {
+// Adds the caller's attribute, each value given as DER, to the signed or the unsigned ones.
+bool addAttribute(CMS_SignerInfo* si, const CRYPT_ATTRIBUTE& a, bool authenticated) {
   ASN1_OBJECT* obj = a.pszObjId != nullptr ? OBJ_txt2obj(a.pszObjId, 1) : nullptr;
   X509_ATTRIBUTE* attr =
       obj != nullptr ? X509_ATTRIBUTE_create_by_OBJ(nullptr, obj, 0, nullptr, -1) : nullptr;
@@ -227,10 +256,33 @@ bool addAttribute(CMS_SignerInfo* si, const CRYPT_ATTRIBUTE& a) {
     ok = t != nullptr && X509_ATTRIBUTE_set1_data(attr, t->type, t->value.ptr, -1) == 1;
     ASN1_TYPE_free(t);
   }
-  ok = ok && CMS_signed_add1_attr(si, attr) == 1;
+  ok = ok &&
+       (authenticated ? CMS_signed_add1_attr(si, attr) : CMS_unsigned_add1_attr(si, attr)) == 1;
   X509_ATTRIBUTE_free(attr);
   ASN1_OBJECT_free(obj);
   return ok;
+}
+
+bool addCrl(CMS_ContentInfo* cms, PCCRL_CONTEXT crl) {
+  if (crl == nullptr || crl->pbCrlEncoded == nullptr) return false;
+  const unsigned char* p = crl->pbCrlEncoded;
+  X509_CRL* x = d2i_X509_CRL(nullptr, &p, long(crl->cbCrlEncoded));
+  const bool ok = x != nullptr && CMS_add1_crl(cms, x) == 1;
+  X509_CRL_free(x);
+  return ok;
+}
+
+int innerNid(DWORD type) {
+  switch (type) {
+    case CMSG_DATA:
+      return NID_pkcs7_data;
+    case CMSG_SIGNED:
+      return NID_pkcs7_signed;
+    case CMSG_ENVELOPED:
+      return NID_pkcs7_enveloped;
+    default:
+      return NID_undef;
+  }
 }
 
 std::vector<BYTE> derOf(CMS_ContentInfo* cms) {
@@ -272,9 +324,46 @@ BOOL encodeRc2(const CRYPT_RC2_CBC_PARAMETERS* p, std::vector<BYTE>* out) {
   return TRUE;
 }
 
+// The most a signed message can take, from its encoding before signing (`unsigned` bytes: the
+// signature empty, the content absent and, with attributes, no content-type or message-digest
+// yet). Signing fills the signature (at most the key's size, an ECDSA signature's length
+// varying from one signing to the next) and adds those two attributes (11-byte OIDs, a
+// content type of 11 bytes and a digest of `digestSize`); the content adds its length; each
+// of the nine lengths around them grows by at most four bytes.
+size_t sizeBound(size_t unsignedSize, size_t maxSignature, size_t digestSize, size_t embedded) {
+  constexpr size_t kLengthGrowth = 9 * 4;
+  constexpr size_t kContentTypeAttribute = 2 + 13 + 2 + 13;
+  constexpr size_t kDigestAttributeFrame = 2 + 13 + 2 + 2 + 2;
+  const size_t attributes =
+      digestSize > 0 ? kContentTypeAttribute + kDigestAttributeFrame + digestSize : 0;
+  return unsignedSize + maxSignature + attributes + embedded + kLengthGrowth;
+}
+
+// SEQUENCE OF SEQUENCE { OBJECT IDENTIFIER, parameters ANY OPTIONAL }.
+BOOL encodeCapabilities(const CRYPT_SMIME_CAPABILITIES* caps, std::vector<BYTE>* out) {
+  std::vector<BYTE> list;
+  for (DWORD i = 0; i < caps->cCapability; ++i) {
+    const CRYPT_SMIME_CAPABILITY& c = caps->rgCapability[i];
+    ASN1_OBJECT* obj = c.pszObjId != nullptr ? OBJ_txt2obj(c.pszObjId, 1) : nullptr;
+    unsigned char* der = nullptr;
+    const int n = obj != nullptr ? i2d_ASN1_OBJECT(obj, &der) : 0;
+    ASN1_OBJECT_free(obj);
+    ERR_clear_error();
+    if (n <= 0) return fail(CRYPT_E_BAD_ENCODE);
+    std::vector<BYTE> one(der, der + n);
+    OPENSSL_free(der);
+    if (c.Parameters.cbData > 0 && c.Parameters.pbData != nullptr)
+      one.insert(one.end(), c.Parameters.pbData, c.Parameters.pbData + c.Parameters.cbData);
+    const std::vector<BYTE> element = derElement(0x30, one);
+    list.insert(list.end(), element.begin(), element.end());
+  }
+  *out = derElement(0x30, list);
+  return TRUE;
+}
+
 bool isType(LPCSTR type, LPCSTR number, const char* oid) {
   if (reinterpret_cast<uintptr_t>(type) <= 0xFFFF) return type == number;
-  return std::strcmp(type, oid) == 0;
+  return oid != nullptr && std::strcmp(type, oid) == 0;
 }
 
 }  // namespace
@@ -290,9 +379,43 @@ BOOL CryptEncodeObject(DWORD /*encoding*/, LPCSTR structType, const void* info, 
     ok = encodeTime(static_cast<const FILETIME*>(info), &der);
   else if (isType(structType, PKCS_RC2_CBC_PARAMETERS, szOID_RSA_RC2CBC))
     ok = encodeRc2(static_cast<const CRYPT_RC2_CBC_PARAMETERS*>(info), &der);
-  else
+  else if (isType(structType, PKCS_SMIME_CAPABILITIES, szOID_RSA_SMIMECapabilities))
+    ok = encodeCapabilities(static_cast<const CRYPT_SMIME_CAPABILITIES*>(info), &der);
+  else if (isType(structType, X509_OCTET_STRING, nullptr)) {
+    const auto* blob = static_cast<const CRYPT_DATA_BLOB*>(info);
+    der = derElement(V_ASN1_OCTET_STRING,
+                     blob->cbData > 0 && blob->pbData != nullptr
+                         ? std::vector<BYTE>(blob->pbData, blob->pbData + blob->cbData)
+                         : std::vector<BYTE>());
+    ok = TRUE;
+  } else
     return fail(ERROR_FILE_NOT_FOUND_CRYPT);
   return ok && putOutput(der, encoded, size);
+}
+
+PCCRL_CONTEXT CertCreateCRLContext(DWORD encoding, const BYTE* encoded, DWORD size) {
+  registerCryptTexts();
+  if (encoded == nullptr || size == 0) {
+    SetLastError(CRYPT_E_ASN1_EOD);
+    return nullptr;
+  }
+  const unsigned char* p = encoded;
+  X509_CRL* x = d2i_X509_CRL(nullptr, &p, long(size));
+  ERR_clear_error();
+  if (x == nullptr) {
+    SetLastError(CRYPT_E_ASN1_BADTAG);
+    return nullptr;
+  }
+  X509_CRL_free(x);
+  auto* crl = new CRL_CONTEXT{encoding, new BYTE[size], size, nullptr, nullptr};
+  std::memcpy(crl->pbCrlEncoded, encoded, size);
+  return crl;
+}
+
+BOOL CertFreeCRLContext(PCCRL_CONTEXT crl) {
+  if (crl != nullptr) delete[] crl->pbCrlEncoded;
+  delete crl;
+  return TRUE;
 }
 
 BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
@@ -316,10 +439,11 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
     cert = contextOf(para->pSigningCert)->x509;
     X509_up_ref(cert);
   }
-  // The sizing call signs nothing: the signature's size does not depend on the bytes signed,
-  // so a large content is digested once, by the call that writes.
-  const std::vector<BYTE> content =
-      signedBlob != nullptr ? concatenated(count, blocks, sizes) : std::vector<BYTE>();
+  // The sizing call signs nothing (see sizeBound); the call that writes digests the content
+  // once, in place when it is one block.
+  const bool sizing = signedBlob == nullptr;
+  std::vector<BYTE> joined;
+  const ByteSpan content = sizing ? ByteSpan{} : contentOf(count, blocks, sizes, &joined);
   const int flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0);
   CmsPtr cms(CMS_sign_ex(nullptr, nullptr, nullptr, nullptr, flags, libContext(), nullptr));
   // Windows adds no attribute of its own: no capabilities, and none at all unless given.
@@ -328,33 +452,40 @@ BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
   CMS_SignerInfo* si =
       cms != nullptr ? CMS_add1_signer(cms.get(), cert, key, md, signerFlags) : nullptr;
   bool ok = si != nullptr;
-  for (DWORD i = 0; ok && i < para->cAuthAttr; ++i) ok = addAttribute(si, para->rgAuthAttr[i]);
+  for (DWORD i = 0; ok && i < para->cAuthAttr; ++i)
+    ok = addAttribute(si, para->rgAuthAttr[i], true);
+  for (DWORD i = 0; ok && i < para->cUnauthAttr; ++i)
+    ok = para->rgUnauthAttr != nullptr && addAttribute(si, para->rgUnauthAttr[i], false);
   for (DWORD i = 0; ok && i < para->cMsgCert; ++i) {
     std::lock_guard<std::recursive_mutex> lock(cryptMutex());
     ok = CMS_add1_cert(cms.get(), contextOf(para->rgpMsgCert[i])->x509) == 1;
   }
+  for (DWORD i = 0; ok && i < para->cMsgCrl; ++i) ok = addCrl(cms.get(), para->rgpMsgCrl[i]);
+  // Content that is itself a message (signed or enveloped) says so in its content type.
+  if (ok && para->dwInnerContentType != 0) {
+    const int inner = innerNid(para->dwInnerContentType);
+    ok = inner != NID_undef && CMS_set1_eContentType(cms.get(), OBJ_nid2obj(inner)) == 1;
+  }
   static const BYTE kNoContent = 0;
-  BIO* in =
-      ok ? BIO_new_mem_buf(content.empty() ? &kNoContent : content.data(), int(content.size()))
-         : nullptr;
-  ok = ok && in != nullptr && CMS_final(cms.get(), in, nullptr, flags) == 1;
+  BIO* in = ok && !sizing
+                ? BIO_new_mem_buf(content.size > 0 ? content.data : &kNoContent, int(content.size))
+                : nullptr;
+  ok = ok && (sizing || (in != nullptr && CMS_final(cms.get(), in, nullptr, flags) == 1));
   BIO_free(in);
-  const int maxSignature = EVP_PKEY_get_size(key);
+  const size_t maxSignature = size_t(EVP_PKEY_get_size(key));
+  const size_t digestSize = size_t(EVP_MD_get_size(md));
   EVP_MD_free(md);
   EVP_PKEY_free(key);
   X509_free(cert);
   ERR_clear_error();
   if (!ok) return fail(NTE_BAD_DATA);
   std::vector<BYTE> der = derOf(cms.get());
-  if (signedBlob == nullptr) {
-    // An ECDSA signature's length varies from one signing to the next: the size asked for
-    // first must hold the longest, as an RSA signature's always does. Embedded content adds
-    // its length and at most four bytes to each of the four lengths around it.
-    const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(si);
+  if (der.empty()) return fail(NTE_BAD_DATA);
+  if (sizing) {
     size_t embedded = 0;
     for (DWORD i = 0; !detached && sizes != nullptr && i < count; ++i) embedded += sizes[i];
-    *size = DWORD(der.size() + size_t(maxSignature - ASN1_STRING_length(value)) + 4 +
-                  (detached ? 0 : embedded + 16));
+    *size = DWORD(sizeBound(der.size(), maxSignature, para->cAuthAttr > 0 ? digestSize : 0,
+                            detached ? 0 : embedded));
     return TRUE;
   }
   return putOutput(der, signedBlob, size);
@@ -368,7 +499,8 @@ BOOL CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD 
   if (signer != nullptr) *signer = nullptr;
   CmsPtr cms(parseMessage(signature, signatureSize));
   if (!cms) return FALSE;
-  const std::vector<BYTE> content = concatenated(count, blocks, sizes);
+  std::vector<BYTE> joined;
+  const ByteSpan content = contentOf(count, blocks, sizes, &joined);
   return verifySigner(cms.get(), index, para, &content, nullptr, signer);
 }
 

@@ -19,12 +19,19 @@ BOOL putOutput(const std::vector<BYTE>& bytes, BYTE* out, DWORD* size);
 CMS_ContentInfo* parseMessage(const BYTE* blob, DWORD size);
 // A new context of the certificate, or null.
 PCCERT_CONTEXT contextOfX509(X509* x);
-std::vector<BYTE> readAll(BIO* bio);
+// What the BIO gives up to its end; `expected` bytes of room are made first.
+std::vector<BYTE> readAll(BIO* bio, size_t expected = 0);
+// Reads the BIO to its end, keeping nothing.
+void drain(BIO* bio);
+
+struct ByteSpan {
+  const BYTE* data = nullptr;
+  size_t size = 0;
+};
 // Verifies the signer at `index` of a SignedData against `detached` content (null: the
 // content the message carries, which then goes to `content`); *signer gets a new context of
 // its certificate on success.
 BOOL verifySigner(CMS_ContentInfo* cms, DWORD index, const CRYPT_VERIFY_MESSAGE_PARA* para,
-                  const std::vector<BYTE>* detached, std::vector<BYTE>* content,
-                  PCCERT_CONTEXT* signer);
+                  const ByteSpan* detached, std::vector<BYTE>* content, PCCERT_CONTEXT* signer);
 
 }  // namespace wincrypt

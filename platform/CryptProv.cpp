@@ -195,6 +195,17 @@ BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags) {
   return TRUE;
 }
 
+BOOL CryptEnumProvidersA(DWORD index, DWORD* reserved, DWORD flags, DWORD* type, LPSTR name,
+                         DWORD* size) {
+  registerTexts();
+  if (reserved != nullptr || flags != 0 || type == nullptr || size == nullptr)
+    return wincrypt::fail(ERROR_INVALID_PARAMETER);
+  if (index >= std::size(kProviders)) return wincrypt::fail(ERROR_NO_MORE_ITEMS);
+  if (!putText(kProviders[index].name, reinterpret_cast<BYTE*>(name), size)) return FALSE;
+  *type = kProviders[index].type;
+  return TRUE;
+}
+
 BOOL CryptGetProvParam(HCRYPTPROV prov, DWORD param, BYTE* data, DWORD* size, DWORD flags) {
   registerTexts();
   ProvContext* ctx = lookup(prov);

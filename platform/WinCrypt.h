@@ -197,6 +197,11 @@ struct PROV_ENUMALGS {
 // container, NTE_EXISTS for a new one that already exists; *prov is 0 then.
 BOOL CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR provider, DWORD type,
                           DWORD flags);
+// The provider at `index` of those this platform has: its type and NUL-terminated name (null
+// name asks for the size, with the NUL; too small a buffer fails with ERROR_MORE_DATA);
+// ERROR_NO_MORE_ITEMS past the last. `reserved` must be null and `flags` 0.
+BOOL CryptEnumProvidersA(DWORD index, DWORD* reserved, DWORD flags, DWORD* type, LPSTR name,
+                         DWORD* size);
 // Frees a context; a handle that is not a live context fails with NTE_BAD_UID.
 BOOL CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
 // PP_NAME and PP_CONTAINER as NUL-terminated text, PP_IMPTYPE and PP_VERSION as a DWORD,
@@ -239,8 +244,22 @@ struct CRYPT_RC2_CBC_PARAMETERS {
   BYTE rgbIV[8];
 };
 
-// Encodes a FILETIME* as a signing time (UTCTime from 1950 to 2049, else GeneralizedTime)
-// or a CRYPT_RC2_CBC_PARAMETERS*; another structure type fails with ERROR_FILE_NOT_FOUND.
+#define X509_OCTET_STRING ((LPCSTR)25)
+#define PKCS_SMIME_CAPABILITIES ((LPCSTR)42)
+#define szOID_RSA_SMIMECapabilities "1.2.840.113549.1.9.15"
+struct CRYPT_SMIME_CAPABILITY {
+  LPSTR pszObjId;
+  CRYPT_OBJID_BLOB Parameters;  // DER, or none
+};
+struct CRYPT_SMIME_CAPABILITIES {
+  DWORD cCapability;
+  CRYPT_SMIME_CAPABILITY* rgCapability;
+};
+
+// Encodes a FILETIME* as a signing time (UTCTime from 1950 to 2049, else GeneralizedTime),
+// a CRYPT_RC2_CBC_PARAMETERS*, a CRYPT_SMIME_CAPABILITIES* (an OID that is no OID fails with
+// CRYPT_E_BAD_ENCODE) or a CRYPT_DATA_BLOB* as an OCTET STRING; another structure type fails
+// with ERROR_FILE_NOT_FOUND.
 BOOL CryptEncodeObject(DWORD encoding, LPCSTR structType, const void* info, BYTE* encoded,
                        DWORD* size);
 
@@ -251,7 +270,19 @@ struct CRYPT_ATTRIBUTE {
   CRYPT_ATTR_BLOB* rgValue;  // DER of each value
 };
 typedef CRYPT_ATTRIBUTE* PCRYPT_ATTRIBUTE;
-typedef const void* PCCRL_CONTEXT;
+// A CRL as a message carries it. Only the encoded bytes are kept: pCrlInfo is null.
+struct CRL_CONTEXT {
+  DWORD dwCertEncodingType;
+  BYTE* pbCrlEncoded;
+  DWORD cbCrlEncoded;
+  void* pCrlInfo;
+  HCERTSTORE hCertStore;
+};
+typedef const CRL_CONTEXT* PCCRL_CONTEXT;
+// A CRL context of its own for DER bytes; null with CRYPT_E_ASN1_BADTAG when they are not a
+// CRL. CertFreeCRLContext frees it (null is allowed).
+PCCRL_CONTEXT CertCreateCRLContext(DWORD encoding, const BYTE* encoded, DWORD size);
+BOOL CertFreeCRLContext(PCCRL_CONTEXT crl);
 
 struct CRYPT_SIGN_MESSAGE_PARA {
   DWORD cbSize;
@@ -306,9 +337,12 @@ struct CRYPT_DECRYPT_MESSAGE_PARA {
 typedef CRYPT_DECRYPT_MESSAGE_PARA* PCRYPT_DECRYPT_MESSAGE_PARA;
 
 // A SignedData (version 1) over the concatenated blocks, the content left out when detached:
-// one signer by issuer and serial number with rsaEncryption, exactly the certificates given,
-// and the authenticated attributes given plus content type and message digest (none when
-// none are given). The signing certificate's key comes from its key-provider property or the
+// one signer by issuer and serial number with rsaEncryption, exactly the certificates and
+// CRLs given, the authenticated attributes given plus content type and message digest (none
+// when none are given) and the unauthenticated attributes given. A non-zero inner content
+// type (CMSG_SIGNED, CMSG_ENVELOPED) says the content is such a message: its OID becomes the
+// content type, the content staying in an OCTET STRING as CMS encapsulates it; another fails
+// with NTE_BAD_DATA. The signing certificate's key comes from its key-provider property or the
 // key kept with it; without one CRYPT_E_NO_KEY_PROPERTY. An unknown hash OID fails with
 // CRYPT_E_UNKNOWN_ALGO.
 BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count,
@@ -388,8 +422,10 @@ BOOL CertCloseStore(HCERTSTORE store, DWORD flags);
 // The first context (prev null) or the one after prev, which is freed; null with
 // CRYPT_E_NOT_FOUND after the last.
 PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE store, PCCERT_CONTEXT prev);
-// The certificate whose issuer and serial number are those of `certId`; null with
-// CRYPT_E_NOT_FOUND.
+// The certificate whose issuer and serial number are those of `certId`, or, for a signer id
+// naming its signer by subject key identifier (an issuer of one szOID_KEYID_RDN attribute
+// holding the identifier, an empty serial number), the certificate with that identifier;
+// null with CRYPT_E_NOT_FOUND.
 PCCERT_CONTEXT CertGetSubjectCertificateFromStore(HCERTSTORE store, DWORD encoding,
                                                   PCERT_INFO certId);
 
@@ -442,6 +478,7 @@ DWORD CertNameToStrA(DWORD encoding, PCERT_NAME_BLOB name, DWORD strType, LPSTR 
 #define X509_KEY_USAGE ((LPCSTR)14)
 #define X509_ENHANCED_KEY_USAGE ((LPCSTR)36)
 #define szOID_KEY_USAGE "2.5.29.15"
+#define szOID_KEYID_RDN "1.3.6.1.4.1.311.10.7.1"
 #define szOID_SUBJECT_ALT_NAME2 "2.5.29.17"
 #define szOID_ENHANCED_KEY_USAGE "2.5.29.37"
 

@@ -63,13 +63,10 @@ HRESULT siblingInvoke(const SiblingTable& table, void* self, DISPID id, WORD fla
   SiblingResult r;
   if (SUCCEEDED(hr)) hr = m->call(self, args, &r);
   for (VARIANT& v : owned) VariantClear(&v);
-  if (FAILED(hr)) {
+  if (FAILED(hr) || result == nullptr) {
     SysFreeString(r.bstr);
-    return hr;
-  }
-  if (result == nullptr) {
-    SysFreeString(r.bstr);
-    return S_OK;
+    if (r.object != nullptr) r.object->Release();
+    return FAILED(hr) ? hr : S_OK;
   }
   VariantInit(result);
   switch (m->result) {
@@ -84,6 +81,10 @@ HRESULT siblingInvoke(const SiblingTable& table, void* self, DISPID id, WORD fla
     case SiblingType::kPointer:
       result->vt = VT_I8;
       result->llVal = r.pointer;
+      break;
+    case SiblingType::kObject:
+      result->vt = VT_DISPATCH;
+      result->pdispVal = r.object;
       break;
     case SiblingType::kNone:
       break;

@@ -1,6 +1,6 @@
 // IDispatch for the sibling objects from a member table: names and DISPIDs, arguments
-// coerced from what a script passes (strings and longs), results as VT_BSTR, VT_I4 or, for
-// GetImpl's address, VT_I8.
+// coerced from what a script passes (strings and longs), results as VT_BSTR, VT_I4, VT_DISPATCH
+// (an object the caller then owns) or, for GetImpl's address, VT_I8.
 #pragma once
 
 #include <atomic>
@@ -10,7 +10,7 @@
 #include "platform/Com.h"
 #include "siblings/SiblingsModule.h"
 
-enum class SiblingType : unsigned char { kNone, kBstr, kLong, kPointer };
+enum class SiblingType : unsigned char { kNone, kBstr, kLong, kPointer, kObject };
 
 constexpr int kMaxSiblingArgs = 3;
 
@@ -22,6 +22,7 @@ struct SiblingResult {
   BSTR bstr = nullptr;
   LONG lng = 0;
   intptr_t pointer = 0;
+  IDispatch* object = nullptr;  // a reference the result takes over
 };
 
 struct SiblingMember {

@@ -12,6 +12,8 @@ void siblingsUnlock();
 // A new object of the class answering `riid` in *ppv; E_OUTOFMEMORY or E_NOINTERFACE.
 HRESULT createVorlundCert(REFIID riid, void** ppv);
 HRESULT createVorlundCsp(REFIID riid, void** ppv);
+// An empty string list; it has no class of its own, provider objects hand lists out.
+HRESULT createVrStringArray(REFIID riid, void** ppv);
 
 #define SIBLINGS_EXPORT extern "C" __attribute__((visibility("default")))
 SIBLINGS_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);

@@ -1,9 +1,10 @@
 // The provider object: the nine provider settings a Mime object's SetCSP reads, each a
-// property a script sets.
+// property a script sets, and the names of the providers a script can set.
 #include <atomic>
 #include <new>
 
 #include "foundation/StringBuffer.h"
+#include "platform/WinCrypt.h"
 #include "siblings/SiblingDispatch.h"
 #include "siblings/SiblingsModule.h"
 
@@ -48,6 +49,28 @@ class CVorlundCsp final : public SiblingObject<IVorlundCSP> {
 #undef CSP_LONG
 #undef CSP_STRING
 
+  HRESULT GetProviderNames(IVrStringArray** names) override {
+    if (names == nullptr) return E_POINTER;
+    *names = nullptr;
+    IVrStringArray* found = nullptr;
+    HRESULT hr = createVrStringArray(IID_IVrStringArray, reinterpret_cast<void**>(&found));
+    char name[256];
+    DWORD type = 0, size = sizeof name;
+    for (DWORD i = 0; SUCCEEDED(hr) && CryptEnumProvidersA(i, nullptr, 0, &type, name, &size);
+         ++i, size = sizeof name) {
+      StringBuffer ansi(name);
+      BSTR text = ansi.createBSTR();
+      hr = text != nullptr ? found->Append(text) : E_OUTOFMEMORY;
+      SysFreeString(text);
+    }
+    if (FAILED(hr)) {
+      if (found != nullptr) found->Release();
+      return hr;
+    }
+    *names = found;
+    return S_OK;
+  }
+
  private:
   LONG providerType_ = 0, hashAlgorithmId_ = 0, hashNumBits_ = 0, encryptAlgorithmId_ = 0,
        encryptNumBits_ = 0;
@@ -81,6 +104,18 @@ const SiblingMember kCspMembers[] = {
     CSP_ROWS(EncryptAlgorithm, 7, SiblingType::kBstr, bstr),
     CSP_ROWS(ProviderName, 8, SiblingType::kBstr, bstr),
     CSP_ROWS(KeyContainerName, 9, SiblingType::kBstr, bstr),
+    {u"GetProviderNames",
+     10,
+     DISPATCH_METHOD,
+     0,
+     {},
+     SiblingType::kObject,
+     [](void* s, const SiblingArgs&, SiblingResult* r) {
+       IVrStringArray* names = nullptr;
+       const HRESULT hr = csp(s)->GetProviderNames(&names);
+       r->object = names;
+       return hr;
+     }},
 };
 #undef CSP_ROWS
 

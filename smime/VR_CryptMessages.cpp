@@ -60,14 +60,15 @@ constexpr SignTexts kAttached = {"createAttachedSignature.1: certificate param i
 
 Certificate* recordOf(PCCERT_CONTEXT c) { return c != nullptr ? new Certificate(c) : nullptr; }
 
-// Puts `record` in *out (deleting what was there) or deletes it when there is no out.
-void handOut(Certificate* record, Certificate** out) {
+// Puts a record of the context in *out (deleting what was there), or frees the context when
+// there is no out: a record derives its trust from a chain, which nobody would read.
+void handOut(PCCERT_CONTEXT context, Certificate** out) {
   if (out == nullptr) {
-    delete record;
+    CertFreeCertificateContext(context);
     return;
   }
-  if (*out != record) delete *out;
-  *out = record;
+  delete *out;
+  *out = recordOf(context);
 }
 
 }  // namespace
@@ -232,9 +233,18 @@ bool VR_Crypt::verifyDetachedSignature(const DataBuffer* signature, const unsign
     }
     anyVerified = true;
     if (signer == nullptr) continue;
+    if (addToStore == nullptr) {
+      handOut(signer, outCert);
+      continue;
+    }
     Certificate* record = recordOf(signer);
-    if (addToStore != nullptr) addToStore->addCertificate(record, logp);
-    handOut(record, outCert);
+    addToStore->addCertificate(record, logp);
+    if (outCert != nullptr) {
+      delete *outCert;
+      *outCert = record;
+    } else {
+      delete record;
+    }
   }
   if (lastError == CRYPT_E_NO_SIGNER || anyVerified) return true;
   log.logError("Failed to verify signature;");
@@ -280,7 +290,7 @@ bool VR_Crypt::verifySignature(const DataBuffer* signedMessage, DataBuffer** out
     }
     if (!ok) log.logError(kept.getString());
   }
-  handOut(recordOf(signer), outCert);
+  handOut(signer, outCert);
   if (!ok) return false;
   if (outContent != nullptr) {
     *outContent = new DataBuffer();
@@ -344,12 +354,14 @@ bool VR_Crypt::encryptData(const unsigned char* data, uint32_t length, DataBuffe
     logPlatformError(log, "encryptData.1: ", GetLastError());
     return false;
   }
-  std::vector<BYTE> enveloped(size);
-  if (!CryptEncryptMessage(&para, count, recipients, data, length, enveloped.data(), &size)) {
+  // Written straight into the output's room; its size moves only on success.
+  const uint32_t had = out.getSize();
+  out.ensureCapacity(had + size);
+  if (!CryptEncryptMessage(&para, count, recipients, data, length, out.getData() + had, &size)) {
     logPlatformError(log, "encryptData.2: ", GetLastError());
     return false;
   }
-  out.append(enveloped.data(), size);
+  out.setSize(had + size);
   return true;
 }
 
@@ -375,12 +387,14 @@ bool VR_Crypt::decryptMessage(const unsigned char* data, uint32_t length, DataBu
   CRYPT_DECRYPT_MESSAGE_PARA para{sizeof para, kEncoding, DWORD(handles.size()), handles.data()};
   DWORD size = 0;
   bool ok = CryptDecryptMessage(&para, data, length, nullptr, &size, nullptr);
-  std::vector<BYTE> plain(ok ? size : 0);
+  // Decrypted straight into the output's room; its size moves only on success.
+  const uint32_t had = out.getSize();
+  if (ok) out.ensureCapacity(had + (size > 0 ? size : 1));  // never a null buffer
   PCCERT_CONTEXT exchange = nullptr;
-  ok = ok && CryptDecryptMessage(&para, data, length, plain.data(), &size, &exchange);
-  handOut(recordOf(exchange), outCert);
+  ok = ok && CryptDecryptMessage(&para, data, length, out.getData() + had, &size, &exchange);
+  handOut(exchange, outCert);
   delete opened;
-  if (ok) out.append(plain.data(), size);
+  if (ok) out.setSize(had + size);
   return ok;
 }
 
@@ -406,14 +420,13 @@ bool VR_Crypt::decodeMessage(const unsigned char* data, uint32_t length, DataBuf
   ok = CryptDecodeMessage(0xFFFFFFFF, &decryptPara, &verifyPara, 0, data, length, 0, &type, &inner,
                           decoded.data(), &size, &exchange, &signer);
   if (!ok) logPlatformError(log, "decodeMessage.2: ", GetLastError());
-  Certificate* exchangeRecord = recordOf(exchange);
-  Certificate* signerRecord = recordOf(signer);
-  handOut(exchangeRecord, outCert);
-  if (outCert != nullptr && *outCert == nullptr) {
-    *outCert = signerRecord;
-    signerRecord = nullptr;
+  // The recipient's certificate, else the signer's.
+  if (exchange != nullptr) {
+    handOut(exchange, outCert);
+    CertFreeCertificateContext(signer);
+  } else {
+    handOut(signer, outCert);
   }
-  delete signerRecord;
   delete opened;
   if (ok) out.append(decoded.data(), size);
   return ok;

@@ -63,4 +63,5 @@ class FakeCsp final : public IVorlundCSP {
   FAKE_STRING(KeyContainerName, 3)
 #undef FAKE_LONG
 #undef FAKE_STRING
+  HRESULT GetProviderNames(IVrStringArray**) override { return E_NOTIMPL; }  // never read
 };

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -102,7 +105,8 @@ class Messages : public FreshCertRoot {
   std::vector<BYTE> get(const std::string& name) { return bytesOf(readWholeFile(file(name))); }
 
   std::vector<BYTE> sign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
-                         const std::vector<BYTE>& data, bool withTime = true) {
+                         const std::vector<BYTE>& data, bool withTime = true,
+                         const std::function<void(CRYPT_SIGN_MESSAGE_PARA&)>& more = {}) {
     CRYPT_SIGN_MESSAGE_PARA para{};
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = PKCS_7_ASN_ENCODING;
@@ -122,6 +126,7 @@ class Messages : public FreshCertRoot {
       para.cAuthAttr = 1;
       para.rgAuthAttr = &attr;
     }
+    if (more) more(para);
     const BYTE* blocks[] = {data.data()};
     DWORD sizes[] = {DWORD(data.size())};
     DWORD size = 0;
@@ -275,6 +280,64 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
   std::vector<BYTE> changed = kText;
   changed[0] ^= 1;
   EXPECT_EQ(verify(get("bare"), &changed, 0), NTE_BAD_SIGNATURE);
+
+  // CRLs, unauthenticated attributes and an inner content type as the caller gives them, in a
+  // signature over a signed message.
+  const unsigned char* caDer = reinterpret_cast<const unsigned char*>(ca_.der.data());
+  X509* caX509 = d2i_X509(nullptr, &caDer, long(ca_.der.size()));
+  X509_CRL* x509Crl = X509_CRL_new();
+  ASN1_TIME* now = ASN1_TIME_set(nullptr, std::time(nullptr));
+  X509_CRL_set_version(x509Crl, 1);
+  X509_CRL_set_issuer_name(x509Crl, X509_get_subject_name(caX509));
+  X509_CRL_set1_lastUpdate(x509Crl, now);
+  X509_CRL_set1_nextUpdate(x509Crl, now);
+  ASSERT_GT(X509_CRL_sign(x509Crl, ca_.key.get(), EVP_sha256()), 0);
+  unsigned char* crlDer = nullptr;
+  const int crlSize = i2d_X509_CRL(x509Crl, &crlDer);
+  PCCRL_CONTEXT crl = CertCreateCRLContext(X509_ASN_ENCODING, crlDer, DWORD(crlSize));
+  OPENSSL_free(crlDer);
+  X509_CRL_free(x509Crl);
+  ASN1_TIME_free(now);
+  X509_free(caX509);
+  ASSERT_NE(crl, nullptr);
+  EXPECT_EQ(CertCreateCRLContext(X509_ASN_ENCODING, kText.data(), DWORD(kText.size())), nullptr);
+  EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_BADTAG);
+  BYTE note[] = {0x0C, 0x04, 'n', 'o', 't', 'e'};
+  CRYPT_ATTR_BLOB noteValue{sizeof note, note};
+  CRYPT_ATTRIBUTE unauth{const_cast<char*>("1.3.6.1.4.1.55555.1"), 1, &noteValue};
+  const std::vector<BYTE> inner = sign(aliceCtx_.get(), kSha1, false, kText);
+  auto nested = [&](DWORD innerType) {
+    return sign(bobCtx_.get(), kSha256, false, inner, true, [&](CRYPT_SIGN_MESSAGE_PARA& p) {
+      p.cMsgCrl = 1;
+      p.rgpMsgCrl = &crl;
+      p.cUnauthAttr = 1;
+      p.rgUnauthAttr = &unauth;
+      p.dwInnerContentType = innerType;
+    });
+  };
+  const std::vector<BYTE> outer = nested(CMSG_SIGNED);
+  EXPECT_TRUE(nested(7).empty()) << "no such message type";
+  CertFreeCRLContext(crl);
+  put("outer", outer);
+  ASSERT_EQ(std::system(("openssl cms -cmsout -print -inform DER -in " + file("outer") + " > " +
+                         file("print"))
+                            .c_str()),
+            0);
+  const std::string nestedPrint = readWholeFile(file("print"));
+  for (const char* present : {"eContentType: pkcs7-signedData", "crls:", "1.3.6.1.4.1.55555.1"})
+    EXPECT_NE(nestedPrint.find(present), std::string::npos) << present;
+  EXPECT_EQ(openssl("cms -verify -binary -inform DER -in " + file("outer") + " -CAfile " +
+                    file("ca.pem") + " -out " + file("out")),
+            0);
+  EXPECT_EQ(get("out"), inner);
+  CRYPT_VERIFY_MESSAGE_PARA verifyPara{sizeof verifyPara, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                       0, nullptr, nullptr};
+  DWORD type = 0, innerType = 0, size = 0;
+  EXPECT_TRUE(CryptDecodeMessage(CMSG_SIGNED_FLAG, nullptr, &verifyPara, 0, outer.data(),
+                                 DWORD(outer.size()), 0, &type, &innerType, nullptr, &size, nullptr,
+                                 nullptr));
+  EXPECT_EQ(type, CMSG_SIGNED);
+  EXPECT_EQ(innerType, CMSG_SIGNED);
 }
 
 TEST_F(Messages, OpenSslSignaturesVerifyHere) {
@@ -287,6 +350,19 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   ASSERT_EQ(openssl(sign + alice + " -nodetach -out " + file("attached")), 0);
   ASSERT_EQ(openssl(sign + alice + bob + " -out " + file("two")), 0);
   ASSERT_EQ(openssl(sign + alice + " -nocerts -out " + file("nocerts")), 0);
+  // A signer named by subject key identifier, its certificate only in the callback's store.
+  CertSpec spec;
+  spec.subject = {{"CN", "erin"}};
+  spec.issuer = &ca_;
+  spec.extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}};
+  const TestCert erin = makeCert(spec);
+  writeWholeFile(file("erin.pem"), erin.pem());
+  writeWholeFile(file("erin.key"), keyPem(erin));
+  ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
+                                               CERT_STORE_ADD_NEW, nullptr));
+  ASSERT_EQ(openssl(sign + " -signer " + file("erin.pem") + " -inkey " + file("erin.key") +
+                    " -keyid -nocerts -out " + file("keyid")),
+            0);
   ASSERT_EQ(openssl(sign + alice + " -keyopt rsa_padding_mode:pss -md sha512 -out " + file("pss")),
             0);
   ASSERT_EQ(openssl(sign + dave + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
@@ -312,6 +388,8 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
       {"two", true, 2, false, CRYPT_E_NO_SIGNER, nullptr},
       {"nocerts", true, 0, false, CRYPT_E_NOT_FOUND, nullptr},
       {"nocerts", true, 0, true, 0, "DE, Vorlund Test, alice"},
+      {"keyid", true, 0, false, CRYPT_E_NOT_FOUND, nullptr},
+      {"keyid", true, 0, true, 0, "erin"},
       {"pss", true, 0, false, 0, "DE, Vorlund Test, alice"},
       {"ecdsa", false, 0, false, 0, "dave"},
       {"nosigner", true, 0, false, CRYPT_E_NO_SIGNER, nullptr},
@@ -402,11 +480,19 @@ TEST_F(Messages, EnvelopesBothWays) {
       EXPECT_EQ(who, c.who);
     }
   }
-  // A deleted key container: the recipient matches but its key is gone.
-  ASSERT_TRUE(deleteKeyContainer(u"alice-box", false));
+  // A container whose key was replaced, after its key was used: the new key counts, and it
+  // does not belong to the certificate; alice's own key written back serves again.
   put("env", encrypt("2.16.840.1.101.3.4.1.42", {}, aliceCtx_.get(), kText));
   std::vector<BYTE> plain;
   std::string who;
+  ASSERT_TRUE(writeKeyContainer(u"alice-box", false, bob_.key.get()));
+  EXPECT_EQ(decrypt(get("env"), &plain, &who), CRYPT_E_NO_DECRYPT_CERT);
+  EXPECT_TRUE(sign(aliceCtx_.get(), kSha1, true, kText).empty());
+  EXPECT_EQ(GetLastError(), 0x80090003u) << "NTE_BAD_KEY";
+  ASSERT_TRUE(writeKeyContainer(u"alice-box", false, alice_.key.get()));
+  EXPECT_EQ(decrypt(get("env"), &plain, &who), 0u);
+  // A deleted key container: the recipient matches but its key is gone.
+  ASSERT_TRUE(deleteKeyContainer(u"alice-box", false));
   EXPECT_EQ(decrypt(get("env"), &plain, &who), CRYPT_E_NO_DECRYPT_CERT);
   EXPECT_TRUE(sign(aliceCtx_.get(), kSha1, true, kText).empty());
   EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
@@ -505,7 +591,29 @@ TEST_F(Messages, BrokenInputEncodingsAndDecoding) {
     ASSERT_TRUE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, out.data(), &size));
     EXPECT_EQ(out, r.der);
   }
-  DWORD size = 0;
+  // S/MIME capabilities (AES-256, RC2 with its parameters) and an OCTET STRING.
+  BYTE rc2Version[] = {0x02, 0x01, 0x3a};
+  CRYPT_SMIME_CAPABILITY capability[] = {
+      {const_cast<char*>("2.16.840.1.101.3.4.1.42"), {}},
+      {const_cast<char*>(szOID_RSA_RC2CBC), {sizeof rc2Version, rc2Version}}};
+  CRYPT_SMIME_CAPABILITIES capabilities{2, capability};
+  BYTE out[64];
+  DWORD size = sizeof out;
+  ASSERT_TRUE(CryptEncodeObject(PKCS_7_ASN_ENCODING, szOID_RSA_SMIMECapabilities, &capabilities,
+                                out, &size));
+  EXPECT_EQ(std::vector<BYTE>(out, out + size),
+            (std::vector<BYTE>{0x30, 0x1c, 0x30, 0x0b, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                               0x65, 0x03, 0x04, 0x01, 0x2a, 0x30, 0x0d, 0x06, 0x08, 0x2a,
+                               0x86, 0x48, 0x86, 0xf7, 0x0d, 0x03, 0x02, 0x02, 0x01, 0x3a}));
+  capability[1].pszObjId = const_cast<char*>("not an oid");
+  size = sizeof out;
+  EXPECT_FALSE(
+      CryptEncodeObject(PKCS_7_ASN_ENCODING, PKCS_SMIME_CAPABILITIES, &capabilities, out, &size));
+  EXPECT_EQ(GetLastError(), CRYPT_E_BAD_ENCODE);
+  CRYPT_DATA_BLOB octets{3, rc2Version};
+  size = sizeof out;
+  ASSERT_TRUE(CryptEncodeObject(X509_ASN_ENCODING, X509_OCTET_STRING, &octets, out, &size));
+  EXPECT_EQ(std::vector<BYTE>(out, out + size), (std::vector<BYTE>{0x04, 0x03, 0x02, 0x01, 0x3a}));
   EXPECT_FALSE(CryptEncodeObject(0x10001, "1.2.3", &size, nullptr, &size));
   EXPECT_EQ(GetLastError(), 2u);
 }

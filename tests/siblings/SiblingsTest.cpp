@@ -10,10 +10,12 @@
 
 #include "component/CVorlundMime.h"
 #include "component/SiblingInterfaces.h"
+#include "foundation/DataBuffer.h"
 #include "platform/ComActivation.h"
 #include "platform/KeyContainer.h"
 #include "platform/Module.h"
 #include "smime/Certificate.h"
+#include "smime/VR_Crypt.h"
 #include "tests/component/MimeTestSupport.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
@@ -196,6 +198,23 @@ TEST_F(Siblings, KeysFromPkcs12FilesAndStoresReachTheMimeModule) {
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(EVP_PKEY_eq(key, user.key.get()), 1);
   EVP_PKEY_free(key);
+  // The Mime module's signing code signs with it, and OpenSSL accepts the signature.
+  const std::string content = "Content-Type: text/plain\r\n\r\nSigned across modules.\r\n";
+  DataBuffer* signature = VR_Crypt().createDetachedSignature(
+      reinterpret_cast<const Certificate*>(impl),
+      reinterpret_cast<const unsigned char*>(content.data()), uint32_t(content.size()), nullptr);
+  ASSERT_NE(signature, nullptr);
+  writeWholeFile(
+      dir_.file("signature"),
+      std::string(reinterpret_cast<const char*>(signature->getData()), signature->getSize()));
+  delete signature;
+  writeWholeFile(dir_.file("content"), content);
+  writeWholeFile(dir_.file("ca.pem"), ca.pem());
+  EXPECT_EQ(std::system(("openssl cms -verify -binary -inform DER -in " + dir_.file("signature") +
+                         " -content " + dir_.file("content") + " -CAfile " + dir_.file("ca.pem") +
+                         " -out /dev/null 2>/dev/null")
+                            .c_str()),
+            0);
 
   // A certificate in the user's personal store, found by thumbprint and by address.
   HCERTSTORE my =
@@ -228,7 +247,7 @@ TEST_F(Siblings, KeysFromPkcs12FilesAndStoresReachTheMimeModule) {
   cert->Release();
 }
 
-TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReads) {
+TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) {
   IVorlundCSP* csp = create<IVorlundCSP>(u"VorlundCSP.VorlundCSP", IID_IVorlundCSP);
   ASSERT_NE(csp, nullptr);
   // As a script sets them: by name through IDispatch, a number given as a string.
@@ -260,5 +279,53 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReads) {
   EXPECT_EQ(s.providerType, 1);
   EXPECT_STREQ(s.hashAlgorithm.getString(), "SHA1");
   EXPECT_EQ(s.encryptNumBits, 168);
+
+  // The names ProviderName takes, as a script lists them: the list object by name too.
+  DISPID id = 0;
+  LPOLESTR getNames[] = {const_cast<LPOLESTR>(u"getprovidernames")};
+  ASSERT_EQ(csp->GetIDsOfNames(IID_NULL, getNames, 1, 0, &id), S_OK);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  ASSERT_EQ(csp->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
+  ASSERT_EQ(result.vt, VT_DISPATCH);
+  IVrStringArray* names = nullptr;
+  ASSERT_EQ(result.pdispVal->QueryInterface(IID_IVrStringArray, reinterpret_cast<void**>(&names)),
+            S_OK);
+  VariantClear(&result);
+  auto at = [&](LONG i) {
+    Bstr out;
+    EXPECT_EQ(names->GetString(i, out.out()), S_OK);
+    return out.utf8();
+  };
+  LONG count = 0, found = -1;
+  ASSERT_EQ(names->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 5);
+  EXPECT_EQ(at(0), "Microsoft Base Cryptographic Provider v1.0");
+  EXPECT_EQ(at(4), "Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)");
+  EXPECT_EQ(at(5) + at(-1), "") << "outside the list";
+  ASSERT_EQ(names->Contains(Bstr("microsoft STRONG cryptographic provider"), &found), S_OK);
+  EXPECT_EQ(found, 1);
+  ASSERT_EQ(names->Contains(Bstr("Microsoft Strong"), &found), S_OK);
+  EXPECT_EQ(found, 0);
+  // By name, an index given as text.
+  VARIANT arg;
+  VariantInit(&arg);
+  arg.vt = VT_BSTR;
+  arg.bstrVal = SysAllocString(u"1");
+  DISPPARAMS one{&arg, nullptr, 1, 0};
+  LPOLESTR getString[] = {const_cast<LPOLESTR>(u"GetString")};
+  ASSERT_EQ(names->GetIDsOfNames(IID_NULL, getString, 1, 0, &id), S_OK);
+  ASSERT_EQ(names->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr), S_OK);
+  ASSERT_EQ(result.vt, VT_BSTR);
+  EXPECT_EQ(std::u16string(result.bstrVal), u"Microsoft Enhanced Cryptographic Provider v1.0");
+  VariantClear(&result);
+  VariantClear(&arg);
+  ASSERT_EQ(names->Append(Bstr("Eigener Anbieter")), S_OK);
+  EXPECT_EQ(at(5), "Eigener Anbieter");
+  ASSERT_EQ(names->Clear(), S_OK);
+  ASSERT_EQ(names->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(names->Release(), 0u);
   EXPECT_EQ(csp->Release(), 0u);
 }
