@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/KeyContainer.h"
 #include "platform/WinCrypt.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
@@ -44,6 +45,22 @@ inline bool addToSystemStore(const char16_t* name, DWORD location, const TestCer
       s != nullptr && CertAddCertificateContextToStore(s, c.get(), CERT_STORE_ADD_NEWER, nullptr);
   CertCloseStore(s, 0);
   return ok;
+}
+
+// A context whose key is in a container of the user's, linked by its key-provider property,
+// and a copy of it in the user's personal store, as an import leaves them.
+inline ContextPtr installWithKey(const TestCert& cert, const std::u16string& container) {
+  EXPECT_TRUE(writeKeyContainer(container, false, cert.key.get()));
+  ContextPtr c = contextOf(cert);
+  std::u16string name = container;
+  CRYPT_KEY_PROV_INFO info{};
+  info.pwszContainerName = name.data();
+  info.dwProvType = PROV_RSA_FULL;
+  EXPECT_TRUE(CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  HCERTSTORE my = openSystemStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER);
+  EXPECT_TRUE(CertAddCertificateContextToStore(my, c.get(), CERT_STORE_ADD_NEW, nullptr));
+  CertCloseStore(my, 0);
+  return c;
 }
 
 inline int countIn(HCERTSTORE s) {

@@ -21,6 +21,7 @@
 #include "smime/VR_Crypt.h"
 #include "tests/platform/CertTestSupport.h"
 #include "tests/smime/RecordingLog.h"
+#include "tests/support/Gpgsm.h"
 
 namespace {
 
@@ -66,17 +67,7 @@ class MessageOperations : public FreshCertRoot {
 
   // A record whose key is in a container, its certificate in the user's personal store.
   std::unique_ptr<Certificate> install(const TestCert& cert, const std::u16string& container) {
-    EXPECT_TRUE(writeKeyContainer(container, false, cert.key.get()));
-    ContextPtr c = contextOf(cert);
-    std::u16string name = container;
-    CRYPT_KEY_PROV_INFO info{};
-    info.pwszContainerName = name.data();
-    info.dwProvType = PROV_RSA_FULL;
-    EXPECT_TRUE(CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
-    HCERTSTORE my = openSystemStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER);
-    EXPECT_TRUE(CertAddCertificateContextToStore(my, c.get(), CERT_STORE_ADD_NEW, nullptr));
-    CertCloseStore(my, 0);
-    return std::make_unique<Certificate>(c.release());
+    return std::make_unique<Certificate>(installWithKey(cert, container).release());
   }
 
   std::string file(const std::string& name) const { return files_.file(name); }
@@ -93,33 +84,6 @@ class MessageOperations : public FreshCertRoot {
   std::string printed(const std::string& name) {
     run("openssl cms -cmsout -print -inform DER -in " + file(name) + " -out " + file("print"));
     return readWholeFile(file("print"));
-  }
-  // gpgsm in a home of its own that trusts the test root.
-  int gpgsmVerify(const std::string& sig, const std::string& data) {
-    // A short home: gpg-agent, which keeps the trust list, puts its socket there.
-    char dir[] = "/tmp/gsXXXXXX";
-    if (mkdtemp(dir) == nullptr) return -1;
-    const std::string home = dir;
-    const std::string env = "GNUPGHOME=" + home + " ";
-    writeWholeFile(home + "/gpgsm.conf", "disable-crl-checks\n");
-    unsigned char sha1[20];
-    EVP_Digest(ca_.der.data(), ca_.der.size(), sha1, nullptr, EVP_sha1(), nullptr);
-    std::string trusted;
-    for (unsigned char b : sha1) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%02X:", b);
-      trusted += hex;
-    }
-    trusted.back() = ' ';
-    writeWholeFile(home + "/trustlist.txt", trusted + "S\n");
-    run(env + "gpgsm --batch --import " + file("ca.pem"));
-    const int rc =
-        std::system((env + "gpgsm --batch --verify " + file(sig) +
-                     (data.empty() ? "" : " " + file(data)) + " > " + file("gpgsm.log") + " 2>&1")
-                        .c_str());
-    run(env + "gpgconf --kill all");
-    std::filesystem::remove_all(home);
-    return rc;
   }
 };
 
@@ -144,7 +108,8 @@ TEST_F(MessageOperations, SignaturesInteroperate) {
     EXPECT_EQ(run("openssl cms -verify -binary -inform DER -in " + file("ours") + " -CAfile " +
                   file("ca.pem") + (detached ? " -content " + file("data") : "")),
               0);
-    EXPECT_EQ(gpgsmVerify("ours", detached ? "data" : ""), 0) << readWholeFile(file("gpgsm.log"));
+    EXPECT_EQ(gpgsmVerify(ca_, file("ours"), detached ? file("data") : "", file("gpgsm.log")), 0)
+        << readWholeFile(file("gpgsm.log"));
     Certificate* signer = nullptr;
     if (detached) {
       EXPECT_TRUE(VR_Crypt().verifyDetachedSignature(sig.get(), kBytes, kLength, nullptr, &signer,

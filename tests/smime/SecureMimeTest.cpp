@@ -79,17 +79,7 @@ class SecureMime : public FreshCertRoot {
   }
 
   std::unique_ptr<Certificate> install(const TestCert& cert, const std::u16string& container) {
-    EXPECT_TRUE(writeKeyContainer(container, false, cert.key.get()));
-    ContextPtr c = contextOf(cert);
-    std::u16string name = container;
-    CRYPT_KEY_PROV_INFO info{};
-    info.pwszContainerName = name.data();
-    info.dwProvType = PROV_RSA_FULL;
-    EXPECT_TRUE(CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
-    HCERTSTORE my = openSystemStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER);
-    EXPECT_TRUE(CertAddCertificateContextToStore(my, c.get(), CERT_STORE_ADD_NEW, nullptr));
-    CertCloseStore(my, 0);
-    return std::make_unique<Certificate>(c.release());
+    return std::make_unique<Certificate>(installWithKey(cert, container).release());
   }
 
   void TearDown() override {
