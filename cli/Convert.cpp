@@ -10,6 +10,7 @@
 #include "charset/CharsetNames.h"
 #include "charset/EncodingConvert.h"
 #include "cli/Commands.h"
+#include "cli/HostCommand.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/FileAccess.h"
 #include "foundation/StringBuffer.h"
@@ -66,29 +67,17 @@ int32_t usableCodePage(const char* name, FILE* err) {
 }  // namespace
 
 int runConvert(int argc, char** argv, FILE* out, FILE* err) {
-  const char* from = nullptr;
-  const char* to = nullptr;
+  CommandContext ctx{"convert", kConvertUsage, out, err};
+  ParsedArgs args;
+  const ParseOutcome parsed = parseCommandArgs(ctx, argc, argv, {"--from", "--to"}, args);
+  if (parsed != ParseOutcome::kRun) return parsed == ParseOutcome::kHelp ? 0 : 2;
+  if (args.values.count("--from") == 0 || args.values.count("--to") == 0)
+    return badUsage(ctx, "--from and --to are needed");
+  if (args.positional.size() > 2) return badUsage(ctx, "expected at most IN and OUT");
+  const char* from = args.values["--from"].c_str();
+  const char* to = args.values["--to"].c_str();
   std::vector<const char*> files;
-  for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kConvertUsage, out);
-      return 0;
-    }
-    if ((std::strcmp(argv[i], "--from") == 0 || std::strcmp(argv[i], "--to") == 0) &&
-        i + 1 < argc) {
-      (argv[i][2] == 'f' ? from : to) = argv[i + 1];
-      ++i;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(err, "vormime convert: unknown option '%s'\n%s", argv[i], kConvertUsage);
-      return 2;
-    } else {
-      files.push_back(argv[i]);
-    }
-  }
-  if (from == nullptr || to == nullptr || files.size() > 2) {
-    std::fputs(kConvertUsage, err);
-    return 2;
-  }
+  for (const std::string& f : args.positional) files.push_back(f.c_str());
   const int32_t fromCp = usableCodePage(from, err);
   const int32_t toCp = fromCp != 0 ? usableCodePage(to, err) : 0;
   if (fromCp == 0 || toCp == 0) return 1;
@@ -122,18 +111,17 @@ int runConvert(int argc, char** argv, FILE* out, FILE* err) {
 }
 
 int runCharsets(int argc, char** argv, FILE* out, FILE* err) {
-  if (argc > 2 && (std::strcmp(argv[2], "--help") == 0 || std::strcmp(argv[2], "-h") == 0)) {
-    std::fputs(
-        "usage: vormime charsets\n"
-        "Lists every code page the charset names lead to: its number, the name written in\n"
-        "MIME, whether the conversion engine converts it, and the names that look it up.\n",
-        out);
-    return 0;
-  }
-  if (argc > 2) {
-    std::fprintf(err, "vormime charsets: unexpected argument '%s'\n", argv[2]);
-    return 2;
-  }
+  CommandContext ctx{"charsets",
+                     "usage: vormime charsets\n"
+                     "Lists every code page the charset names lead to: its number, the name "
+                     "written in\nMIME, whether the conversion engine converts it, and the names "
+                     "that look it up.\n",
+                     out, err};
+  ParsedArgs args;
+  const ParseOutcome parsed = parseCommandArgs(ctx, argc, argv, {}, args);
+  if (parsed != ParseOutcome::kRun) return parsed == ParseOutcome::kHelp ? 0 : 2;
+  if (!args.positional.empty())
+    return badUsage(ctx, "unexpected argument '" + args.positional[0] + "'");
   std::map<int32_t, std::vector<const char*>> byCodePage;
   for (int32_t i = 0; i < charsetAliasCount(); ++i) {
     int32_t cp = 0;
