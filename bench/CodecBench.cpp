@@ -15,8 +15,7 @@ std::string input(size_t n, bool text) {
   std::mt19937 rng(7);
   std::string s(n, '\0');
   const char* words = "The quick brown fox jumps over the lazy dog. caf\xE9 =\r\n";
-  for (size_t i = 0; i < n; ++i)
-    s[i] = text ? words[i % 52] : static_cast<char>(rng());
+  for (size_t i = 0; i < n; ++i) s[i] = text ? words[i % 52] : static_cast<char>(rng());
   return s;
 }
 

@@ -75,19 +75,33 @@ void theirs(benchmark::State& state, const char* from, const char* to, const std
 }
 
 void BM_Cp1252ToUtf8(benchmark::State& s) { ours(s, 1252, 65001, sample(kLatin, 1252)); }
-void BM_Cp1252ToUtf8_iconv(benchmark::State& s) { theirs(s, "CP1252", "UTF-8", sample(kLatin, 1252)); }
+void BM_Cp1252ToUtf8_iconv(benchmark::State& s) {
+  theirs(s, "CP1252", "UTF-8", sample(kLatin, 1252));
+}
 void BM_Utf8ToCp1252(benchmark::State& s) { ours(s, 65001, 1252, sample(kLatin, 65001)); }
-void BM_Utf8ToCp1252_iconv(benchmark::State& s) { theirs(s, "UTF-8", "CP1252", sample(kLatin, 65001)); }
+void BM_Utf8ToCp1252_iconv(benchmark::State& s) {
+  theirs(s, "UTF-8", "CP1252", sample(kLatin, 65001));
+}
 void BM_Cp932ToUtf16(benchmark::State& s) { ours(s, 932, 1200, sample(kJapanese, 932)); }
-void BM_Cp932ToUtf16_iconv(benchmark::State& s) { theirs(s, "CP932", "UTF-16LE", sample(kJapanese, 932)); }
+void BM_Cp932ToUtf16_iconv(benchmark::State& s) {
+  theirs(s, "CP932", "UTF-16LE", sample(kJapanese, 932));
+}
 void BM_Utf16ToCp932(benchmark::State& s) { ours(s, 1200, 932, sample(kJapanese, 1200)); }
-void BM_Utf16ToCp932_iconv(benchmark::State& s) { theirs(s, "UTF-16LE", "CP932", sample(kJapanese, 1200)); }
+void BM_Utf16ToCp932_iconv(benchmark::State& s) {
+  theirs(s, "UTF-16LE", "CP932", sample(kJapanese, 1200));
+}
 void BM_Cp936ToUtf8(benchmark::State& s) { ours(s, 936, 65001, sample(kChinese, 936)); }
-void BM_Cp936ToUtf8_iconv(benchmark::State& s) { theirs(s, "CP936", "UTF-8", sample(kChinese, 936)); }
+void BM_Cp936ToUtf8_iconv(benchmark::State& s) {
+  theirs(s, "CP936", "UTF-8", sample(kChinese, 936));
+}
 void BM_Utf8ToCp936(benchmark::State& s) { ours(s, 65001, 936, sample(kChinese, 65001)); }
-void BM_Utf8ToCp936_iconv(benchmark::State& s) { theirs(s, "UTF-8", "CP936", sample(kChinese, 65001)); }
+void BM_Utf8ToCp936_iconv(benchmark::State& s) {
+  theirs(s, "UTF-8", "CP936", sample(kChinese, 65001));
+}
 void BM_Utf8ToUtf16(benchmark::State& s) { ours(s, 65001, 1200, sample(kLatin, 65001)); }
-void BM_Utf8ToUtf16_iconv(benchmark::State& s) { theirs(s, "UTF-8", "UTF-16LE", sample(kLatin, 65001)); }
+void BM_Utf8ToUtf16_iconv(benchmark::State& s) {
+  theirs(s, "UTF-8", "UTF-16LE", sample(kLatin, 65001));
+}
 
 // The work of a first conversion from and to 932: the stored text decoded and decompressed
 // twice and both lookup tables filled. Items are table builds; bytes are the stored text.
@@ -108,7 +122,7 @@ void BM_FirstUseTables932(benchmark::State& state) {
 
 }  // namespace
 
-#define VORLUND_PAIR(name) \
+#define VORLUND_PAIR(name)                        \
   BENCHMARK(name)->Unit(benchmark::kMillisecond); \
   BENCHMARK(name##_iconv)->Unit(benchmark::kMillisecond)
 VORLUND_PAIR(BM_Cp1252ToUtf8);

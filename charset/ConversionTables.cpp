@@ -20,14 +20,14 @@ constexpr uint32_t kMultiBuckets = 4919;
 constexpr uint32_t kContainerMagic = 0xB394A7E1;
 
 constexpr int32_t kSingleBytePages[] = {
-    37,    437,   500,   708,   720,   737,   775,   850,   852,   855,   857,   858,   860,
-    861,   862,   863,   864,   865,   866,   869,   870,   874,   875,   1026,  1047,  1140,
-    1141,  1142,  1143,  1144,  1145,  1146,  1147,  1148,  1149,  1250,  1251,  1252,  1253,
-    1254,  1255,  1256,  1257,  1258,  10000, 10004, 10005, 10006, 10007, 10010, 10017, 10021,
-    10029, 10079, 10081, 10082, 20105, 20106, 20107, 20108, 20127, 20261, 20269, 20273, 20277,
-    20278, 20280, 20284, 20285, 20290, 20297, 20420, 20423, 20424, 20838, 20866, 20871, 20880,
-    20905, 20924, 21025, 21866, 28591, 28592, 28593, 28594, 28595, 28596, 28597, 28598, 28599,
-    28603, 28605, 38598};
+    37,    437,   500,   708,   720,   737,   775,   850,   852,   855,   857,   858,
+    860,   861,   862,   863,   864,   865,   866,   869,   870,   874,   875,   1026,
+    1047,  1140,  1141,  1142,  1143,  1144,  1145,  1146,  1147,  1148,  1149,  1250,
+    1251,  1252,  1253,  1254,  1255,  1256,  1257,  1258,  10000, 10004, 10005, 10006,
+    10007, 10010, 10017, 10021, 10029, 10079, 10081, 10082, 20105, 20106, 20107, 20108,
+    20127, 20261, 20269, 20273, 20277, 20278, 20280, 20284, 20285, 20290, 20297, 20420,
+    20423, 20424, 20838, 20866, 20871, 20880, 20905, 20924, 21025, 21866, 28591, 28592,
+    28593, 28594, 28595, 28596, 28597, 28598, 28599, 28603, 28605, 38598};
 constexpr int32_t kMultiBytePages[] = {932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949};
 
 uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -51,9 +51,9 @@ bool decodePayload(const StringBuffer& text, DataBuffer& payload) {
   if (length > 64u * 1024 * 1024) return false;
   payload.ensureCapacity(length + 20);
   unsigned int produced = length + 20;
-  const int rc = BZ2_bzBuffToBuffDecompress(
-      reinterpret_cast<char*>(payload.getData()), &produced,
-      reinterpret_cast<char*>(raw.getData() + 8), raw.getSize() - 8, 0, 0);
+  const int rc = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(payload.getData()), &produced,
+                                            reinterpret_cast<char*>(raw.getData() + 8),
+                                            raw.getSize() - 8, 0, 0);
   if (rc != BZ_OK) return false;
   payload.setSize(std::min<uint32_t>(produced, length + 20));
   return true;
@@ -61,7 +61,8 @@ bool decodePayload(const StringBuffer& text, DataBuffer& payload) {
 
 void insertEntry(HashConvert& table, bool reverse, const unsigned char* code, uint32_t codeLen,
                  uint16_t unit) {
-  const unsigned char u[2] = {static_cast<unsigned char>(unit), static_cast<unsigned char>(unit >> 8)};
+  const unsigned char u[2] = {static_cast<unsigned char>(unit),
+                              static_cast<unsigned char>(unit >> 8)};
   if (reverse)
     table.insert(u, 2, code, codeLen);
   else
@@ -247,16 +248,16 @@ std::unique_ptr<DenseForward> makeDenseForward(const HashConvert& table) {
   auto dense = std::make_unique<DenseForward>();
   dense->asciiTransparent = table.asciiTransparent();
   bool representable = true;
-  table.forEach([&](const unsigned char* key, uint32_t klen, const unsigned char* v,
-                    uint32_t vlen) {
-    const uint16_t unit = vlen == 2 ? le16(v) : 0;
-    if (vlen != 2 || unit == 0) {
-      representable = false;
-      return;
-    }
-    uint16_t& slot = klen == 1 ? dense->single[key[0]] : dense->pair[(key[0] << 8) | key[1]];
-    if (slot == 0) slot = unit;  // the first entry of a key wins, as in a lookup
-  });
+  table.forEach(
+      [&](const unsigned char* key, uint32_t klen, const unsigned char* v, uint32_t vlen) {
+        const uint16_t unit = vlen == 2 ? le16(v) : 0;
+        if (vlen != 2 || unit == 0) {
+          representable = false;
+          return;
+        }
+        uint16_t& slot = klen == 1 ? dense->single[key[0]] : dense->pair[(key[0] << 8) | key[1]];
+        if (slot == 0) slot = unit;  // the first entry of a key wins, as in a lookup
+      });
   return representable ? std::move(dense) : nullptr;
 }
 
@@ -265,17 +266,17 @@ std::unique_ptr<DenseReverse> makeDenseReverse(const HashConvert& table) {
   auto dense = std::make_unique<DenseReverse>();
   dense->asciiTransparent = table.asciiTransparent();
   bool representable = true;
-  table.forEach([&](const unsigned char* key, uint32_t klen, const unsigned char* v,
-                    uint32_t vlen) {
-    if (klen != 2 || vlen == 0 || vlen > 2) {
-      representable = false;
-      return;
-    }
-    const uint16_t unit = le16(key);
-    if (dense->length[unit] != 0) return;
-    dense->length[unit] = static_cast<unsigned char>(vlen);
-    dense->code[unit] = static_cast<uint16_t>(vlen == 1 ? v[0] : (v[0] << 8) | v[1]);
-  });
+  table.forEach(
+      [&](const unsigned char* key, uint32_t klen, const unsigned char* v, uint32_t vlen) {
+        if (klen != 2 || vlen == 0 || vlen > 2) {
+          representable = false;
+          return;
+        }
+        const uint16_t unit = le16(key);
+        if (dense->length[unit] != 0) return;
+        dense->length[unit] = static_cast<unsigned char>(vlen);
+        dense->code[unit] = static_cast<uint16_t>(vlen == 1 ? v[0] : (v[0] << 8) | v[1]);
+      });
   return representable ? std::move(dense) : nullptr;
 }
 

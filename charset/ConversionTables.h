@@ -34,7 +34,7 @@ struct DenseForward {
 };
 struct DenseReverse {
   bool asciiTransparent = false;
-  uint16_t code[65536] = {};      // the code's bytes, lead byte high for two
+  uint16_t code[65536] = {};         // the code's bytes, lead byte high for two
   unsigned char length[65536] = {};  // 0: unmapped
 };
 

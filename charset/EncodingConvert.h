@@ -25,8 +25,7 @@ class EncodingConvert {
  private:
   bool convertTo(int32_t from, int32_t to, const unsigned char* bytes, uint32_t length,
                  DataBuffer& out);
-  bool core(int32_t from, int32_t to, const unsigned char* bytes, uint32_t length,
-            DataBuffer& out);
+  bool core(int32_t from, int32_t to, const unsigned char* bytes, uint32_t length, DataBuffer& out);
   bool pivot(int32_t from, int32_t to, const unsigned char* bytes, uint32_t length,
              DataBuffer& out);
 

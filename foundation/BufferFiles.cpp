@@ -1,6 +1,7 @@
 // Whole-file loading into the buffers: one size query, one read into reserved room.
-#include <cstring>
 #include <strings.h>
+
+#include <cstring>
 
 #include "foundation/Conversion.h"
 #include "foundation/DataBuffer.h"

@@ -19,8 +19,7 @@ using CodePageConverter = bool (*)(int32_t fromCp, int32_t toCp, const unsigned 
 // Makes `fn` the converter of every later call (the engine does this once at load time).
 void installCodePageConverter(CodePageConverter fn);
 
-bool convertCodePage(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n,
-                     DataBuffer& out);
+bool convertCodePage(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n, DataBuffer& out);
 // The same, appending to a text.
 bool convertCodePageSb(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n,
                        StringBuffer& out);

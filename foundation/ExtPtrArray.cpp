@@ -60,7 +60,9 @@ VorlundObject* ExtPtrArray::getAt(int32_t index) const {
   return slots_[index];
 }
 
-VorlundObject* ExtPtrArray::lastElement() const { return count_ > 0 ? slots_[count_ - 1] : nullptr; }
+VorlundObject* ExtPtrArray::lastElement() const {
+  return count_ > 0 ? slots_[count_ - 1] : nullptr;
+}
 
 void ExtPtrArray::setAt(int32_t index, VorlundObject* p) {
   if (index < 0) return;

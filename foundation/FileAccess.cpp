@@ -99,8 +99,8 @@ HANDLE openFileAnsi(const char* ansiName, FileOpenMode mode, LogBase* log) {
   if (isBlank(ansiName)) return INVALID_HANDLE_VALUE;
   const OpenFlags f = flagsFor(mode);
   HANDLE h = openWithRetry([&] {
-    return CreateFileA(ansiName, f.access, f.share, nullptr, f.disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(ansiName, f.access, f.share, nullptr, f.disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
   });
   if (h == INVALID_HANDLE_VALUE && log != nullptr)
     logOpenFailure(*log, "Failed to open file (2)", "filename", ansiName);

@@ -1,9 +1,10 @@
 #include "foundation/StringBuffer.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 #include <utility>
 
 #include "foundation/Conversion.h"
@@ -459,12 +460,23 @@ void appendEscaped(StringBuffer& out, const char* text, uint32_t n, bool quotes,
   for (uint32_t i = 0; i < n; ++i) {
     const char* entity = nullptr;
     switch (text[i]) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"': entity = quotes ? "&quot;" : nullptr; break;
-      case '\'': entity = apos ? "&apos;" : nullptr; break;
-      default: break;
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = quotes ? "&quot;" : nullptr;
+        break;
+      case '\'':
+        entity = apos ? "&apos;" : nullptr;
+        break;
+      default:
+        break;
     }
     if (entity == nullptr) continue;
     out.appendN(text + run, i - run);
@@ -593,8 +605,7 @@ void StringBuffer::splitOnString(ExtPtrArray& pieces, const char* delimiter,
   }
 }
 
-void StringBuffer::replaceRange(uint32_t pos, uint32_t count, const char* with,
-                                uint32_t withLen) {
+void StringBuffer::replaceRange(uint32_t pos, uint32_t count, const char* with, uint32_t withLen) {
   if (withLen > count) ensureRoom(withLen - count, true);
   std::memmove(text_ + pos + withLen, text_ + pos + count, length_ - pos - count + 1);
   std::memcpy(text_ + pos, with, withLen);

@@ -24,7 +24,8 @@ const unsigned char* arrayData(SAFEARRAY* array, uint32_t& size) {
     total *= count > 0 ? static_cast<uint64_t>(count) : 0;
   }
   void* data = nullptr;
-  if (total == 0 || total > 0xFFFFFFFFULL || FAILED(SafeArrayAccessData(array, &data))) return nullptr;
+  if (total == 0 || total > 0xFFFFFFFFULL || FAILED(SafeArrayAccessData(array, &data)))
+    return nullptr;
   // The caller reads the bytes while the VARIANT lives; the lock is not kept.
   SafeArrayUnaccessData(array);
   size = static_cast<uint32_t>(total);
@@ -101,8 +102,7 @@ const unsigned char* read(const VARIANT* v, uint32_t& size, bool& mustFree, int 
       return copy;
     }
     case VT_DISPATCH: {
-      IDispatch* object = byRef ? (v->ppdispVal != nullptr ? *v->ppdispVal : nullptr)
-                                : v->pdispVal;
+      IDispatch* object = byRef ? (v->ppdispVal != nullptr ? *v->ppdispVal : nullptr) : v->pdispVal;
       return fromObject(object, size, mustFree, depth);
     }
     default:

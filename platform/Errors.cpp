@@ -46,24 +46,38 @@ void SetLastError(DWORD code) { t_lastError = code; }
 
 DWORD win32ErrorFromErrno(int err) {
   switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
     case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EROFS: return ERROR_WRITE_PROTECT;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case EEXIST:
+      return ERROR_FILE_EXISTS;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
     case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    default: return ERROR_IO_DEVICE;
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    default:
+      return ERROR_IO_DEVICE;
   }
 }
 

@@ -68,7 +68,7 @@ DWORD missingNameError(const std::string& name) {
   struct stat st;
   std::string dir = name.substr(0, slash);
   return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                : ERROR_PATH_NOT_FOUND;
+                                                              : ERROR_PATH_NOT_FOUND;
 }
 
 // A regular file that CREATE_ALWAYS replaces gets a new file beside it (see FileReplace.h).
@@ -116,16 +116,29 @@ HANDLE openUtf8(const std::string& name, DWORD access, DWORD share, DWORD dispos
   }
 
   int flags = O_CLOEXEC;
-  if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
-  else if (access & GENERIC_WRITE) flags |= O_WRONLY;
-  else flags |= O_RDONLY;
+  if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
+    flags |= O_RDWR;
+  else if (access & GENERIC_WRITE)
+    flags |= O_WRONLY;
+  else
+    flags |= O_RDONLY;
   switch (disposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-    default: return fail(ERROR_INVALID_PARAMETER);
+    case CREATE_NEW:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case CREATE_ALWAYS:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case OPEN_EXISTING:
+      break;
+    case OPEN_ALWAYS:
+      flags |= O_CREAT;
+      break;
+    case TRUNCATE_EXISTING:
+      flags |= O_TRUNC;
+      break;
+    default:
+      return fail(ERROR_INVALID_PARAMETER);
   }
   if ((flags & O_TRUNC) && !(access & GENERIC_WRITE)) return fail(ERROR_INVALID_PARAMETER);
 
@@ -300,7 +313,8 @@ DWORD GetFileSize(HANDLE h, DWORD* high) {
     return INVALID_FILE_SIZE;
   }
   uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (high != nullptr) *high = static_cast<DWORD>(size >> 32);
+  if (high != nullptr)
+    *high = static_cast<DWORD>(size >> 32);
   else if (size >> 32) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_FILE_SIZE;
@@ -378,7 +392,8 @@ bool currentDirectoryUtf8(std::string* out) {
 DWORD GetCurrentDirectoryA(DWORD n, LPSTR buffer) {
   std::string utf8, ansi;
   if (!currentDirectoryUtf8(&utf8)) return 0;
-  if (GetACP() == CP_UTF8) ansi = utf8;
+  if (GetACP() == CP_UTF8)
+    ansi = utf8;
   else if (!platformConvert(CP_UTF8, GetACP(), utf8.data(), utf8.size(), ansi)) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
@@ -401,8 +416,10 @@ DWORD GetCurrentDirectoryW(DWORD n, LPWSTR buffer) {
 
 void simulateSharingViolation(const char* utf8Name, int count) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (count <= 0) g_simulatedViolations.erase(utf8Name);
-  else g_simulatedViolations[utf8Name] = count;
+  if (count <= 0)
+    g_simulatedViolations.erase(utf8Name);
+  else
+    g_simulatedViolations[utf8Name] = count;
 }
 
 void simulateWriteLimit(const char* utf8Name, uint64_t bytes) {
@@ -421,7 +438,8 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  std::memset(reinterpret_cast<char*>(info) + sizeof(DWORD), 0, sizeof(OSVERSIONINFOA) - sizeof(DWORD));
+  std::memset(reinterpret_cast<char*>(info) + sizeof(DWORD), 0,
+              sizeof(OSVERSIONINFOA) - sizeof(DWORD));
   info->dwMajorVersion = 10;
   info->dwMinorVersion = 0;
   info->dwBuildNumber = 19045;

@@ -1,8 +1,9 @@
 #include "platform/PlatformRoot.h"
 
-#include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -16,8 +17,7 @@ std::string homeDirectory() {
 }  // namespace
 
 std::string platformRoot() {
-  if (const char* root = std::getenv("VORLUND_ROOT"); root != nullptr && *root != '\0')
-    return root;
+  if (const char* root = std::getenv("VORLUND_ROOT"); root != nullptr && *root != '\0') return root;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0')
     return std::string(xdg) + "/vorlund";
   return homeDirectory() + "/.local/share/vorlund";

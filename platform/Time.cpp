@@ -1,10 +1,11 @@
 #include "platform/Time.h"
 
-#include <cerrno>
-#include <ctime>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
 
 #include "platform/Errors.h"
 
@@ -56,8 +57,8 @@ void GetSystemTime(SYSTEMTIME* st) {
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft) {
   static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (st == nullptr || ft == nullptr || st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 ||
-      st->wMonth > 12 || st->wDay < 1 || st->wHour > 23 || st->wMinute > 59 ||
-      st->wSecond > 59 || st->wMilliseconds > 999) {
+      st->wMonth > 12 || st->wDay < 1 || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 ||
+      st->wMilliseconds > 999) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

@@ -1,8 +1,9 @@
 #include "platform/Uuid.h"
 
+#include <uuid/uuid.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <uuid/uuid.h>
 
 RPC_STATUS UuidCreate(UUID* uuid) {
   uuid_t raw;

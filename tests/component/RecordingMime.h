@@ -125,8 +125,8 @@ class RecordingMime final : public IVorlundMime {
 #undef REC_IN2
 #undef REC_NONE
 
- private:
-  static std::string arg(BSTR s) {
+                                                                                          private
+      : static std::string arg(BSTR s) {
     return s == nullptr ? "B:(null)" : "B:" + narrow(s, SysStringLen(s));
   }
   static std::string arg(LONG n) { return "L:" + std::to_string(n); }

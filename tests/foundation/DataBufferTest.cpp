@@ -1,10 +1,9 @@
-#include "foundation/DataBuffer.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "foundation/DataBuffer.h"
 #include "foundation/Memory.h"
 
 TEST(DataBuffer, GrowthRules) {

@@ -1,11 +1,10 @@
-#include "foundation/FileAccess.h"
-
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
 #include <filesystem>
 #include <string>
 
+#include "foundation/FileAccess.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "log/Logger.h"
@@ -144,8 +143,7 @@ TEST(FileAccess, CurrentDirectoryAndPlatformVersion) {
   name.setFromUtf8("/nonexistent/dir/file");
   EXPECT_EQ(openForRead(name, &log), INVALID_HANDLE_VALUE);
   setVersionForTesting(0, 0);
-  EXPECT_EQ(textOf(log).find("Failed to open file (2)\r\nfilename: /nonexistent/dir/file\r\n"),
-            0u);
+  EXPECT_EQ(textOf(log).find("Failed to open file (2)\r\nfilename: /nonexistent/dir/file\r\n"), 0u);
 }
 
 // A disk that fills up half-way, first as the platform's test hook has it, then on a real

@@ -1,10 +1,9 @@
-#include "foundation/VariantData.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "foundation/Memory.h"
+#include "foundation/VariantData.h"
 #include "platform/Com.h"
 
 namespace {

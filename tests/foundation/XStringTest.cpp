@@ -1,9 +1,8 @@
-#include "foundation/XString.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "foundation/XString.h"
 #include "platform/CodePage.h"
 
 TEST(XString, FormsAreRebuiltFromTheValidOne) {

@@ -59,13 +59,15 @@ TEST(CreateFile, MissingFilesAndDirectories) {
   EXPECT_EQ(failureOf(openForRead(dir.path())), ERROR_ACCESS_DENIED);
 
   const std::u16string wideDir(dir.path().begin(), dir.path().end());
-  EXPECT_EQ(failureOf(openWide(wideDir + u"/missing.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(
+      failureOf(openWide(wideDir + u"/missing.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)),
+      ERROR_FILE_NOT_FOUND);
 
   // A wide name reaches the file system as UTF-8.
   EXPECT_EQ(failureOf(openWide(wideDir + u"/caf\u00E9.txt", GENERIC_WRITE, 0, CREATE_NEW)), 0u);
   EXPECT_TRUE(std::filesystem::exists(dir.file("caf\xC3\xA9.txt")));
-  EXPECT_EQ(failureOf(openWide(wideDir + u"/caf\u00E9.txt", GENERIC_WRITE, 0, CREATE_NEW)), ERROR_FILE_EXISTS);
+  EXPECT_EQ(failureOf(openWide(wideDir + u"/caf\u00E9.txt", GENERIC_WRITE, 0, CREATE_NEW)),
+            ERROR_FILE_EXISTS);
 }
 
 TEST(CreateFile, WriteReadSizeAndClose) {
@@ -109,8 +111,9 @@ TEST(CreateFile, ShareModesInsideTheProcess) {
   ASSERT_NE(w, INVALID_HANDLE_VALUE);
   EXPECT_EQ(failureOf(createForWrite(name)), ERROR_SHARING_VIOLATION);
   const std::u16string wide(name.begin(), name.end());  // the wide form meets the same table
-  EXPECT_EQ(failureOf(openWide(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)),
-            ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(
+      failureOf(openWide(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)),
+      ERROR_SHARING_VIOLATION);
   CloseHandle(w);
   EXPECT_EQ(failureOf(openForRead(name)), 0u);
 }

@@ -17,10 +17,11 @@ TEST(Guid, RegistryFormRoundTripAndMalformedInput) {
   EXPECT_EQ(guidToString(g), "{0A83AD29-EFD3-4BD1-997D-63C4EAF39418}");
   EXPECT_EQ(guidToString(IID_IDispatch), "{00020400-0000-0000-C000-000000000046}");
 
-  for (const char* bad : {"0A83AD29-EFD3-4BD1-997D-63C4EAF39418", "{0A83AD29-EFD3-4BD1-997D-63C4EAF39418",
-                          "{0A83AD29-EFD3-4BD1-997D-63C4EAF39418}x", "{0A83AD2-EFD3-4BD1-997D-63C4EAF394181}",
-                          "{0A83AD29-EFD3-4BD1-997D63C4EAF39418}", "{0A83AD29-EFD3-4BD1-997D-63C4EAF3941G}",
-                          "{0A83AD29-EFD3-4BD1-997D-63C4EAF3941}", "{}", ""}) {
+  for (const char* bad :
+       {"0A83AD29-EFD3-4BD1-997D-63C4EAF39418", "{0A83AD29-EFD3-4BD1-997D-63C4EAF39418",
+        "{0A83AD29-EFD3-4BD1-997D-63C4EAF39418}x", "{0A83AD2-EFD3-4BD1-997D-63C4EAF394181}",
+        "{0A83AD29-EFD3-4BD1-997D63C4EAF39418}", "{0A83AD29-EFD3-4BD1-997D-63C4EAF3941G}",
+        "{0A83AD29-EFD3-4BD1-997D-63C4EAF3941}", "{}", ""}) {
     GUID out = IID_IUnknown;
     EXPECT_FALSE(guidFromString(bad, &out)) << bad;
     EXPECT_EQ(out, IID_IUnknown) << bad;  // untouched
@@ -31,8 +32,10 @@ TEST(Guid, RegistryFormRoundTripAndMalformedInput) {
   ASSERT_EQ(CLSIDFromString(u"{00020400-0000-0000-c000-000000000046}", &clsid), S_OK);
   EXPECT_EQ(clsid, IID_IDispatch);
   EXPECT_EQ(CLSIDFromString(u"VorlundMime.VorlundMime", &clsid), CO_E_CLASSSTRING);
-  EXPECT_EQ(CLSIDFromString(u"{00020400-0000-0000-C000-000000000046}{00020400-0000-0000-C000-000000000046}", &clsid),
-            CO_E_CLASSSTRING);
+  EXPECT_EQ(
+      CLSIDFromString(
+          u"{00020400-0000-0000-C000-000000000046}{00020400-0000-0000-C000-000000000046}", &clsid),
+      CO_E_CLASSSTRING);
 
   OLECHAR wide[39];
   EXPECT_EQ(StringFromGUID2(IID_IDispatch, wide, 38), 0);  // no room for the NUL

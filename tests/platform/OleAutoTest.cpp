@@ -72,12 +72,19 @@ TEST(VariantChangeType, StringsToLongs) {
     const char16_t* text;
     HRESULT hr;
     LONG value;
-  } const cases[] = {
-      {u"0", S_OK, 0}, {u"12", S_OK, 12}, {u" 7", S_OK, 7}, {u"8\t ", S_OK, 8}, {u"-2147483648", S_OK, INT32_MIN},
-      {u"2.5", S_OK, 2}, {u"3.5", S_OK, 4},  // halves round to even
-      {u"abc", DISP_E_TYPEMISMATCH, 0}, {u"12abc", DISP_E_TYPEMISMATCH, 0}, {u"", DISP_E_TYPEMISMATCH, 0},
-      {u"0x10", DISP_E_TYPEMISMATCH, 0}, {u"2147483648", DISP_E_OVERFLOW, 0},
-      {u"99999999999999999999999", DISP_E_OVERFLOW, 0}};
+  } const cases[] = {{u"0", S_OK, 0},
+                     {u"12", S_OK, 12},
+                     {u" 7", S_OK, 7},
+                     {u"8\t ", S_OK, 8},
+                     {u"-2147483648", S_OK, INT32_MIN},
+                     {u"2.5", S_OK, 2},
+                     {u"3.5", S_OK, 4},  // halves round to even
+                     {u"abc", DISP_E_TYPEMISMATCH, 0},
+                     {u"12abc", DISP_E_TYPEMISMATCH, 0},
+                     {u"", DISP_E_TYPEMISMATCH, 0},
+                     {u"0x10", DISP_E_TYPEMISMATCH, 0},
+                     {u"2147483648", DISP_E_OVERFLOW, 0},
+                     {u"99999999999999999999999", DISP_E_OVERFLOW, 0}};
   for (const auto& c : cases) {
     VARIANT v;
     EXPECT_EQ(coerceString(c.text, VT_I4, &v), c.hr);
@@ -114,8 +121,10 @@ TEST(VariantChangeType, NumbersBooleansAndStrings) {
   ASSERT_EQ(VariantChangeType(&out, &b, VARIANT_ALPHABOOL, VT_BSTR), S_OK);
   EXPECT_EQ(textOf(out.bstrVal), u"True");
   VariantClear(&out);
-  for (auto [text, value] : {std::pair{u"True", VARIANT_TRUE}, {u"false", VARIANT_FALSE},
-                             {u"0", VARIANT_FALSE}, {u"5", VARIANT_TRUE}}) {
+  for (auto [text, value] : {std::pair{u"True", VARIANT_TRUE},
+                             {u"false", VARIANT_FALSE},
+                             {u"0", VARIANT_FALSE},
+                             {u"5", VARIANT_TRUE}}) {
     ASSERT_EQ(coerceString(text, VT_BOOL, &out), S_OK);
     EXPECT_EQ(out.boolVal, value);
   }

@@ -277,8 +277,8 @@ TEST_F(Registry, ValuesEnumerationAndDeletion) {
 
 TEST_F(Registry, EveryNameAndValueSurvivesANewProcess) {
   // Names with quotes, separators of the hive format, spaces, control and high bytes.
-  const Names keyNames = {"=", "caf\xe9", "per%cent", "plain", "quo\"te", "tab\there",
-                          "with space", "x\x7f\x80\xff"};
+  const Names keyNames = {"=",       "caf\xe9",   "per%cent",   "plain",
+                          "quo\"te", "tab\there", "with space", "x\x7f\x80\xff"};
   std::string allBytes;
   for (int b = 0; b < 256; ++b) allBytes.push_back(char(b));
   const std::tuple<const char*, DWORD, std::string> values[] = {

@@ -18,10 +18,10 @@ namespace {
 // The text FormatMessageA hands out for a code, the way the log helpers ask for it.
 std::optional<std::string> systemText(DWORD code) {
   char* block = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                           reinterpret_cast<LPSTR>(&block), 0, nullptr);
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&block), 0,
+      nullptr);
   if (n == 0) return std::nullopt;
   std::string text(block);
   LocalFree(block);
@@ -29,7 +29,9 @@ std::optional<std::string> systemText(DWORD code) {
   return text;
 }
 
-uint64_t ticks(const FILETIME& ft) { return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+uint64_t ticks(const FILETIME& ft) {
+  return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
 
 // Restores an environment variable (and the time zone read from it) when the test ends.
 struct SavedEnv {
@@ -55,13 +57,18 @@ TEST(Errors, FixedTextsEndInCrLf) {
   EXPECT_EQ(systemText(0x0BADC0DE), "A text added by a layer.\r\n");
 
   char room[19];  // one short of the text and its NUL
-  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, room, 19, nullptr), 0u);
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, room, 19,
+                           nullptr),
+            0u);
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 
   // The last error belongs to the thread that set it.
   SetLastError(ERROR_DISK_FULL);
   DWORD seenThere = 1;
-  std::thread([&] { seenThere = GetLastError(); SetLastError(ERROR_ACCESS_DENIED); }).join();
+  std::thread([&] {
+    seenThere = GetLastError();
+    SetLastError(ERROR_ACCESS_DENIED);
+  }).join();
   EXPECT_EQ(seenThere, 0u);
   EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
 }
@@ -83,13 +90,14 @@ TEST(Time, SystemTimeToFileTimeKnownValuesAndInvalidDates) {
   EXPECT_EQ(CompareFileTime(&earlier, &ft), -1);
 
   const SYSTEMTIME invalid[] = {
-      {1600, 12, 0, 31, 0, 0, 0, 0}, {1900, 2, 0, 29, 0, 0, 0, 0}, {2001, 2, 0, 29, 0, 0, 0, 0},
-      {2001, 4, 0, 31, 0, 0, 0, 0},  {2001, 13, 0, 1, 0, 0, 0, 0}, {2001, 0, 0, 1, 0, 0, 0, 0},
-      {2001, 1, 0, 0, 0, 0, 0, 0},   {2001, 1, 0, 1, 24, 0, 0, 0}, {2001, 1, 0, 1, 0, 60, 0, 0},
+      {1600, 12, 0, 31, 0, 0, 0, 0}, {1900, 2, 0, 29, 0, 0, 0, 0},  {2001, 2, 0, 29, 0, 0, 0, 0},
+      {2001, 4, 0, 31, 0, 0, 0, 0},  {2001, 13, 0, 1, 0, 0, 0, 0},  {2001, 0, 0, 1, 0, 0, 0, 0},
+      {2001, 1, 0, 0, 0, 0, 0, 0},   {2001, 1, 0, 1, 24, 0, 0, 0},  {2001, 1, 0, 1, 0, 60, 0, 0},
       {2001, 1, 0, 1, 0, 0, 60, 0},  {2001, 1, 0, 1, 0, 0, 0, 1000}};
   for (const SYSTEMTIME& bad : invalid) {
     SetLastError(0);
-    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
+    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft))
+        << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   }
 
@@ -135,11 +143,20 @@ TEST(CodePage, UnicodeFormsBeforeAnEngineIsRegistered) {
   EXPECT_EQ(out, utf8);
 
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "a\xFF" "b", &out));  // invalid byte
-  EXPECT_EQ(out, std::string("a\0\xFD\xFF" "b\0", 6));
-  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "\xC0\xAF", &out));  // overlong
+  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE,
+                       "a\xFF"
+                       "b",
+                       &out));  // invalid byte
+  EXPECT_EQ(out, std::string("a\0\xFD\xFF"
+                             "b\0",
+                             6));
+  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "\xC0\xAF", &out));   // overlong
   EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "a\xE2\x82", &out));  // truncated
-  EXPECT_FALSE(convert(CP_UTF16LE, CP_UTF8, std::string("\x3D\xD8" "a\0", 4), &out));  // lone high
+  EXPECT_FALSE(convert(CP_UTF16LE, CP_UTF8,
+                       std::string("\x3D\xD8"
+                                   "a\0",
+                                   4),
+                       &out));  // lone high
   EXPECT_EQ(out, fffd + "a");
   EXPECT_FALSE(convert(CP_UTF16BE, CP_UTF8, std::string("\xDC\x00", 2), &out));  // lone low
   EXPECT_EQ(out, fffd);

@@ -1,8 +1,9 @@
 // The main of every test program: a fresh platform root per process, so no test sees the
 // machine's registry or stores, and the ANSI and OEM code pages pinned to those of a
 // Western-European system (1252 and 437) whatever VORLUND_ACP says.
-#include <cstdlib>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "platform/CodePage.h"
 #include "tests/support/TempDir.h"
