@@ -338,6 +338,11 @@ void MimeMessage2::readBody(DataBuffer& scratch, const unsigned char** bytes, ui
   *n = scratch.getSize();
 }
 
+uint32_t MimeMessage2::writtenSizeHint() const {
+  if (window_.loaded != nullptr) return window_.n;
+  return body_.getSize() / 3 * 4 + 4;
+}
+
 bool MimeMessage2::windowText(const char** text, uint32_t* n, bool* base64) const {
   if (window_.loaded == nullptr || window_.codePage != 0 ||
       window_.coding == BodyCoding::kQuotedPrintable)

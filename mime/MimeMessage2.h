@@ -144,6 +144,11 @@ class MimeMessage2 : public VorlundObject {
   // false, nothing given, for any other body.
   bool readBodyInCharset(DataBuffer& scratch, int32_t codePage, const unsigned char** bytes,
                          uint32_t* n) const;
+  // About the bytes the body takes when written: the loaded text of a window, else a third
+  // more than the held bytes (as base64 would make of them).
+  uint32_t writtenSizeHint() const;
+  // Stores the bytes as the body, taking their block over; `bytes` continues empty.
+  void takeBodyRaw(DataBuffer& bytes, const Charset& charset) { storeBody(bytes, charset); }
   // The loaded text of a body that is still a window read without charset conversion, and
   // whether it is base64 (else its bytes are the text as it stands); false for any other body,
   // quoted-printable windows included.

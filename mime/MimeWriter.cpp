@@ -125,6 +125,15 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
   }
 }
 
+// About the size of the entity's text: its bodies as written and a little for each part's
+// header and boundary lines.
+uint64_t estimatedSize(const MimeMessage2& entity) {
+  uint64_t n = 256 + entity.writtenSizeHint();
+  for (int32_t i = 0; i < entity.getNumParts(); ++i)
+    if (const MimeMessage2* part = entity.getPart(i)) n += estimatedSize(*part);
+  return n;
+}
+
 }  // namespace
 
 void makeBoundary(StringBuffer& out) {
@@ -147,6 +156,10 @@ void makeBoundary(StringBuffer& out) {
 }
 
 void writeEntire(const MimeMessage2& entity, StringBuffer& out) {
+  // Room for the whole text at once: a large message grown by doubling would be copied, and
+  // its fresh memory touched, about twice over.
+  const uint64_t size = estimatedSize(entity);
+  if (size + out.getSize() < 0x7FFF0000ULL) out.expectNumBytes(static_cast<uint32_t>(size));
   entity.header().writeText(out, nullptr, entity.charset());
   out.append("\r\n\r\n");
   if (entity.getNumParts() > 0) out.append(kPreamble);

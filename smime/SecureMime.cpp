@@ -54,7 +54,7 @@ bool recordCopy(const Certificate& cert, ExtPtrArray& list, SecureState& state) 
 }
 
 // The body of a signed-data or enveloped wrapper: the DER bytes as an attachment in base64.
-void writePkcs7Mime(MimeMessage2& e, const char* smimeType, const DataBuffer& der) {
+void writePkcs7Mime(MimeMessage2& e, const char* smimeType, DataBuffer& der) {
   e.setDisposition("attachment", "smime.p7m");
   e.setEncoding("base64");
   ContentTypeValue value;
@@ -62,7 +62,7 @@ void writePkcs7Mime(MimeMessage2& e, const char* smimeType, const DataBuffer& de
   value.name.setString("smime.p7m");
   value.smimeType.setString(smimeType);
   e.setContentTypeValue(value);
-  e.setBodyRaw(der.getData(), der.getSize(), noCharset());
+  e.takeBodyRaw(der, noCharset());
   removeAllParts(e);
 }
 
@@ -271,7 +271,7 @@ bool addDetachedSignature(MimeMessage2& e, const Certificate& cert, SecureState&
   signatureType.name.setString("smime.p7s");
   signaturePart->setContentTypeValue(signatureType);
   signaturePart->setDisposition("attachment", "smime.p7s");
-  signaturePart->setBodyRaw(signature->getData(), signature->getSize(), noCharset());
+  signaturePart->takeBodyRaw(*signature, noCharset());
 
   auto* content = new MimeMessage2();
   loadEntity(*content, signedText, &log);
