@@ -64,49 +64,82 @@ int32_t usableCodePage(const char* name, FILE* err) {
   return cp;
 }
 
+// What one convert run is asked to do.
+struct ConvertRequest {
+  std::string from;
+  std::string to;
+  std::string inName = "-";
+  std::string outName = "-";
+  int32_t fromCp = 0;
+  int32_t toCp = 0;
+};
+
+// False when the run ends with the arguments, `exitStatus` then saying how: 0 for help, 2 for
+// bad usage, 1 for a charset that cannot be used.
+bool readRequest(CommandContext& ctx, int argc, char** argv, ConvertRequest& request,
+                 int& exitStatus) {
+  ParsedArgs args;
+  const ParseOutcome parsed = parseCommandArgs(ctx, argc, argv, {"--from", "--to"}, args);
+  if (parsed != ParseOutcome::kRun) {
+    exitStatus = parsed == ParseOutcome::kHelp ? 0 : 2;
+    return false;
+  }
+  if (args.values.count("--from") == 0 || args.values.count("--to") == 0) {
+    exitStatus = badUsage(ctx, "--from and --to are needed");
+    return false;
+  }
+  if (args.positional.size() > 2) {
+    exitStatus = badUsage(ctx, "expected at most IN and OUT");
+    return false;
+  }
+  request.from = args.values["--from"];
+  request.to = args.values["--to"];
+  if (args.positional.size() > 0) request.inName = args.positional[0];
+  if (args.positional.size() > 1) request.outName = args.positional[1];
+  request.fromCp = usableCodePage(request.from.c_str(), ctx.err);
+  request.toCp = request.fromCp != 0 ? usableCodePage(request.to.c_str(), ctx.err) : 0;
+  if (request.fromCp == 0 || request.toCp == 0) {
+    exitStatus = 1;
+    return false;
+  }
+  return true;
+}
+
+// Standard input for "-"; a file otherwise. False after saying on stderr why it cannot be read.
+bool readInput(const char* inName, DataBuffer& input, FILE* err) {
+  FILE* in = std::strcmp(inName, "-") == 0 ? stdin : std::fopen(inName, "rb");
+  if (in == nullptr) {
+    std::fprintf(err, "vormime convert: cannot open '%s': %s\n", inName, std::strerror(errno));
+    return false;
+  }
+  const bool readOk = readAll(in, input);
+  if (in != stdin) std::fclose(in);
+  if (!readOk) std::fprintf(err, "vormime convert: cannot read '%s'\n", inName);
+  return readOk;
+}
+
 }  // namespace
 
 int runConvert(int argc, char** argv, FILE* out, FILE* err) {
   CommandContext ctx{"convert", kConvertUsage, out, err};
-  ParsedArgs args;
-  const ParseOutcome parsed = parseCommandArgs(ctx, argc, argv, {"--from", "--to"}, args);
-  if (parsed != ParseOutcome::kRun) return parsed == ParseOutcome::kHelp ? 0 : 2;
-  if (args.values.count("--from") == 0 || args.values.count("--to") == 0)
-    return badUsage(ctx, "--from and --to are needed");
-  if (args.positional.size() > 2) return badUsage(ctx, "expected at most IN and OUT");
-  const char* from = args.values["--from"].c_str();
-  const char* to = args.values["--to"].c_str();
-  std::vector<const char*> files;
-  for (const std::string& f : args.positional) files.push_back(f.c_str());
-  const int32_t fromCp = usableCodePage(from, err);
-  const int32_t toCp = fromCp != 0 ? usableCodePage(to, err) : 0;
-  if (fromCp == 0 || toCp == 0) return 1;
+  ConvertRequest request;
+  int exitStatus = 0;
+  if (!readRequest(ctx, argc, argv, request, exitStatus)) return exitStatus;
 
-  const char* inName = files.size() > 0 ? files[0] : "-";
-  const char* outName = files.size() > 1 ? files[1] : "-";
-  FILE* in = std::strcmp(inName, "-") == 0 ? stdin : std::fopen(inName, "rb");
-  if (in == nullptr) {
-    std::fprintf(err, "vormime convert: cannot open '%s': %s\n", inName, std::strerror(errno));
-    return 1;
-  }
   DataBuffer input;
-  const bool readOk = readAll(in, input);
-  if (in != stdin) std::fclose(in);
-  if (!readOk) {
-    std::fprintf(err, "vormime convert: cannot read '%s'\n", inName);
-    return 1;
-  }
+  if (!readInput(request.inName.c_str(), input, err)) return 1;
 
   EncodingConvert engine;
   DataBuffer converted;
-  const bool complete = engine.convert(fromCp, toCp, input.getData(), input.getSize(), converted);
+  const bool complete =
+      engine.convert(request.fromCp, request.toCp, input.getData(), input.getSize(), converted);
 
-  if (!writeOutput(outName, converted, out, err)) return 1;
+  if (!writeOutput(request.outName.c_str(), converted, out, err)) return 1;
   if (!complete)
     std::fprintf(err,
                  "vormime convert: some characters could not be converted from %s to %s and "
                  "were dropped\n",
-                 from, to);
+                 request.from.c_str(), request.to.c_str());
   return 0;
 }
 

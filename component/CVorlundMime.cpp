@@ -6,14 +6,7 @@
 #include "component/MemberFrame.h"
 #include "component/MimeDispatch.h"
 #include "component/ObjectFactory.h"
-#include "foundation/XString.h"
 #include "mime/MimeMessage2.h"
-
-namespace {
-
-constexpr const char* kDetached = "This part was removed from its message";
-
-}  // namespace
 
 // --- construction and destruction
 
@@ -141,32 +134,6 @@ HRESULT createVorlundMimeObject(IUnknown* outer, REFIID riid, void** ppv) {
   const HRESULT hr = inner->QueryInterface(riid, ppv);
   inner->Release();  // the caller's reference, if any, is the one QueryInterface added
   return hr;
-}
-
-// --- the member frame
-
-MemberFrame::MemberFrame(CVorlundMime& object, const char* context) : object_(object) {
-  object_.log().clearLog();
-  object_.log().enterContext(context, true);
-}
-
-MemberFrame::~MemberFrame() { object_.log().leaveContext(); }
-
-MimeMessage2* MemberFrame::entity() {
-  MimeMessage2* e = object_.entity();
-  if (e == nullptr && !detachedLogged_) {
-    object_.log().logError(kDetached);
-    detachedLogged_ = true;
-  }
-  return e;
-}
-
-LogBase* MemberFrame::log() { return &object_.log(); }
-
-BSTR bstrFromUtf8(const StringBuffer& text) {
-  XString s;
-  s.setFromUtf8(text.getString());
-  return s.createBSTR();
 }
 
 // --- GetPart

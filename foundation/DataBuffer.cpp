@@ -4,7 +4,12 @@
 
 #include "foundation/Conversion.h"
 #include "foundation/Fatal.h"
+#include "foundation/FileAccess.h"
+#include "foundation/LogBase.h"
 #include "foundation/Memory.h"
+#include "foundation/StringBuffer.h"
+#include "foundation/XString.h"
+#include "platform/Errors.h"
 
 namespace {
 constexpr unsigned char kLive = 0xDB;
@@ -237,4 +242,72 @@ void DataBuffer::toVariant(VARIANT* v) const {
 BSTR DataBuffer::createBSTR() const {
   check();
   return bstrFromCodePage(ansiCodePage(), reinterpret_cast<const char*>(data_), size_);
+}
+
+// --- whole-file loading: one size query, one read into reserved room
+
+namespace {
+
+void logSystemError(LogBase& log) {
+  StringBuffer osText;
+  osText.appendLastWindowsError();
+  log.logError(osText.getString());
+}
+
+bool loadIntoDataBuffer(DataBuffer& out, XString& name, LogBase* log) {
+  out.clear();
+  LogBase& l = logOrNull(log);
+  const bool ansi = name.isAnsiCompatible();
+  HANDLE h = ansi ? openFileAnsi(name.getAnsi(), FileOpenMode::kRead, log)
+                  : openFileWide(name, FileOpenMode::kRead, log);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const DWORD size = GetFileSize(h, nullptr);
+  if (size == INVALID_FILE_SIZE) {
+    logSystemError(l);
+    closeFile(h);
+    return false;
+  }
+  if (size == 0) {
+    closeFile(h);
+    return true;
+  }
+  auto* block = static_cast<unsigned char*>(vorlundAlloc(size + 4));
+  std::memset(block, 0, size + 4);
+  out.takeData(block, size);
+  DWORD got = 0;
+  const BOOL read = ReadFile(h, block, size, &got, nullptr);
+  if (!read || got != size) {
+    if (!read)
+      logSystemError(l);
+    else
+      l.logError("Failed to read the entire file");
+    if (ansi) {
+      XString dir;
+      getCurrentDirectory(dir);
+      l.logData("filename", name.getAnsi());
+      l.logData("current_dir", dir.getUtf8());
+      if (!read) l.logError("Failed to read the entire file");
+    }
+    out.clear();
+    closeFile(h);
+    return false;
+  }
+  closeFile(h);
+  return true;
+}
+
+}  // namespace
+
+bool DataBuffer::loadFile(const char* utf8Path, LogBase* log) {
+  check();
+  XString name;
+  name.setFromUtf8(utf8Path);
+  return loadIntoDataBuffer(*this, name, log);
+}
+
+bool DataBuffer::loadFile(const OLECHAR* widePath, LogBase* log) {
+  check();
+  XString name;
+  name.setFromUnicode(widePath);
+  return loadIntoDataBuffer(*this, name, log);
 }

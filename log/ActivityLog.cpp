@@ -8,7 +8,8 @@
 
 namespace {
 
-constexpr const char* kIndentStep = "    ";
+constexpr char kIndentStep[] = "    ";
+constexpr uint32_t kIndentStepLength = sizeof kIndentStep - 1;
 
 bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 
@@ -29,6 +30,161 @@ void fill(StringBuffer& line, const StringBuffer& tmpl, const char* placeholder,
   if (value == nullptr || !tmpl.contains(placeholder)) return;
   line.replaceAll(placeholder, value);
 }
+
+const char* orEmpty(const char* s) { return s != nullptr ? s : ""; }
+
+const char* messageTag(LogEntry::Severity severity) {
+  return severity == LogEntry::kError ? "error" : severity == LogEntry::kDebug ? "debug" : "info";
+}
+
+// One XML rendering in progress: where it writes, how deep it is, and the contexts it has
+// opened and must close.
+class XmlRendering {
+ public:
+  XmlRendering(const ActivityLog& log, bool withDates, bool crlf, StringBuffer& out,
+               StringBuffer* summary)
+      : log_(log), withDates_(withDates), nl_(crlf ? "\r\n" : "\n"), out_(out), summary_(summary) {}
+
+  void begin() { writeLine("<VorlundLog>"); }
+
+  void openContext(const char* name) {
+    open_.push_back(name);
+    out_.appendSb(indent_);
+    writeOpenTag(name);
+    out_.append(nl_);
+    indent_.append(kIndentStep);
+    if (StringBuffer* s = summaryLine()) {
+      s->appendChar('(');
+      s->append(name);
+      s->appendChar(')');
+    }
+  }
+
+  void closeContext() {
+    if (open_.empty()) return;
+    const char* name = open_.back();
+    open_.pop_back();
+    indent_.shorten(kIndentStepLength);
+    out_.appendSb(indent_);
+    writeCloseTag(name);
+    out_.append(nl_);
+  }
+
+  void writeData(const char* key, const char* value) {
+    // A data entry under this key carries ready-made XML, copied as it is.
+    if (std::strcmp(key, "__xml__") == 0) {
+      writeLine(value);
+      return;
+    }
+    out_.appendSb(indent_);
+    writeOpenTag(key);
+    writeText(value, needsWrapping(value));
+    writeCloseTag(key);
+    out_.append(nl_);
+    if (StringBuffer* s = summaryLine()) {
+      s->append(key);
+      s->append(": ");
+      s->append(value);
+    }
+  }
+
+  // The message entry at `first` and its continuation lines up to `last`, as one element.
+  void writeMessage(int32_t first, int32_t last) {
+    const LogEntry& e = *log_.entryAt(first);
+    const char* tag = messageTag(e.severity());
+    out_.appendSb(indent_);
+    writeStartTag(e, tag);
+    const bool wrap = last > first || needsWrapping(e.text());
+    if (wrap) out_.append(kCdataStart);
+    for (int32_t k = first; k <= last; ++k) {
+      const char* text = orEmpty(log_.entryAt(k)->text());
+      if (k > first) out_.append(nl_);
+      out_.append(text);
+      if (e.severity() == LogEntry::kError) {
+        if (StringBuffer* s = summaryLine()) {
+          if (k > first) s->append(kIndentStep);
+          s->append(text);
+        }
+      }
+    }
+    if (wrap) out_.append(kCdataEnd);
+    writeCloseTag(tag);
+    out_.append(nl_);
+  }
+
+  // Closes what the entries left open, without indenting, and ends the document.
+  void finish() {
+    while (!open_.empty()) {
+      writeCloseTag(open_.back());
+      out_.append(nl_);
+      open_.pop_back();
+    }
+    writeLine("</VorlundLog>");
+  }
+
+ private:
+  static constexpr const char* kCdataStart = "<![CDATA[";
+  static constexpr const char* kCdataEnd = "]]>";
+
+  void writeLine(const char* text) {
+    out_.append(text);
+    out_.append(nl_);
+  }
+
+  void writeOpenTag(const char* name) {
+    out_.appendChar('<');
+    out_.append(name);
+    out_.appendChar('>');
+  }
+
+  void writeCloseTag(const char* name) {
+    out_.append("</");
+    out_.append(name);
+    out_.appendChar('>');
+  }
+
+  void writeStartTag(const LogEntry& e, const char* tag) {
+    out_.appendChar('<');
+    out_.append(tag);
+    if (withDates_) {
+      out_.append(" date=\"");
+      appendDateTime(e.time(), out_);
+      out_.appendChar('"');
+    }
+    if (e.keyword() != nullptr && *e.keyword() != '\0') {
+      out_.append(" keyword=\"");
+      out_.append(e.keyword());
+      out_.appendChar('"');
+    }
+    out_.appendChar('>');
+  }
+
+  void writeText(const char* value, bool asCdata) {
+    if (asCdata) {
+      out_.append(kCdataStart);
+      out_.append(value);
+      out_.append(kCdataEnd);
+      return;
+    }
+    StringBuffer escaped(value);
+    escaped.entityEncodeNoQuotes();
+    out_.appendSb(escaped);
+  }
+
+  // The summary gains its pieces one per line.
+  StringBuffer* summaryLine() {
+    if (summary_ != nullptr && summary_->getSize() > 0) summary_->appendChar('\n');
+    return summary_;
+  }
+
+  const ActivityLog& log_;
+  const bool withDates_;
+  const char* const nl_;
+  StringBuffer& out_;
+  StringBuffer* const summary_;
+  StringBuffer indent_;
+  std::vector<const char*> open_;  // names of the contexts entered and not yet left
+};
 
 }  // namespace
 
@@ -198,131 +354,35 @@ void ActivityLog::renderXml(int32_t first, int32_t end, bool withDates, bool crl
                             StringBuffer& out, StringBuffer* summary) {
   if (entries_.getSize() == 0) return;
   settleOmissions();
-  const char* nl = crlf ? "\r\n" : "\n";
-  // The summary gains its pieces one per line.
-  auto summaryLine = [summary]() -> StringBuffer* {
-    if (summary != nullptr && summary->getSize() > 0) summary->appendChar('\n');
-    return summary;
-  };
-  out.append("<VorlundLog>");
-  out.append(nl);
-  StringBuffer indent;
-  std::vector<const char*> open;
+  XmlRendering xml(*this, withDates, crlf, out, summary);
+  xml.begin();
   for (int32_t i = first; i < end; ++i) {
     const LogEntry& e = *entryAt(i);
     switch (e.kind()) {
-      case LogEntry::kContextStart: {
-        const char* name = e.text() != nullptr ? e.text() : "";
-        open.push_back(name);
-        out.appendSb(indent);
-        out.appendChar('<');
-        out.append(name);
-        out.appendChar('>');
-        out.append(nl);
-        indent.append(kIndentStep);
-        if (StringBuffer* s = summaryLine()) {
-          s->appendChar('(');
-          s->append(name);
-          s->appendChar(')');
-        }
+      case LogEntry::kContextStart:
+        xml.openContext(orEmpty(e.text()));
         break;
-      }
-      case LogEntry::kContextEnd: {
-        if (open.empty()) break;
-        const char* name = open.back();
-        open.pop_back();
-        indent.shorten(4);
-        out.appendSb(indent);
-        out.append("</");
-        out.append(name);
-        out.appendChar('>');
-        out.append(nl);
+      case LogEntry::kContextEnd:
+        xml.closeContext();
         break;
-      }
-      case LogEntry::kData: {
-        const char* key = e.keyword() != nullptr ? e.keyword() : "";
-        const char* value = e.text() != nullptr ? e.text() : "";
-        if (std::strcmp(key, "__xml__") == 0) {
-          out.append(value);
-          out.append(nl);
-          break;
-        }
-        out.appendSb(indent);
-        out.appendChar('<');
-        out.append(key);
-        out.appendChar('>');
-        if (needsWrapping(value)) {
-          out.append("<![CDATA[");
-          out.append(value);
-          out.append("]]>");
-        } else {
-          StringBuffer escaped(value);
-          escaped.entityEncodeNoQuotes();
-          out.appendSb(escaped);
-        }
-        out.append("</");
-        out.append(key);
-        out.appendChar('>');
-        out.append(nl);
-        if (StringBuffer* s = summaryLine()) {
-          s->append(key);
-          s->append(": ");
-          s->append(value);
-        }
+      case LogEntry::kData:
+        xml.writeData(orEmpty(e.keyword()), orEmpty(e.text()));
         break;
-      }
       case LogEntry::kMessage: {
-        int32_t last = i;
-        while (last + 1 < end && entryAt(last + 1)->kind() == LogEntry::kMessage &&
-               entryAt(last + 1)->continuation())
-          ++last;
-        const char* tag = e.severity() == LogEntry::kError   ? "error"
-                          : e.severity() == LogEntry::kDebug ? "debug"
-                                                             : "info";
-        out.appendSb(indent);
-        out.appendChar('<');
-        out.append(tag);
-        if (withDates) {
-          out.append(" date=\"");
-          appendDateTime(e.time(), out);
-          out.appendChar('"');
-        }
-        if (e.keyword() != nullptr && *e.keyword() != '\0') {
-          out.append(" keyword=\"");
-          out.append(e.keyword());
-          out.appendChar('"');
-        }
-        out.appendChar('>');
-        const bool wrap = last > i || needsWrapping(e.text());
-        if (wrap) out.append("<![CDATA[");
-        for (int32_t k = i; k <= last; ++k) {
-          const char* text = entryAt(k)->text() != nullptr ? entryAt(k)->text() : "";
-          if (k > i) out.append(nl);
-          out.append(text);
-          if (e.severity() == LogEntry::kError) {
-            if (StringBuffer* s = summaryLine()) {
-              if (k > i) s->append(kIndentStep);
-              s->append(text);
-            }
-          }
-        }
-        if (wrap) out.append("]]>");
-        out.append("</");
-        out.append(tag);
-        out.appendChar('>');
-        out.append(nl);
+        const int32_t last = lastContinuation(i, end);
+        xml.writeMessage(i, last);
         i = last;
         break;
       }
     }
   }
-  while (!open.empty()) {
-    out.append("</");
-    out.append(open.back());
-    out.appendChar('>');
-    out.append(nl);
-    open.pop_back();
-  }
-  out.append("</VorlundLog>");
-  out.append(nl);
+  xml.finish();
+}
+
+int32_t ActivityLog::lastContinuation(int32_t i, int32_t end) const {
+  int32_t last = i;
+  while (last + 1 < end && entryAt(last + 1)->kind() == LogEntry::kMessage &&
+         entryAt(last + 1)->continuation())
+    ++last;
+  return last;
 }

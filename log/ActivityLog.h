@@ -50,6 +50,9 @@ class ActivityLog {
   void renderLines(StringBuffer& out);
   void renderEntry(const LogEntry& e, const char* text, StringBuffer& out);
   int32_t findContextStart(int32_t before) const;
+  // The last of the continuation lines that follow the message entry `i`, before `end`;
+  // `i` itself when none follow.
+  int32_t lastContinuation(int32_t i, int32_t end) const;
   // False when `what` (a message text or a data key, told apart by `kind`) has been recorded
   // kMaxRepeats times already; the entry that counts the rest is then kept up to date.
   bool admit(LogEntry::Kind kind, const char* what);

@@ -9,6 +9,9 @@ class Charset;
 
 class MimeField : public VorlundObject {
  public:
+  // Ends a folded header line and starts its continuation.
+  static constexpr const char* kFold = "\r\n\t";
+
   MimeField() = default;
   MimeField(const MimeField&) = delete;
   MimeField& operator=(const MimeField&) = delete;

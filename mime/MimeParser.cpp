@@ -5,9 +5,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "charset/CharsetNames.h"
-#include "foundation/Conversion.h"
-#include "foundation/ExtPtrArray.h"
 #include "foundation/LogBase.h"
 #include "foundation/ProgressMonitor.h"
 #include "foundation/StringBuffer.h"
@@ -15,7 +12,6 @@
 
 namespace {
 
-constexpr int32_t kMaxHeaderLines = 1000;
 constexpr const char* kPlaceholderBody = "(multipart MIME message)";
 
 struct ParseContext {
@@ -96,17 +92,8 @@ int64_t find(Span text, const char* needle, uint32_t from = 0) {
   }
   return -1;
 }
-int64_t find(const StringBuffer& text, const char* needle, uint32_t from = 0) {
-  return find(Span(text), needle, from);
-}
 
 bool holds(Span text, const char* needle) { return find(text, needle) >= 0; }
-
-bool hasHighByte(const char* p, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i)
-    if (static_cast<unsigned char>(p[i]) >= 0x80) return true;
-  return false;
-}
 
 // The line ends of a text whose line ends carry extra CRs ("\r\r\n", "\r\r\r\n"): every
 // "\r\r\r\n" and then every "\r\r\n" made "\r\n". Within a run of k CRs that ends in a LF
@@ -144,55 +131,6 @@ bool collapsedHoldsSeparator(Span text) {
   return false;
 }
 
-// Every line end made CRLF.
-void normaliseLineEnds(StringBuffer& text) {
-  text.toLF();
-  text.removeChar('\r');
-  text.toCRLF();
-}
-
-// The charset the 8-bit bytes of a header are in: the label of its first encoded word, or
-// the first of ANSI, Latin-1 and Latin-2 that reads the bytes without loss.
-int32_t headerCodePage(const StringBuffer& header) {
-  for (const char* marker : {"?Q?", "?B?"}) {
-    if (!header.containsNoCase(marker)) continue;
-    const int64_t start = find(header, "=?");
-    if (start < 0) return 0;
-    const char* from = header.getString() + start + 2;
-    const char* end = strcasestr(from, marker);
-    if (end == nullptr) return 0;
-    StringBuffer name(from, static_cast<uint32_t>(end - from), 0);
-    return codePageFromName(name.getString());
-  }
-  if (!hasHighByte(header.getString(), header.getSize())) return 0;
-  for (int32_t cp : {ansiCodePage(), 28591, 28592}) {
-    StringBuffer probe;
-    if (convertCodePageSb(cp, 65001, header.getString(), header.getSize(), probe)) return cp;
-  }
-  return 0;
-}
-
-void finishLine(MimeHeader& header, StringBuffer& line) {
-  if (line.isEmpty()) return;
-  if (hasHighByte(line.getString(), line.getSize())) {
-    const int32_t cp = header.codePage() != 0 ? header.codePage() : ansiCodePage();
-    StringBuffer utf8;
-    convertCodePageSb(cp, 65001, line.getString(), line.getSize(), utf8);
-    line.setSb(utf8);
-  }
-  auto* field = new MimeField();
-  if (!field->parseLine(line)) {
-    delete field;
-  } else if (field->nameIs("content-type")) {
-    // Only the last content-type counts.
-    header.replaceField(field->name().getString(), field->value().getString());
-    delete field;
-  } else {
-    header.addField(field);
-  }
-  line.clear();
-}
-
 // The position of the first separator of the three kinds, with its length.
 int64_t findLooseSeparator(Span text, uint32_t* length) {
   for (const char* sep : {"\r\n\r\n", "\n\n", "\r\r"}) {
@@ -207,95 +145,143 @@ int64_t findLooseSeparator(Span text, uint32_t* length) {
 
 void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t depth);
 
-void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t depth) {
-  if (text.n == 0) return;
-  if (!entity.isMultipart() || entity.boundary().isEmpty()) {
-    if (ctx.loaded != nullptr && ctx.loaded->holds(text.p, text.n))
-      entity.setBodyWindow(ctx.loaded, entity.encoding().getString(), text.p, text.n,
-                           entity.charset());
-    else
-      entity.setBodyEncoded(entity.encoding().getString(), text.p, text.n, entity.charset());
-    const char* p = text.p;
-    const char* end = text.p + text.n;
-    while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
-    if (end - p >= 8 && strncasecmp(p, "<x-html>", 8) == 0 &&
-        !entity.contentType().equalsIgnoreCase("text/html")) {
-      ContentTypeValue html;
-      html.type.setString("text/html");
-      entity.setContentTypeValue(html);
-    }
-    return;
-  }
-  if (depth >= kMaxMimeNesting) {
-    if (!ctx.nestingLogged) {
-      ctx.log.logError("MIME parts nested too deeply; the innermost content is kept undecoded");
-      ctx.log.logDataLong("max_nesting", kMaxMimeNesting);
-      ctx.nestingLogged = true;
-    }
-    Charset none;
-    entity.setBodyRaw(text.p, text.n, none);
-    return;
-  }
+// A boundary is held without the "--" that puts it on a delimiter line; a delimiter line
+// ends in CRLF, and the CRLF before the dashes belongs to the delimiter, not to the part.
+constexpr uint32_t kDashesLength = 2;
+constexpr uint32_t kCrlfLength = 2;
 
-  StringBuffer b(entity.boundary().getString());
-  StringBuffer d1(b.getString());
-  d1.append("\r\n");
-  StringBuffer d2(b.getString());
-  d2.append("--");
+// The body of an entity that has no parts: kept as a window on the loaded text when it lies
+// in it. A body that begins with <x-html> is HTML whatever the header says.
+void setLeafBody(MimeMessage2& entity, Span text, ParseContext& ctx) {
+  if (ctx.loaded != nullptr && ctx.loaded->holds(text.p, text.n))
+    entity.setBodyWindow(ctx.loaded, entity.encoding().getString(), text.p, text.n,
+                         entity.charset());
+  else
+    entity.setBodyEncoded(entity.encoding().getString(), text.p, text.n, entity.charset());
+  const char* p = text.p;
+  const char* end = text.p + text.n;
+  while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
+  if (end - p >= 8 && strncasecmp(p, "<x-html>", 8) == 0 &&
+      !entity.contentType().equalsIgnoreCase("text/html")) {
+    ContentTypeValue html;
+    html.type.setString("text/html");
+    entity.setContentTypeValue(html);
+  }
+}
 
-  const int64_t first = find(text, d1.getString());
-  if (first < 0) {
-    auto* part = new MimeMessage2();
-    uint32_t sepLen = 0;
-    const int64_t sep = findLooseSeparator(text, &sepLen);
-    if (sep >= 0) {
-      if (sep > 0) {
-        part->header().loadFromText(text.p, text.n);
-        part->deriveAllAttributes();
-      }
-      Charset none;
-      part->setBodyRaw(kPlaceholderBody, static_cast<uint32_t>(std::strlen(kPlaceholderBody)),
-                       none);
-    } else {
+void keepTooDeep(MimeMessage2& entity, Span text, ParseContext& ctx) {
+  if (!ctx.nestingLogged) {
+    ctx.log.logError("MIME parts nested too deeply; the innermost content is kept undecoded");
+    ctx.log.logDataLong("max_nesting", kMaxMimeNesting);
+    ctx.nestingLogged = true;
+  }
+  Charset none;
+  entity.setBodyRaw(text.p, text.n, none);
+}
+
+// A multipart body without a single delimiter line holds one part made of its header, if
+// it has one, and a placeholder body in place of parts that cannot be found.
+void appendUndelimitedPart(MimeMessage2& entity, Span text) {
+  auto* part = new MimeMessage2();
+  uint32_t sepLen = 0;
+  const int64_t sep = findLooseSeparator(text, &sepLen);
+  if (sep >= 0) {
+    if (sep > 0) {
       part->header().loadFromText(text.p, text.n);
       part->deriveAllAttributes();
     }
-    entity.appendPart(part);
-    return;
+    Charset none;
+    part->setBodyRaw(kPlaceholderBody, static_cast<uint32_t>(std::strlen(kPlaceholderBody)), none);
+  } else {
+    part->header().loadFromText(text.p, text.n);
+    part->deriveAllAttributes();
   }
+  entity.appendPart(part);
+}
+
+// Where the next boundary from `from` stands: that of a delimiter line, or failing one that
+// of the close delimiter (`*isClose` then set); -1 when there is neither.
+int64_t findNextBoundary(Span text, const StringBuffer& delimiterLine,
+                         const StringBuffer& closeDelimiter, uint32_t from, bool* isClose) {
+  const int64_t next = find(text, delimiterLine.getString(), from);
+  if (next >= 0) return next;
+  *isClose = true;
+  return find(text, closeDelimiter.getString(), from);
+}
+
+// The part between the boundary that ends at `boundaryEnd` and the dashes that start at
+// `dashesAt`: what lies between the CRLF that ends the delimiter line and the CRLF before
+// the dashes. False when the stretch holds nothing more than those two.
+bool partBetween(Span text, uint32_t boundaryEnd, int64_t dashesAt, Span* part) {
+  const int64_t stretch = dashesAt - boundaryEnd;
+  if (stretch <= 2 * kCrlfLength) return false;
+  *part = Span(text.p + boundaryEnd + kCrlfLength, static_cast<uint32_t>(stretch - 2 * kCrlfLength),
+               text.writable);
+  return true;
+}
+
+// `keepExact`: the part keeps its text as it stands in the message, for verification.
+MimeMessage2* readPart(Span partText, ParseContext& ctx, int32_t depth, bool keepExact) {
+  ctx.reportAt(partText.p);
+  auto* part = new MimeMessage2();
+  // Taken before the part is read: reading may repair its text in place.
+  StringBuffer exact;
+  if (keepExact) exact.appendN(partText.p, partText.n);
+  loadEntityAt(*part, partText, ctx, depth + 1);
+  if (keepExact) part->rawText().appendSb(exact);
+  return part;
+}
+
+// Reads the parts from the first delimiter line on, whose boundary starts at `first`.
+void splitParts(MimeMessage2& entity, Span text, const StringBuffer& delimiterLine, int64_t first,
+                ParseContext& ctx, int32_t depth) {
+  const uint32_t boundaryLength = delimiterLine.getSize() - kCrlfLength;
+  StringBuffer closeDelimiter(entity.boundary().getString());
+  closeDelimiter.append("--");
 
   // A multipart/signed keeps its content part's exact text for verification: the first
   // part's, or the second's when a signature part comes first (some senders order them so).
   const bool isSigned = entity.isMultipartSigned();
   int32_t partIndex = 0;
   bool signatureFirst = false;
-  uint32_t cursor = static_cast<uint32_t>(first + b.getSize());
+  uint32_t boundaryEnd = static_cast<uint32_t>(first + boundaryLength);
   for (;;) {
-    int64_t next = find(text, d1.getString(), cursor);
-    bool last = false;
-    if (next < 0) {
-      next = find(text, d2.getString(), cursor);
-      last = true;
-    }
-    const int64_t spanEnd = next >= 0 ? next - 2 : static_cast<int64_t>(text.n);
-    const int64_t spanLen = spanEnd - cursor;
-    if (spanLen > 4) {
-      const Span partText(text.p + cursor + 2, static_cast<uint32_t>(spanLen - 4), text.writable);
-      ctx.reportAt(partText.p);
-      auto* part = new MimeMessage2();
+    bool isClose = false;
+    const int64_t next =
+        findNextBoundary(text, delimiterLine, closeDelimiter, boundaryEnd, &isClose);
+    // Without a further boundary the part runs to the end of the text.
+    const int64_t dashesAt = next >= 0 ? next - kDashesLength : static_cast<int64_t>(text.n);
+    Span partText(nullptr, 0);
+    if (partBetween(text, boundaryEnd, dashesAt, &partText)) {
       const bool keepExact = isSigned && (partIndex == 0 || (partIndex == 1 && signatureFirst));
-      // Taken before the part is read: reading may repair its text in place.
-      StringBuffer exact;
-      if (keepExact) exact.appendN(partText.p, partText.n);
-      loadEntityAt(*part, partText, ctx, depth + 1);
-      if (keepExact) part->rawText().appendSb(exact);
+      MimeMessage2* part = readPart(partText, ctx, depth, keepExact);
       if (partIndex == 0) signatureFirst = part->isSignaturePart();
       ++partIndex;
       entity.appendPart(part);
     }
-    if (last || next < 0) return;
-    cursor = static_cast<uint32_t>(next + b.getSize());
+    if (isClose || next < 0) return;
+    boundaryEnd = static_cast<uint32_t>(next + boundaryLength);
   }
+}
+
+void parseBodyAt(MimeMessage2& entity, Span text, ParseContext& ctx, int32_t depth) {
+  if (text.n == 0) return;
+  if (!entity.isMultipart() || entity.boundary().isEmpty()) {
+    setLeafBody(entity, text, ctx);
+    return;
+  }
+  if (depth >= kMaxMimeNesting) {
+    keepTooDeep(entity, text, ctx);
+    return;
+  }
+  StringBuffer delimiterLine(entity.boundary().getString());
+  delimiterLine.append("\r\n");
+  const int64_t first = find(text, delimiterLine.getString());
+  if (first < 0) {
+    appendUndelimitedPart(entity, text);
+    return;
+  }
+  splitParts(entity, text, delimiterLine, first, ctx, depth);
 }
 
 void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t depth) {
@@ -371,57 +357,6 @@ void loadEntityAt(MimeMessage2& entity, Span input, ParseContext& ctx, int32_t d
   entity.header().loadFromText(text.p, text.n);
   entity.deriveAllAttributes();
 }
-
-}  // namespace
-
-void MimeHeader::loadFromText(const StringBuffer& text) {
-  loadFromText(text.getString(), text.getSize());
-}
-
-void MimeHeader::loadFromText(const char* t, uint32_t size) {
-  clear();
-  // Only the text up to the first blank line (two line ends with nothing but CRs between)
-  // is the header; copying no further keeps a huge body out of the line-end repair.
-  uint32_t headerEnd = size;
-  for (const char* lf = static_cast<const char*>(std::memchr(t, '\n', headerEnd)); lf != nullptr;
-       lf = static_cast<const char*>(std::memchr(lf + 1, '\n', headerEnd - (lf + 1 - t)))) {
-    const char* next = lf + 1;
-    while (next < t + headerEnd && *next == '\r') ++next;
-    if (next < t + headerEnd && *next == '\n') {
-      headerEnd = static_cast<uint32_t>(lf - t);
-      break;
-    }
-  }
-  StringBuffer copy(t, headerEnd, 0);
-  normaliseLineEnds(copy);
-  const int64_t end = find(copy, "\r\n\r\n");
-  if (end >= 0) copy.shorten(copy.getSize() - static_cast<uint32_t>(end));
-  codePage_ = headerCodePage(copy);
-
-  ExtPtrArray lines;
-  copy.splitOnString(lines, "\r\n", kMaxHeaderLines);
-  StringBuffer pending;
-  for (int32_t i = 0; i < lines.getSize(); ++i) {
-    const StringBuffer& line = *lines.getAs<StringBuffer>(i);
-    if (line.beginsWith("From ")) continue;
-    const char first = line.charAt(0);
-    if (first == ' ' || first == '\t') {
-      const char* p = line.getString();
-      const char* rest = p;
-      while (*rest == ' ' || *rest == '\t') ++rest;
-      // Adjacent encoded words join without the blank that folded them.
-      const char* from = (rest[0] == '=' && rest[1] == '?') ? rest : p + 1;
-      pending.appendN(from, line.getSize() - (from - p));
-      continue;
-    }
-    finishLine(*this, pending);
-    pending.appendSb(line);
-  }
-  finishLine(*this, pending);
-  lines.removeAllObjects();
-}
-
-namespace {
 
 void loadWith(MimeMessage2& entity, Span text, ParseContext& ctx, ProgressMonitor* progress) {
   if (progress != nullptr) {

@@ -1,7 +1,8 @@
+#include "component/MimeControl.h"
+
 #include <cstring>
 
 #include "component/IVorlundMime.h"
-#include "component/MimeControl.h"
 
 namespace {
 
