@@ -50,12 +50,9 @@ class MessageOperations : public FreshCertRoot {
     FreshCertRoot::SetUp();
     writeWholeFile(file("ca.pem"), ca_.pem());
     writeWholeFile(file("data"), kText);
-    for (const auto& [name, cert] : {std::pair<const char*, TestCert*>{"alice", &alice_},
-                                     {"bob", &bob_},
-                                     {"carol", &carol_}}) {
-      writeWholeFile(file(std::string(name) + ".pem"), cert->pem());
-      writeWholeFile(file(std::string(name) + ".key"), keyPem(*cert));
-    }
+    for (const auto& [name, cert] :
+         {std::pair<const char*, TestCert*>{"alice", &alice_}, {"bob", &bob_}, {"carol", &carol_}})
+      writeCertAndKey(files_, name, *cert);
     alice_rec_ = install(alice_, u"alice-box");
     bob_rec_ = install(bob_, u"bob-box");
     carol_rec_ = std::make_unique<Certificate>(contextOf(carol_).release());
