@@ -333,12 +333,13 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
 TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   put("data", kText);
   const std::string sign = "cms -sign -binary -outform DER -in " + file("data");
-  const std::string alice = " -signer " + file("alice.pem") + " -inkey " + file("alice.key");
-  const std::string bob = " -signer " + file("bob.pem") + " -inkey " + file("bob.key");
-  const std::string dave = " -signer " + file("dave.pem") + " -inkey " + file("dave.key");
+  auto signer = [&](const std::string& name) {
+    return " -signer " + file(name + ".pem") + " -inkey " + file(name + ".key");
+  };
+  const std::string alice = signer("alice");
   ASSERT_EQ(openssl(sign + alice + " -out " + file("detached")), 0);
   ASSERT_EQ(openssl(sign + alice + " -nodetach -out " + file("attached")), 0);
-  ASSERT_EQ(openssl(sign + alice + bob + " -out " + file("two")), 0);
+  ASSERT_EQ(openssl(sign + alice + signer("bob") + " -out " + file("two")), 0);
   ASSERT_EQ(openssl(sign + alice + " -nocerts -out " + file("nocerts")), 0);
   // A signer named by subject key identifier, its certificate only in the callback's store.
   CertSpec spec;
@@ -349,12 +350,10 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   writeCertAndKey(files_, "erin", erin);
   ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
                                                CERT_STORE_ADD_NEW, nullptr));
-  ASSERT_EQ(openssl(sign + " -signer " + file("erin.pem") + " -inkey " + file("erin.key") +
-                    " -keyid -nocerts -out " + file("keyid")),
-            0);
+  ASSERT_EQ(openssl(sign + signer("erin") + " -keyid -nocerts -out " + file("keyid")), 0);
   ASSERT_EQ(openssl(sign + alice + " -keyopt rsa_padding_mode:pss -md sha512 -out " + file("pss")),
             0);
-  ASSERT_EQ(openssl(sign + dave + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
+  ASSERT_EQ(openssl(sign + signer("dave") + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
   ASSERT_EQ(openssl("crl2pkcs7 -nocrl -outform DER -certfile " + file("alice.pem") + " -out " +
                     file("nosigner")),
             0);
