@@ -36,14 +36,6 @@ const char* const kSampleTree =
 
 std::string q(const std::string& word) { return shellQuote(word); }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-    out.push_back(text.substr(start, nl - start));
-  return out;
-}
-
 // Every regular file or link below `root`, as paths relative to it.
 std::set<std::string> filesBelow(const std::string& root) {
   std::set<std::string> out;
@@ -259,7 +251,7 @@ TEST(VormimeExtract, HostileNamesStayInsideTheDirectory) {
   EXPECT_EQ(filesBelow(dir), expected);
   EXPECT_FALSE(fs::exists("/abs/vormime-test-y"));
   std::set<std::string> printed;
-  for (const std::string& line : lines(r.out)) {
+  for (const std::string& line : piecesOf(r.out)) {
     ASSERT_EQ(line.rfind(dir + "/", 0), 0u) << line;
     printed.insert(line.substr(dir.size() + 1));
   }
