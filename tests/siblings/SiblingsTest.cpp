@@ -54,24 +54,6 @@ LONG flag(IVorlundCert* c, HRESULT (IVorlundCert::*get)(LONG*)) {
   return v;
 }
 
-// Calls a member by its name, as a script does, with one string argument when `arg` is given.
-HRESULT byName(IDispatch* d, const char16_t* name, WORD flags, const char16_t* arg,
-               VARIANT* result) {
-  DISPID id = 0, put = DISPID_PROPERTYPUT;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  if (HRESULT hr = d->GetIDsOfNames(IID_NULL, names, 1, 0, &id); FAILED(hr)) return hr;
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = arg != nullptr ? SysAllocString(arg) : nullptr;
-  const bool putting = flags == DISPATCH_PROPERTYPUT;
-  DISPPARAMS params{&v, putting ? &put : nullptr, arg != nullptr ? 1u : 0u, putting ? 1u : 0u};
-  if (result != nullptr) VariantInit(result);
-  const HRESULT hr = d->Invoke(id, IID_NULL, 0, flags, &params, result, nullptr, nullptr);
-  VariantClear(&v);
-  return hr;
-}
-
 class Siblings : public ::testing::Test {
  protected:
   TempDir root_, dir_;
@@ -271,7 +253,7 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) 
       {u"EncryptNumBits", u"168"},
   };
   for (const auto& [name, value] : settings)
-    EXPECT_EQ(byName(csp, name, DISPATCH_PROPERTYPUT, value, nullptr), S_OK);
+    EXPECT_EQ(invokeByName(csp, name, DISPATCH_PROPERTYPUT, value, nullptr), S_OK);
   MimeRef mime;
   ASSERT_EQ(mime->SetCSP(csp), S_OK);
   const CspSettings& s = static_cast<CVorlundMime*>(mime.get())->cspSettings();
@@ -282,7 +264,9 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) 
 
   // The names ProviderName takes, as a script lists them: the list object by name too.
   VARIANT result;
-  ASSERT_EQ(byName(csp, u"getprovidernames", DISPATCH_METHOD, nullptr, &result), S_OK);
+  ASSERT_EQ(invokeByName(csp, u"getprovidernames", DISPATCH_METHOD, static_cast<VARIANT*>(nullptr),
+                         &result),
+            S_OK);
   ASSERT_EQ(result.vt, VT_DISPATCH);
   IVrStringArray* names = nullptr;
   ASSERT_EQ(result.pdispVal->QueryInterface(IID_IVrStringArray, reinterpret_cast<void**>(&names)),
@@ -304,7 +288,7 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) 
   ASSERT_EQ(names->Contains(Bstr("Microsoft Strong"), &found), S_OK);
   EXPECT_EQ(found, 0);
   // By name, an index given as text.
-  ASSERT_EQ(byName(names, u"GetString", DISPATCH_METHOD, u"1", &result), S_OK);
+  ASSERT_EQ(invokeByName(names, u"GetString", DISPATCH_METHOD, u"1", &result), S_OK);
   ASSERT_EQ(result.vt, VT_BSTR);
   EXPECT_EQ(std::u16string(result.bstrVal), u"Microsoft Enhanced Cryptographic Provider v1.0");
   VariantClear(&result);
