@@ -1,6 +1,7 @@
 // Running the built host program as a user would, through the shell.
 #pragma once
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ MeasuredRun runVormimeMeasured(const std::vector<std::string>& args,
 
 // Runs a shell command line: its exit status and standard output.
 Result runShellCommand(const std::string& command);
+
+// The pieces of a text between separators: its lines, or with '\t' a line's fields.
+inline std::vector<std::string> piecesOf(const std::string& text, char separator = '\n') {
+  std::vector<std::string> pieces;
+  std::istringstream in(text);
+  for (std::string piece; std::getline(in, piece, separator);) pieces.push_back(piece);
+  return pieces;
+}
 
 // Quotes a word for the shell.
 std::string shellQuote(const std::string& word);

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,24 +11,6 @@
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCerts.h"
-
-namespace {
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> fieldsOf(const std::string& line) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string f; std::getline(in, f, '\t');) fields.push_back(f);
-  return fields;
-}
-
-}  // namespace
 
 TEST(VormimeCert, ImportListShowAndRemove) {
   TempDir root, dir;
@@ -56,7 +37,7 @@ TEST(VormimeCert, ImportListShowAndRemove) {
   // The file's certificate with its key into MY, the other one into CA.
   CliRun r = runVormime("cert import " + shellQuote(p12) + " --password-file " + dir.file("pass"));
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> lines = linesOf(r.out);
+  std::vector<std::string> lines = piecesOf(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_NE(lines[0].find("\timported into my with its key\tC=DE, O=Vorlund Test, CN=cliuser"),
             std::string::npos);
@@ -65,9 +46,9 @@ TEST(VormimeCert, ImportListShowAndRemove) {
 
   r = runVormime("cert list");
   ASSERT_EQ(r.status, 0) << r.err;
-  lines = linesOf(r.out);
+  lines = piecesOf(r.out);
   ASSERT_EQ(lines.size(), 1u);
-  std::vector<std::string> fields = fieldsOf(lines[0]);
+  std::vector<std::string> fields = piecesOf(lines[0], '\t');
   ASSERT_EQ(fields.size(), 5u) << lines[0];
   EXPECT_EQ(fields[0], print);
   EXPECT_EQ(fields[1], "C=DE, O=Vorlund Test, CN=cliuser");
@@ -75,8 +56,8 @@ TEST(VormimeCert, ImportListShowAndRemove) {
   EXPECT_EQ(fields[3].size(), 10u);
   EXPECT_EQ(fields[4], "key");
   r = runVormime("cert list --store ca");
-  ASSERT_EQ(linesOf(r.out).size(), 1u);
-  EXPECT_EQ(fieldsOf(linesOf(r.out)[0]).back(), "-");
+  ASSERT_EQ(piecesOf(r.out).size(), 1u);
+  EXPECT_EQ(piecesOf(piecesOf(r.out)[0], '\t').back(), "-");
 
   // Before the root is trusted, and after.
   r = runVormime("cert show " + print);
@@ -88,7 +69,7 @@ TEST(VormimeCert, ImportListShowAndRemove) {
             std::string::npos);
   r = runVormime("cert import " + dir.file("bundle.pem") + " --store root --machine");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(linesOf(r.out).size(), 2u);
+  EXPECT_EQ(piecesOf(r.out).size(), 2u);
   r = runVormime("cert show " + print);
   EXPECT_NE(
       r.out.find("Chain:           trusted\n  0  C=DE, O=Vorlund Test, CN=cliuser  (trusted)\n"
@@ -104,7 +85,7 @@ TEST(VormimeCert, ImportListShowAndRemove) {
   r = runVormime("cert import " + dir.file("other.der"));
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\talready in my"), std::string::npos);
-  EXPECT_EQ(linesOf(runVormime("cert list").out).size(), 2u);
+  EXPECT_EQ(piecesOf(runVormime("cert list").out).size(), 2u);
   EXPECT_TRUE(runVormime("cert list --machine").out.empty()) << "the machine's MY is another store";
 
   // The key lives in a container only its owner reads.
@@ -117,7 +98,7 @@ TEST(VormimeCert, ImportListShowAndRemove) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no certificate has the thumbprint " + print + " in my"), std::string::npos)
       << r.err;
-  EXPECT_EQ(linesOf(runVormime("cert list").out).size(), 1u);
+  EXPECT_EQ(piecesOf(runVormime("cert list").out).size(), 1u);
 
   // Bad input and bad usage, each with its message and status.
   const struct {

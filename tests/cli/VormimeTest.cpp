@@ -43,24 +43,24 @@ std::map<std::string, std::string> manSections() {
   return sections;
 }
 
+// Group `group` of every match of `pattern` in `text`.
+std::set<std::string> matches(const std::string& text, const std::string& pattern, int group) {
+  std::set<std::string> out;
+  const std::regex re(pattern);
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
+       ++it)
+    out.insert((*it)[group]);
+  return out;
+}
+
 // The options a text names: words of a dash or two and a letter, standing on their own.
 std::set<std::string> optionsIn(const std::string& text) {
-  std::set<std::string> out;
-  const std::regex option(R"((^|[\s\[(,])(--?[a-z][a-z-]*))");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
-       it != std::sregex_iterator(); ++it)
-    out.insert((*it)[2]);
-  return out;
+  return matches(text, R"((^|[\s\[(,])(--?[a-z][a-z-]*))", 2);
 }
 
 // The terms of a section's items (".TP" then ".B --log") that start with `lead`.
 std::set<std::string> itemsIn(const std::string& section, const std::string& lead = "-") {
-  std::set<std::string> out;
-  const std::regex item(R"(\.TP\n\.B[IR]? ()" + lead + R"([^ \n]*))");
-  for (auto it = std::sregex_iterator(section.begin(), section.end(), item);
-       it != std::sregex_iterator(); ++it)
-    out.insert((*it)[1]);
-  return out;
+  return matches(section, R"(\.TP\n\.B[IR]? ()" + lead + R"([^ \n]*))", 1);
 }
 
 }  // namespace
@@ -140,12 +140,8 @@ TEST(Vormime, ManPageDescribesWhatHelpSays) {
   const Result top = vormime("--help");
   ASSERT_EQ(top.status, 0);
 
-  std::set<std::string> commands;
-  const std::string list = top.out.substr(top.out.find("commands:\n"));
-  const std::regex entry(R"(\n  ([a-z][a-z-]*) )");
-  for (auto it = std::sregex_iterator(list.begin(), list.end(), entry);
-       it != std::sregex_iterator(); ++it)
-    commands.insert((*it)[1]);
+  const std::set<std::string> commands =
+      matches(top.out.substr(top.out.find("commands:\n")), R"(\n  ([a-z][a-z-]*) )", 1);
   EXPECT_GE(commands.size(), 10u);
   std::string helps = top.out;
   for (const std::string& command : commands) {
@@ -176,11 +172,7 @@ TEST(Vormime, ManPageDescribesWhatHelpSays) {
   EXPECT_EQ(itemsIn(man.at(".SH OPTIONS")), (std::set<std::string>{"--help", "--version"}));
 
   const std::string environment = man.at(".SH ENVIRONMENT");
-  const std::regex setting(R"(\bVOR[A-Z_]+)");
-  std::set<std::string> settings;
-  for (auto it = std::sregex_iterator(helps.begin(), helps.end(), setting);
-       it != std::sregex_iterator(); ++it)
-    settings.insert(it->str());
+  const std::set<std::string> settings = matches(helps, R"(\bVOR[A-Z_]+)", 0);
   EXPECT_GE(settings.size(), 2u);  // VORLUND_ACP, VORMIME_MODULE
   for (const std::string& name : settings)
     EXPECT_NE(environment.find(".B " + name + "\n"), std::string::npos) << name;

@@ -6,6 +6,7 @@
 
 #include "foundation/ProgressMonitor.h"
 #include "tests/component/MimeTestSupport.h"
+#include "tests/support/ProgressRecorder.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -112,11 +113,7 @@ TEST(MemberFrame, SaveLastErrorWritesTheLogAsItStands) {
 }
 
 TEST(MimeObject, LoadProgressReachesTheHost) {
-  struct Recorder : ProgressCallback {
-    std::vector<int32_t> seen;
-    void percentDone(int32_t percent, bool&) override { seen.push_back(percent); }
-    void heartbeat(bool&) override {}
-  } recorder;
+  ProgressRecorder recorder;
   TempDir dir;
   std::string crlf = "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
   for (int i = 0; i < 20; ++i)

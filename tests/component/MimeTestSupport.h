@@ -134,6 +134,30 @@ inline std::string bodyBytes(const MimeRef& m) {
   return bytes;
 }
 
+// Calls a member by its name, as a script does, with `arg` (left to the caller) as its one
+// argument when given; a put names its value DISPID_PROPERTYPUT.
+inline HRESULT invokeByName(IDispatch* d, const char16_t* name, WORD flags, VARIANT* arg,
+                            VARIANT* result) {
+  DISPID id = 0, put = DISPID_PROPERTYPUT;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  if (HRESULT hr = d->GetIDsOfNames(IID_NULL, names, 1, 0, &id); FAILED(hr)) return hr;
+  const bool putting = flags == DISPATCH_PROPERTYPUT;
+  DISPPARAMS params{arg, putting ? &put : nullptr, arg != nullptr ? 1u : 0u, putting ? 1u : 0u};
+  if (result != nullptr) VariantInit(result);
+  return d->Invoke(id, IID_NULL, 0, flags, &params, result, nullptr, nullptr);
+}
+// The same with a string argument.
+inline HRESULT invokeByName(IDispatch* d, const char16_t* name, WORD flags, const char16_t* text,
+                            VARIANT* result) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(text);
+  const HRESULT hr = invokeByName(d, name, flags, &v, result);
+  VariantClear(&v);
+  return hr;
+}
+
 inline std::string twoPartMessage() {
   return "Subject: two parts\r\n"
          "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"

@@ -18,6 +18,7 @@
 #include "platform/FileApi.h"
 #include "platform/Module.h"
 #include "platform/Registry.h"
+#include "tests/support/ProgressRecorder.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -111,11 +112,7 @@ TEST(ComponentModule, ObjectsComeFromTheLoadedModuleAndLetItUnload) {
   EXPECT_EQ(moduleCanUnload(), S_FALSE);
 
   // Long loads report to the host through the private hook, across the module boundary.
-  struct Recorder : ProgressCallback {
-    std::vector<int32_t> seen;
-    void percentDone(int32_t percent, bool&) override { seen.push_back(percent); }
-    void heartbeat(bool&) override {}
-  } recorder;
+  ProgressRecorder recorder;
   TempDir dir;
   std::string text = "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
   for (int i = 0; i < 4; ++i) text += "--B\r\nContent-Type: text/plain\r\n\r\nbody\r\n";

@@ -6,6 +6,7 @@
 #include "foundation/ProgressMonitor.h"
 #include "foundation/Queue.h"
 #include "foundation/VorlundObject.h"
+#include "tests/support/ProgressRecorder.h"
 
 namespace {
 
@@ -21,18 +22,6 @@ class Dying : public Base {
 };
 using Tracked = Dying<VorlundObject>;
 using CountedThing = Dying<RefCountedObject>;
-
-class Recorder : public ProgressCallback {
- public:
-  void percentDone(int32_t percent, bool& abort) override {
-    percents.push_back(percent);
-    abort = percent >= abortAt;
-  }
-  void heartbeat(bool&) override { ++heartbeats; }
-  std::vector<int32_t> percents;
-  int heartbeats = 0;
-  int32_t abortAt = 1000;
-};
 
 }  // namespace
 
@@ -141,7 +130,7 @@ TEST(Queue, FirstInFirstOutWithoutOwningValues) {
 }
 
 TEST(ProgressMonitor, ReportsGrowingPercentagesAndAborts) {
-  Recorder r;
+  ProgressRecorder r;
   ProgressMonitor m(&r);
   m.reset(0);
   EXPECT_EQ(m.percent(), 100);
@@ -154,7 +143,7 @@ TEST(ProgressMonitor, ReportsGrowingPercentagesAndAborts) {
   m.setProgress(100, abort);
   m.addProgress(1000, abort);  // capped at the total
   EXPECT_EQ(m.done(), 200);
-  EXPECT_EQ(r.percents, (std::vector<int32_t>{0, 1, 50, 100}));
+  EXPECT_EQ(r.seen, (std::vector<int32_t>{0, 1, 50, 100}));
 
   // Large totals are scaled down before the percentage is taken.
   m.reset(4000000000LL);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/DataBuffer.h"
 #include "foundation/ExtPtrArray.h"
 #include "foundation/Memory.h"
 #include "foundation/StringBuffer.h"
@@ -215,14 +216,18 @@ TEST(StringBuffer, BstrRoundTripAndSharedIntBuffer) {
 
 // Under UBSan its check of the object's type stops the call even before the marker does.
 #ifdef VORLUND_SANITIZED
-constexpr const char* kUseAfterDestruction = "";
+#define USED_AFTER_DESTRUCTION(type) ""
 #else
-constexpr const char* kUseAfterDestruction = "StringBuffer used after destruction";
+#define USED_AFTER_DESTRUCTION(type) type " used after destruction"
 #endif
 
-TEST(StringBufferDeathTest, UseAfterDestructionStopsTheProcess) {
-  alignas(StringBuffer) unsigned char storage[sizeof(StringBuffer)];
-  auto* sb = new (storage) StringBuffer("alive");
+TEST(BufferDeathTest, UseAfterDestructionStopsTheProcess) {
+  alignas(StringBuffer) unsigned char text[sizeof(StringBuffer)];
+  auto* sb = new (text) StringBuffer("alive");
   sb->~StringBuffer();
-  EXPECT_DEATH(sb->append("x"), kUseAfterDestruction);
+  EXPECT_DEATH(sb->append("x"), USED_AFTER_DESTRUCTION("StringBuffer"));
+  alignas(DataBuffer) unsigned char bytes[sizeof(DataBuffer)];
+  auto* d = new (bytes) DataBuffer();
+  d->~DataBuffer();
+  EXPECT_DEATH(d->appendByte(1), USED_AFTER_DESTRUCTION("DataBuffer"));
 }

@@ -8,15 +8,17 @@
 namespace {
 
 struct Renderings {
-  std::string text, xml, html;
+  std::string text, xml, html, summary;
 };
 
+// Every form of the log; the summary last, as it is the one that sums up pending errors.
 Renderings render(Logger& log) {
-  StringBuffer t, x, h;
+  StringBuffer t, x, h, s;
   log.getErrorText(t);
   log.getErrorXml(x);
   log.getErrorHtml(h);
-  return {t.getString(), x.getString(), h.getString()};
+  log.getErrorSummary(s);
+  return {t.getString(), x.getString(), h.getString(), s.getString()};
 }
 
 }  // namespace
@@ -47,12 +49,8 @@ TEST(LogRendering, FailedGetPartExample) {
             "Failed to get MIME message part<br>"
             "num_parts: 3<br>"
             "requested_part_index: 5<br>");
-
-  StringBuffer summary;
-  log.getErrorSummary(summary);
-  EXPECT_STREQ(summary.getString(),
-               "(GetPart)\nFailed to get MIME message part\nnum_parts: 3\n"
-               "requested_part_index: 5");
+  EXPECT_EQ(r.summary,
+            "(GetPart)\nFailed to get MIME message part\nnum_parts: 3\nrequested_part_index: 5");
 }
 
 TEST(LogRendering, MultiLineMessagesBecomeContinuations) {
@@ -65,9 +63,7 @@ TEST(LogRendering, MultiLineMessagesBecomeContinuations) {
   EXPECT_EQ(r.xml,
             "<VorlundLog>\n<Ctx>\n    <error><![CDATA[a\n  b\n  c]]></error>\n</Ctx>\n"
             "</VorlundLog>\n");
-  StringBuffer summary;
-  log.getErrorSummary(summary);
-  EXPECT_STREQ(summary.getString(), "(Ctx)\na\n      b\n      c");
+  EXPECT_EQ(r.summary, "(Ctx)\na\n      b\n      c");
 }
 
 TEST(LogRendering, EscapingWrappingAndFragments) {

@@ -26,9 +26,11 @@ std::string get(void (MimeMessage2::*getter)(StringBuffer&) const, const MimeMes
   return out.getString();
 }
 
-void load(MimeMessage2& e, const std::string& text, LogBase* log = nullptr) {
+std::unique_ptr<MimeMessage2> loaded(const std::string& text, LogBase* log = nullptr) {
+  auto e = std::make_unique<MimeMessage2>();
   StringBuffer sb(text.data(), static_cast<uint32_t>(text.size()), 0);
-  loadEntity(e, sb, log);
+  loadEntity(*e, sb, log);
+  return e;
 }
 
 const char* kMixed =
@@ -55,13 +57,12 @@ const char* kMixed =
 }  // namespace
 
 TEST(MimeParser, MultipartWithEncodedParts) {
-  MimeMessage2 e;
-  load(e, kMixed);
-  EXPECT_EQ(field(e, "subject"), "helloworld");  // continuation joins without a blank
-  ASSERT_EQ(e.getNumParts(), 2);
-  const MimeMessage2& text = *e.getPart(0);
+  auto e = loaded(kMixed);
+  EXPECT_EQ(field(*e, "subject"), "helloworld");  // continuation joins without a blank
+  ASSERT_EQ(e->getNumParts(), 2);
+  const MimeMessage2& text = *e->getPart(0);
   EXPECT_EQ(body(text), "caf\xC3\xA9");  // decoded, then converted to UTF-8
-  const MimeMessage2& bin = *e.getPart(1);
+  const MimeMessage2& bin = *e->getPart(1);
   EXPECT_EQ(body(bin), std::string("\x00\x01\x02", 3));
   EXPECT_EQ(get(&MimeMessage2::getName, bin), "a.bin");
   EXPECT_TRUE(bin.isAttachment());
@@ -69,82 +70,73 @@ TEST(MimeParser, MultipartWithEncodedParts) {
   // The same message with LF line ends parses alike; stored bodies get CRLF.
   std::string lf = kMixed;
   for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
-  MimeMessage2 f;
-  load(f, lf);
-  ASSERT_EQ(f.getNumParts(), 2);
-  EXPECT_EQ(body(*f.getPart(0)), "caf\xC3\xA9");
+  auto f = loaded(lf);
+  ASSERT_EQ(f->getNumParts(), 2);
+  EXPECT_EQ(body(*f->getPart(0)), "caf\xC3\xA9");
 }
 
 TEST(MimeParser, HeaderOddities) {
-  MimeMessage2 e;
-  load(e,
-       "From someone@example.com Mon Jan  1 00:00:00 2024\r\n"
-       "Content-Type: text/plain\r\n"
-       "Subject: =?utf-8?Q?a?=\r\n"
-       "  =?utf-8?Q?b?=\r\n"
-       "no colon here\r\n"
-       "Bad Name<x>: v\r\n"
-       "Content-Type: text/html\r\n"
-       "\r\n"
-       "body");
-  EXPECT_EQ(field(e, "subject"), "ab");  // adjacent encoded words join
-  EXPECT_EQ(field(e, "content-type"), "text/html");
-  EXPECT_EQ(field(e, "Bad-Name-x-"), "v");
+  auto e = loaded(
+      "From someone@example.com Mon Jan  1 00:00:00 2024\r\n"
+      "Content-Type: text/plain\r\n"
+      "Subject: =?utf-8?Q?a?=\r\n"
+      "  =?utf-8?Q?b?=\r\n"
+      "no colon here\r\n"
+      "Bad Name<x>: v\r\n"
+      "Content-Type: text/html\r\n"
+      "\r\n"
+      "body");
+  EXPECT_EQ(field(*e, "subject"), "ab");  // adjacent encoded words join
+  EXPECT_EQ(field(*e, "content-type"), "text/html");
+  EXPECT_EQ(field(*e, "Bad-Name-x-"), "v");
   StringBuffer last;
-  e.getHeaderFieldName(2, last);
+  e->getHeaderFieldName(2, last);
   EXPECT_STREQ(last.getString(), "Content-Type");  // only the last one stays, at the end
-  EXPECT_EQ(e.getNumHeaderFields(), 3);
+  EXPECT_EQ(e->getNumHeaderFields(), 3);
 
   // Raw 8-bit header bytes: read as the ANSI code page when that reads them.
-  MimeMessage2 raw;
-  load(raw, "Subject: caf\xE9\r\n\r\nx");
-  EXPECT_EQ(field(raw, "subject"), "caf\xC3\xA9");
-  EXPECT_EQ(raw.header().codePage(), 1252);
-  MimeMessage2 labelled;
-  load(labelled, "Subject: =?ISO-8859-2?Q?x?= \xB1\r\n\r\nx");
-  EXPECT_EQ(labelled.header().codePage(), 28592);
-  EXPECT_EQ(field(labelled, "subject"), "x \xC4\x85");
+  auto raw = loaded("Subject: caf\xE9\r\n\r\nx");
+  EXPECT_EQ(field(*raw, "subject"), "caf\xC3\xA9");
+  EXPECT_EQ(raw->header().codePage(), 1252);
+  auto labelled = loaded("Subject: =?ISO-8859-2?Q?x?= \xB1\r\n\r\nx");
+  EXPECT_EQ(labelled->header().codePage(), 28592);
+  EXPECT_EQ(field(*labelled, "subject"), "x \xC4\x85");
 }
 
 TEST(MimeParser, MissingPiecesGiveATree) {
-  MimeMessage2 blank;
-  load(blank, "\r\n\r\njust a body");
-  EXPECT_EQ(blank.getNumHeaderFields(), 0);
-  EXPECT_EQ(body(blank), "just a body");
+  auto blank = loaded("\r\n\r\njust a body");
+  EXPECT_EQ(blank->getNumHeaderFields(), 0);
+  EXPECT_EQ(body(*blank), "just a body");
 
   // A part with an empty header keeps every paragraph of its body.
-  MimeMessage2 emptyHeader;
-  load(emptyHeader,
-       "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\nfirst\r\n\r\n"
-       "second\r\n--b--\r\n");
-  ASSERT_EQ(emptyHeader.getNumParts(), 1);
-  EXPECT_EQ(emptyHeader.getPart(0)->getNumHeaderFields(), 0);
-  EXPECT_EQ(body(*emptyHeader.getPart(0)), "first\r\n\r\nsecond");
+  auto emptyHeader = loaded(
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\nfirst\r\n\r\n"
+      "second\r\n--b--\r\n");
+  ASSERT_EQ(emptyHeader->getNumParts(), 1);
+  EXPECT_EQ(emptyHeader->getPart(0)->getNumHeaderFields(), 0);
+  EXPECT_EQ(body(*emptyHeader->getPart(0)), "first\r\n\r\nsecond");
 
-  MimeMessage2 leadingCrlf;
-  load(leadingCrlf, "\r\nno header at all");
-  EXPECT_EQ(get(&MimeMessage2::getContentType, leadingCrlf), "text/plain");
-  EXPECT_EQ(body(leadingCrlf), "\r\nno header at all");
+  auto leadingCrlf = loaded("\r\nno header at all");
+  EXPECT_EQ(get(&MimeMessage2::getContentType, *leadingCrlf), "text/plain");
+  EXPECT_EQ(body(*leadingCrlf), "\r\nno header at all");
 
-  MimeMessage2 unclosed;
-  load(unclosed,
-       "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\none\r\n--b\r\n\r\ntwo, "
-       "never closed\r\n");
-  ASSERT_EQ(unclosed.getNumParts(), 2);
+  auto unclosed = loaded(
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\none\r\n--b\r\n\r\ntwo, "
+      "never closed\r\n");
+  ASSERT_EQ(unclosed->getNumParts(), 2);
   // The part runs to the end, less its last two bytes; with its header missing, the
   // blank line makes it a text/plain part whose body keeps the leading line end.
-  EXPECT_EQ(body(*unclosed.getPart(1)), "\r\ntwo, never closed");
+  EXPECT_EQ(body(*unclosed->getPart(1)), "\r\ntwo, never closed");
 
-  MimeMessage2 noBoundary;
-  load(noBoundary, "Content-Type: multipart/mixed; boundary=zz\r\n\r\nX-In: 1\r\n\r\nstuff");
-  ASSERT_EQ(noBoundary.getNumParts(), 1);
-  EXPECT_EQ(body(*noBoundary.getPart(0)), "(multipart MIME message)");
-  EXPECT_EQ(field(*noBoundary.getPart(0), "x-in"), "1");
+  auto noBoundary =
+      loaded("Content-Type: multipart/mixed; boundary=zz\r\n\r\nX-In: 1\r\n\r\nstuff");
+  ASSERT_EQ(noBoundary->getNumParts(), 1);
+  EXPECT_EQ(body(*noBoundary->getPart(0)), "(multipart MIME message)");
+  EXPECT_EQ(field(*noBoundary->getPart(0), "x-in"), "1");
 
-  MimeMessage2 xhtml;
-  load(xhtml, "Content-Type: text/plain\r\n\r\n \r\n<X-HTML><b>hi</b>");
-  EXPECT_EQ(get(&MimeMessage2::getContentType, xhtml), "text/html");
-  EXPECT_EQ(body(xhtml), " \r\n<X-HTML><b>hi</b>");
+  auto xhtml = loaded("Content-Type: text/plain\r\n\r\n \r\n<X-HTML><b>hi</b>");
+  EXPECT_EQ(get(&MimeMessage2::getContentType, *xhtml), "text/html");
+  EXPECT_EQ(body(*xhtml), " \r\n<X-HTML><b>hi</b>");
 }
 
 TEST(MimeParser, SignedFirstPartKeepsItsBytesAndNestingIsBounded) {
@@ -153,22 +145,20 @@ TEST(MimeParser, SignedFirstPartKeepsItsBytesAndNestingIsBounded) {
       "micalg=sha1; boundary=\"S\"\r\n\r\n"
       "--S\r\nContent-Type: text/plain\r\n\r\nsigned  text \r\n--S\r\n"
       "Content-Type: application/x-pkcs7-signature\r\n\r\nsig\r\n--S--\r\n";
-  MimeMessage2 s;
-  load(s, signedText);
-  ASSERT_EQ(s.getNumParts(), 2);
-  EXPECT_STREQ(s.getPart(0)->rawText().getString(),
+  auto s = loaded(signedText);
+  ASSERT_EQ(s->getNumParts(), 2);
+  EXPECT_STREQ(s->getPart(0)->rawText().getString(),
                "Content-Type: text/plain\r\n\r\nsigned  text ");
 
   // Runs of CRs before a LF lose three at each level that repairs them. The first signed
   // part is repaired again inside its parent's repaired text, yet keeps that text's bytes.
-  MimeMessage2 crRuns;
-  load(crRuns,
-       "Content-Type: multipart/signed; boundary=\"S\"\r\r\n\r\r\n--S\r\n"
-       "Content-Type: text/plain\r\r\r\r\r\n\r\r\r\r\r\nsigned\r\n--S--\r\n");
-  ASSERT_EQ(crRuns.getNumParts(), 1);
-  EXPECT_STREQ(crRuns.getPart(0)->rawText().getString(),
+  auto crRuns = loaded(
+      "Content-Type: multipart/signed; boundary=\"S\"\r\r\n\r\r\n--S\r\n"
+      "Content-Type: text/plain\r\r\r\r\r\n\r\r\r\r\r\nsigned\r\n--S--\r\n");
+  ASSERT_EQ(crRuns->getNumParts(), 1);
+  EXPECT_STREQ(crRuns->getPart(0)->rawText().getString(),
                "Content-Type: text/plain\r\r\n\r\r\nsigned");
-  EXPECT_EQ(body(*crRuns.getPart(0)), "signed");
+  EXPECT_EQ(body(*crRuns->getPart(0)), "signed");
 
   // 60 levels, each separated by a CR run one repair longer than its parent's: every level
   // repairs its text, and the whole tree still comes out.
@@ -189,9 +179,8 @@ TEST(MimeParser, SignedFirstPartKeepsItsBytesAndNestingIsBounded) {
     level.append("\r\n--b").append(std::to_string(i)).append("--");
     runs.swap(level);
   }
-  MimeMessage2 chain;
-  load(chain, runs);
-  const MimeMessage2* leaf = &chain;
+  auto chain = loaded(runs);
+  const MimeMessage2* leaf = chain.get();
   for (int i = 0; i < 60; ++i) {
     ASSERT_EQ(leaf->getNumParts(), 1) << "level " << i;
     leaf = leaf->getPart(0);
@@ -207,10 +196,9 @@ TEST(MimeParser, SignedFirstPartKeepsItsBytesAndNestingIsBounded) {
             std::to_string(i) + "\r\n";
   deep += "Content-Type: text/plain\r\n\r\ncore";
   Logger log;
-  MimeMessage2 d;
-  load(d, deep, &log);
+  auto d = loaded(deep, &log);
   int depth = 0;
-  const MimeMessage2* p = &d;
+  const MimeMessage2* p = d.get();
   while (p->getNumParts() > 0) {
     p = p->getPart(0);
     ++depth;
@@ -227,28 +215,25 @@ TEST(MimeParser, HostileHeadersAndParameters) {
   std::string many;
   many.reserve(100000 * 12);
   for (int i = 0; i < 100000; ++i) many += "X-A: " + std::to_string(i) + "\r\n";
-  MimeMessage2 e;
-  load(e, many + "\r\nbody");
-  EXPECT_EQ(e.getNumHeaderFields(), 1000);
-  EXPECT_EQ(body(e), "body");
+  auto e = loaded(many + "\r\nbody");
+  EXPECT_EQ(e->getNumHeaderFields(), 1000);
+  EXPECT_EQ(body(*e), "body");
 
   // One header line of 50 MB, and a body line of 50 MB.
   std::string longLine = "Subject: " + std::string(50u << 20, 'x') + "\r\n\r\n";
-  MimeMessage2 big;
-  load(big, longLine + std::string(50u << 20, 'y'));
-  EXPECT_EQ(field(big, "subject").size(), 50u << 20);
-  EXPECT_EQ(big.body().getSize(), 50u << 20);
+  auto big = loaded(longLine + std::string(50u << 20, 'y'));
+  EXPECT_EQ(field(*big, "subject").size(), 50u << 20);
+  EXPECT_EQ(big->body().getSize(), 50u << 20);
 
   // 5,000 parameters, an unbalanced quote, an unknown charset and transfer encoding.
   std::string params = "Content-Type: text/plain";
   for (int i = 0; i < 5000; ++i) params += "; p" + std::to_string(i) + "=\"v\"";
   params += "; charset=\"no-such-charset\r\nContent-Transfer-Encoding: x-uuencode-ish\r\n";
-  MimeMessage2 p;
-  load(p, params + "Subject: =?utf-8?B?@@@?= =?bogus?Q?caf=E9?= =?\r\n\r\nbytes \xE9");
-  EXPECT_EQ(get(&MimeMessage2::getContentType, p), "text/plain");
-  EXPECT_EQ(p.charset().getCodePage(), 0);
-  EXPECT_EQ(body(p), "bytes \xE9");  // unknown coding and charset: the bytes as they came
-  EXPECT_FALSE(field(p, "subject").empty());
+  auto p = loaded(params + "Subject: =?utf-8?B?@@@?= =?bogus?Q?caf=E9?= =?\r\n\r\nbytes \xE9");
+  EXPECT_EQ(get(&MimeMessage2::getContentType, *p), "text/plain");
+  EXPECT_EQ(p->charset().getCodePage(), 0);
+  EXPECT_EQ(body(*p), "bytes \xE9");  // unknown coding and charset: the bytes as they came
+  EXPECT_FALSE(field(*p, "subject").empty());
 }
 
 // A stored body or attribute outlives the load: the growth room a buffer takes while it is
@@ -277,11 +262,10 @@ TEST(MimeParser, TinyPartsKeepBlocksOfTheirOwnSize) {
       EXPECT_LE(static_cast<uint32_t>(field->value().capacity()), field->value().getSize() + 5);
     }
   };
-  MimeMessage2 parsed;
-  load(parsed, m);
-  checkTree(parsed, "parsed");
+  auto parsed = loaded(m);
+  checkTree(*parsed, "parsed");
   StringBuffer xml;
-  writeXmlDocument(parsed, xml);
+  writeXmlDocument(*parsed, xml);
   std::unique_ptr<MimeMessage2> fromXml(loadXml(xml, nullptr, nullptr));
   ASSERT_NE(fromXml, nullptr);
   checkTree(*fromXml, "from XML");

@@ -10,6 +10,7 @@
 #include "foundation/StringBuffer.h"
 #include "mime/TreeNode.h"
 #include "mime/XmlForm.h"
+#include "tests/support/ProgressRecorder.h"
 
 namespace {
 
@@ -211,26 +212,12 @@ TEST(XmlReader, NestingIsBounded) {
   EXPECT_EQ(root->numChildren(), 5000);
 }
 
-class Recorder : public ProgressCallback {
- public:
-  explicit Recorder(int32_t abortAt) : abortAt_(abortAt) {}
-  void percentDone(int32_t percent, bool& abort) override {
-    seen.push_back(percent);
-    abort = abortAt_ >= 0 && percent >= abortAt_;
-  }
-  void heartbeat(bool&) override {}
-  std::vector<int32_t> seen;
-
- private:
-  int32_t abortAt_;
-};
-
 TEST(XmlReader, ProgressAndAbort) {
   std::string big = "<r>";
   while (big.size() < 2000000) big += "<item k=\"v\">some text</item>\n";
   big += "</r>";
   {
-    Recorder rec(-1);
+    ProgressRecorder rec;
     ProgressMonitor monitor(&rec);
     ASSERT_TRUE(parse(big, nullptr, &monitor));
     EXPECT_EQ(monitor.done(), static_cast<int64_t>(big.size()));
@@ -239,7 +226,7 @@ TEST(XmlReader, ProgressAndAbort) {
     EXPECT_EQ(rec.seen.back(), 100);
   }
   {
-    Recorder rec(40);
+    ProgressRecorder rec(40);
     ProgressMonitor monitor(&rec);
     RecordingLog log;
     EXPECT_EQ(parse(big, &log, &monitor), nullptr);

@@ -400,8 +400,7 @@ TEST_F(CertServices, Pkcs12ImportOfModernAndLegacyFiles) {
   ASSERT_FALSE(legacy.empty());
 
   for (const std::string* file : {&modern, &legacy}) {
-    CRYPT_DATA_BLOB blob{DWORD(file->size()),
-                         reinterpret_cast<BYTE*>(const_cast<char*>(file->data()))};
+    CRYPT_DATA_BLOB blob = blobOf(*file);
     EXPECT_TRUE(PFXIsPFXBlob(&blob));
     HCERTSTORE store = PFXImportCertStore(&blob, u"s\u00E9same", 0);
     ASSERT_NE(store, nullptr) << GetLastError();
@@ -436,11 +435,12 @@ TEST_F(CertServices, Pkcs12ImportOfModernAndLegacyFiles) {
   EXPECT_FALSE(OSSL_PROVIDER_available(nullptr, "legacy")) << "the host's own OpenSSL is untouched";
 
   // Kept in memory: a usable key and no container written.
-  const size_t containers =
-      std::distance(std::filesystem::directory_iterator(root_.path() + "/keys/user"),
-                    std::filesystem::directory_iterator());
-  CRYPT_DATA_BLOB blob{DWORD(modern.size()),
-                       reinterpret_cast<BYTE*>(const_cast<char*>(modern.data()))};
+  auto containers = [&] {
+    return std::distance(std::filesystem::directory_iterator(root_.path() + "/keys/user"),
+                         std::filesystem::directory_iterator());
+  };
+  const auto before = containers();
+  CRYPT_DATA_BLOB blob = blobOf(modern);
   HCERTSTORE store = PFXImportCertStore(&blob, u"s\u00E9same", PKCS12_NO_PERSIST_KEY);
   ASSERT_NE(store, nullptr);
   PCCERT_CONTEXT first = CertEnumCertificatesInStore(store, nullptr);
@@ -450,9 +450,7 @@ TEST_F(CertServices, Pkcs12ImportOfModernAndLegacyFiles) {
   EXPECT_FALSE(
       CertGetCertificateContextProperty(first, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   CertFreeCertificateContext(first);
-  EXPECT_EQ(size_t(std::distance(std::filesystem::directory_iterator(root_.path() + "/keys/user"),
-                                 std::filesystem::directory_iterator())),
-            containers);
+  EXPECT_EQ(containers(), before);
 
   // Made by another module, which is then unloaded: the store, the context and its key are
   // the process's platform's, and stay usable.
@@ -486,8 +484,7 @@ TEST_F(CertServices, Pkcs12ImportOfModernAndLegacyFiles) {
       {"", u"", CRYPT_E_BAD_ENCODE},
   };
   for (const auto& b : bad) {
-    CRYPT_DATA_BLOB data{DWORD(b.bytes.size()),
-                         reinterpret_cast<BYTE*>(const_cast<char*>(b.bytes.data()))};
+    CRYPT_DATA_BLOB data = blobOf(b.bytes);
     EXPECT_EQ(PFXImportCertStore(&data, b.password, 0), nullptr);
     EXPECT_EQ(GetLastError(), b.error) << b.bytes.size();
   }

@@ -78,10 +78,8 @@ TEST_F(CertStores, SystemAndRegistryStoresPersistTheSameCertificates) {
   ASSERT_NE(reg, nullptr);
   EXPECT_EQ(countIn(reg), 1);
   CertCloseStore(reg, 0);
-  HCERTSTORE machine =
-      openSystemStore(u"MY", CERT_SYSTEM_STORE_LOCAL_MACHINE, CERT_STORE_READONLY_FLAG);
-  EXPECT_EQ(countIn(machine), 0) << "the machine's store is another";
-  CertCloseStore(machine, 0);
+  EXPECT_EQ(countInSystemStore(u"MY", CERT_SYSTEM_STORE_LOCAL_MACHINE, CERT_STORE_READONLY_FLAG), 0)
+      << "the machine's store is another";
 
   // A registry key that does not exist opens no store; a non-predefined system store that
   // does not exist opens only when it may be created.
@@ -140,9 +138,8 @@ TEST_F(CertStores, AddingFollowsTheDispositionAndDeletingRemoves) {
   ASSERT_TRUE(CertDeleteCertificateFromStore(first));
   EXPECT_EQ(countIn(s), 1);
   CertCloseStore(s, 0);
-  HCERTSTORE reopened = openSystemStore(u"CA", CERT_SYSTEM_STORE_LOCAL_MACHINE);
-  EXPECT_EQ(countIn(reopened), 1) << "the deletion persisted";
-  CertCloseStore(reopened, 0);
+  EXPECT_EQ(countInSystemStore(u"CA", CERT_SYSTEM_STORE_LOCAL_MACHINE), 1)
+      << "the deletion persisted";
 }
 
 TEST_F(CertStores, FileStoresReadAndWriteTheSerializedForm) {
@@ -230,10 +227,7 @@ TEST_F(CertStores, DamagedOrInterruptedStoreFilesLoseNothing) {
        {std::string("garbage"), good.substr(0, good.size() - 20), std::string()}) {
     writeWholeFile(file, damage);
     clearCertStoreLastProblem();
-    s = openSystemStore(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(countIn(s), 0);
-    CertCloseStore(s, 0);
+    EXPECT_EQ(countInSystemStore(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER), 0);
     EXPECT_NE(certStoreLastProblem().find("was unreadable"), std::string::npos)
         << certStoreLastProblem();
     bool keptAside = false;
@@ -264,10 +258,8 @@ TEST_F(CertStores, TheMachineRootShowsTheTrustedAuthoritiesReadOnly) {
   EXPECT_FALSE(CertDeleteCertificateFromStore(shown));
   EXPECT_EQ(GetLastError(), E_ACCESSDENIED_CRYPT);
   CertCloseStore(root, 0);
-  HCERTSTORE userRoot =
-      openSystemStore(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER, CERT_STORE_READONLY_FLAG);
-  EXPECT_EQ(countIn(userRoot), 0);
-  CertCloseStore(userRoot, 0);
+  EXPECT_EQ(countInSystemStore(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER, CERT_STORE_READONLY_FLAG),
+            0);
   // A certificate under a public authority is trusted; the bundle is never written to the store.
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   ContextPtr user = contextOf(makeUser("public", pub2));
@@ -276,7 +268,5 @@ TEST_F(CertStores, TheMachineRootShowsTheTrustedAuthoritiesReadOnly) {
   EXPECT_EQ(chain->TrustStatus.dwErrorStatus, 0u);
   CertFreeCertificateChain(chain);
   setTrustedBundleForTesting("");
-  HCERTSTORE plain = openSystemStore(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE);
-  EXPECT_EQ(countIn(plain), 1);
-  CertCloseStore(plain, 0);
+  EXPECT_EQ(countInSystemStore(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE), 1);
 }

@@ -63,10 +63,30 @@ inline ContextPtr installWithKey(const TestCert& cert, const std::u16string& con
   return c;
 }
 
+// The bytes of a string as the blob the system's calls take (they do not write to it).
+inline CRYPT_DATA_BLOB blobOf(const std::string& s) {
+  return {DWORD(s.size()), reinterpret_cast<BYTE*>(const_cast<char*>(s.data()))};
+}
+
+// NAME.pem and NAME.key of the certificate in the directory, for `openssl` to read.
+inline void writeCertAndKey(const TempDir& dir, const std::string& name, const TestCert& cert) {
+  writeWholeFile(dir.file(name + ".pem"), cert.pem());
+  writeWholeFile(dir.file(name + ".key"), keyPem(cert));
+}
+
 inline int countIn(HCERTSTORE s) {
   int n = 0;
   for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(s, nullptr); c != nullptr;
        c = CertEnumCertificatesInStore(s, c))
     ++n;
+  return n;
+}
+
+// How many certificates a system store holds as it opens now; -1 when it does not open.
+inline int countInSystemStore(const char16_t* name, DWORD location, DWORD flags = 0) {
+  HCERTSTORE s = openSystemStore(name, location, flags);
+  if (s == nullptr) return -1;
+  const int n = countIn(s);
+  CertCloseStore(s, 0);
   return n;
 }

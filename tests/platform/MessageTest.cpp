@@ -46,10 +46,8 @@ class Messages : public FreshCertRoot {
     for (const auto& [name, cert] : {std::pair<const char*, TestCert*>{"alice", &alice_},
                                      {"bob", &bob_},
                                      {"carol", &carol_},
-                                     {"dave", &dave_}}) {
-      writeWholeFile(files_.file(std::string(name) + ".pem"), cert->pem());
-      writeWholeFile(files_.file(std::string(name) + ".key"), keyPem(*cert));
-    }
+                                     {"dave", &dave_}})
+      writeCertAndKey(files_, name, *cert);
     aliceCtx_ = inContainer(alice_, u"alice-box");
     bobCtx_ = inMemory("bob");
     carolCtx_ = contextOf(carol_);
@@ -87,7 +85,7 @@ class Messages : public FreshCertRoot {
                       file(name + ".key") + " -out " + file(name + ".p12")),
               0);
     const std::string p12 = readWholeFile(file(name + ".p12"));
-    CRYPT_DATA_BLOB blob{DWORD(p12.size()), reinterpret_cast<BYTE*>(const_cast<char*>(p12.data()))};
+    CRYPT_DATA_BLOB blob = blobOf(p12);
     HCERTSTORE s = PFXImportCertStore(&blob, u"pw", PKCS12_NO_PERSIST_KEY);
     EXPECT_NE(s, nullptr);
     PCCERT_CONTEXT c = CertEnumCertificatesInStore(s, nullptr);
@@ -103,6 +101,13 @@ class Messages : public FreshCertRoot {
     writeWholeFile(file(name), textOf(b));
   }
   std::vector<BYTE> get(const std::string& name) { return bytesOf(readWholeFile(file(name))); }
+  // The message as `openssl cms -cmsout -print` shows it.
+  std::string printed(const std::vector<BYTE>& msg) {
+    put("msg", msg);
+    EXPECT_EQ(
+        openssl("cms -cmsout -print -inform DER -in " + file("msg") + " -out " + file("print")), 0);
+    return readWholeFile(file("print"));
+  }
 
   std::vector<BYTE> sign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
                          const std::vector<BYTE>& data, bool withTime = true,
@@ -258,28 +263,17 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
   }
   // What Windows writes: version 1, issuer and serial, the given attributes with content type
   // and digest and nothing else; no attributes at all when none are given.
-  const std::vector<BYTE> sig = sign(aliceCtx_.get(), kSha256, true, kText);
-  put("sig", sig);
-  ASSERT_EQ(std::system(("openssl cms -cmsout -print -inform DER -in " + file("sig") + " > " +
-                         file("print"))
-                            .c_str()),
-            0);
-  const std::string printed = readWholeFile(file("print"));
+  const std::string shown = printed(sign(aliceCtx_.get(), kSha256, true, kText));
   for (const char* present : {"version: 1", "issuerAndSerialNumber", "rsaEncryption", "signingTime",
                               "contentType", "messageDigest", "eContent: <ABSENT>"})
-    EXPECT_NE(printed.find(present), std::string::npos) << present;
-  EXPECT_EQ(printed.find("smimeCapabilities"), std::string::npos);
-  put("bare", sign(aliceCtx_.get(), kSha1, true, kText, false));
-  ASSERT_EQ(std::system(("openssl cms -cmsout -print -inform DER -in " + file("bare") + " > " +
-                         file("print"))
-                            .c_str()),
-            0);
-  EXPECT_NE(readWholeFile(file("print")).find("signedAttrs:\n          <ABSENT>"),
-            std::string::npos);
-  EXPECT_EQ(verify(get("bare"), &kText, 0), 0u);
+    EXPECT_NE(shown.find(present), std::string::npos) << present;
+  EXPECT_EQ(shown.find("smimeCapabilities"), std::string::npos);
+  const std::vector<BYTE> bare = sign(aliceCtx_.get(), kSha1, true, kText, false);
+  EXPECT_NE(printed(bare).find("signedAttrs:\n          <ABSENT>"), std::string::npos);
+  EXPECT_EQ(verify(bare, &kText, 0), 0u);
   std::vector<BYTE> changed = kText;
   changed[0] ^= 1;
-  EXPECT_EQ(verify(get("bare"), &changed, 0), NTE_BAD_SIGNATURE);
+  EXPECT_EQ(verify(bare, &changed, 0), NTE_BAD_SIGNATURE);
 
   // CRLs, unauthenticated attributes and an inner content type as the caller gives them, in a
   // signature over a signed message.
@@ -318,12 +312,8 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
   const std::vector<BYTE> outer = nested(CMSG_SIGNED);
   EXPECT_TRUE(nested(7).empty()) << "no such message type";
   CertFreeCRLContext(crl);
+  const std::string nestedPrint = printed(outer);
   put("outer", outer);
-  ASSERT_EQ(std::system(("openssl cms -cmsout -print -inform DER -in " + file("outer") + " > " +
-                         file("print"))
-                            .c_str()),
-            0);
-  const std::string nestedPrint = readWholeFile(file("print"));
   for (const char* present : {"eContentType: pkcs7-signedData", "crls:", "1.3.6.1.4.1.55555.1"})
     EXPECT_NE(nestedPrint.find(present), std::string::npos) << present;
   EXPECT_EQ(openssl("cms -verify -binary -inform DER -in " + file("outer") + " -CAfile " +
@@ -343,12 +333,13 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
 TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   put("data", kText);
   const std::string sign = "cms -sign -binary -outform DER -in " + file("data");
-  const std::string alice = " -signer " + file("alice.pem") + " -inkey " + file("alice.key");
-  const std::string bob = " -signer " + file("bob.pem") + " -inkey " + file("bob.key");
-  const std::string dave = " -signer " + file("dave.pem") + " -inkey " + file("dave.key");
+  auto signer = [&](const std::string& name) {
+    return " -signer " + file(name + ".pem") + " -inkey " + file(name + ".key");
+  };
+  const std::string alice = signer("alice");
   ASSERT_EQ(openssl(sign + alice + " -out " + file("detached")), 0);
   ASSERT_EQ(openssl(sign + alice + " -nodetach -out " + file("attached")), 0);
-  ASSERT_EQ(openssl(sign + alice + bob + " -out " + file("two")), 0);
+  ASSERT_EQ(openssl(sign + alice + signer("bob") + " -out " + file("two")), 0);
   ASSERT_EQ(openssl(sign + alice + " -nocerts -out " + file("nocerts")), 0);
   // A signer named by subject key identifier, its certificate only in the callback's store.
   CertSpec spec;
@@ -356,16 +347,13 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   spec.issuer = &ca_;
   spec.extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}};
   const TestCert erin = makeCert(spec);
-  writeWholeFile(file("erin.pem"), erin.pem());
-  writeWholeFile(file("erin.key"), keyPem(erin));
+  writeCertAndKey(files_, "erin", erin);
   ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
                                                CERT_STORE_ADD_NEW, nullptr));
-  ASSERT_EQ(openssl(sign + " -signer " + file("erin.pem") + " -inkey " + file("erin.key") +
-                    " -keyid -nocerts -out " + file("keyid")),
-            0);
+  ASSERT_EQ(openssl(sign + signer("erin") + " -keyid -nocerts -out " + file("keyid")), 0);
   ASSERT_EQ(openssl(sign + alice + " -keyopt rsa_padding_mode:pss -md sha512 -out " + file("pss")),
             0);
-  ASSERT_EQ(openssl(sign + dave + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
+  ASSERT_EQ(openssl(sign + signer("dave") + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
   ASSERT_EQ(openssl("crl2pkcs7 -nocrl -outform DER -certfile " + file("alice.pem") + " -out " +
                     file("nosigner")),
             0);

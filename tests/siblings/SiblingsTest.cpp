@@ -17,6 +17,7 @@
 #include "smime/Certificate.h"
 #include "smime/VR_Crypt.h"
 #include "tests/component/MimeTestSupport.h"
+#include "tests/platform/CertTestSupport.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCerts.h"
@@ -217,13 +218,7 @@ TEST_F(Siblings, KeysFromPkcs12FilesAndStoresReachTheMimeModule) {
             0);
 
   // A certificate in the user's personal store, found by thumbprint and by address.
-  HCERTSTORE my =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
-  PCCERT_CONTEXT c = CertCreateCertificateContext(
-      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(user.der.data()), DWORD(user.der.size()));
-  ASSERT_TRUE(CertAddCertificateContextToStore(my, c, CERT_STORE_ADD_NEW, nullptr));
-  CertFreeCertificateContext(c);
-  CertCloseStore(my, 0);
+  ASSERT_TRUE(addToSystemStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, user));
   const std::string print = text(cert, &IVorlundCert::get_Sha1Thumbprint);
   IVorlundCert* stored = create<IVorlundCert>(u"VorlundCert.VorlundCert", IID_IVorlundCert);
   ASSERT_EQ(stored->LoadFromStoreByThumbprint(Bstr(print), 0, &ok), S_OK);
@@ -257,21 +252,8 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) 
       {u"HashAlgorithm", u"SHA1"},
       {u"EncryptNumBits", u"168"},
   };
-  for (const auto& [name, value] : settings) {
-    DISPID id = 0;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    ASSERT_EQ(csp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_BSTR;
-    arg.bstrVal = SysAllocString(value);
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params{&arg, &put, 1, 1};
-    EXPECT_EQ(
-        csp->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
-        S_OK);
-    VariantClear(&arg);
-  }
+  for (const auto& [name, value] : settings)
+    EXPECT_EQ(invokeByName(csp, name, DISPATCH_PROPERTYPUT, value, nullptr), S_OK);
   MimeRef mime;
   ASSERT_EQ(mime->SetCSP(csp), S_OK);
   const CspSettings& s = static_cast<CVorlundMime*>(mime.get())->cspSettings();
@@ -281,13 +263,10 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) 
   EXPECT_EQ(s.encryptNumBits, 168);
 
   // The names ProviderName takes, as a script lists them: the list object by name too.
-  DISPID id = 0;
-  LPOLESTR getNames[] = {const_cast<LPOLESTR>(u"getprovidernames")};
-  ASSERT_EQ(csp->GetIDsOfNames(IID_NULL, getNames, 1, 0, &id), S_OK);
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
   VARIANT result;
-  VariantInit(&result);
-  ASSERT_EQ(csp->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
+  ASSERT_EQ(invokeByName(csp, u"getprovidernames", DISPATCH_METHOD, static_cast<VARIANT*>(nullptr),
+                         &result),
+            S_OK);
   ASSERT_EQ(result.vt, VT_DISPATCH);
   IVrStringArray* names = nullptr;
   ASSERT_EQ(result.pdispVal->QueryInterface(IID_IVrStringArray, reinterpret_cast<void**>(&names)),
@@ -309,18 +288,10 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) 
   ASSERT_EQ(names->Contains(Bstr("Microsoft Strong"), &found), S_OK);
   EXPECT_EQ(found, 0);
   // By name, an index given as text.
-  VARIANT arg;
-  VariantInit(&arg);
-  arg.vt = VT_BSTR;
-  arg.bstrVal = SysAllocString(u"1");
-  DISPPARAMS one{&arg, nullptr, 1, 0};
-  LPOLESTR getString[] = {const_cast<LPOLESTR>(u"GetString")};
-  ASSERT_EQ(names->GetIDsOfNames(IID_NULL, getString, 1, 0, &id), S_OK);
-  ASSERT_EQ(names->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr), S_OK);
+  ASSERT_EQ(invokeByName(names, u"GetString", DISPATCH_METHOD, u"1", &result), S_OK);
   ASSERT_EQ(result.vt, VT_BSTR);
   EXPECT_EQ(std::u16string(result.bstrVal), u"Microsoft Enhanced Cryptographic Provider v1.0");
   VariantClear(&result);
-  VariantClear(&arg);
   ASSERT_EQ(names->Append(Bstr("Eigener Anbieter")), S_OK);
   EXPECT_EQ(at(5), "Eigener Anbieter");
   ASSERT_EQ(names->Clear(), S_OK);

@@ -281,7 +281,6 @@ TEST_F(CertificateLayer, ChainsStopAtRootsExpiredIssuersAndSelfSignedEnds) {
     EXPECT_EQ(chain.contextAt(c.count), nullptr);
     EXPECT_EQ(chain.contextAt(-1), nullptr);
   }
-  ContextPtr issuer = contextOf(inter);
   std::unique_ptr<Certificate> user(recordOf(cases[0].cert));
   chain.buildChain(user.get());
   ASSERT_EQ(chain.count(), 2);

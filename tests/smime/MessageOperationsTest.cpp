@@ -50,12 +50,9 @@ class MessageOperations : public FreshCertRoot {
     FreshCertRoot::SetUp();
     writeWholeFile(file("ca.pem"), ca_.pem());
     writeWholeFile(file("data"), kText);
-    for (const auto& [name, cert] : {std::pair<const char*, TestCert*>{"alice", &alice_},
-                                     {"bob", &bob_},
-                                     {"carol", &carol_}}) {
-      writeWholeFile(file(std::string(name) + ".pem"), cert->pem());
-      writeWholeFile(file(std::string(name) + ".key"), keyPem(*cert));
-    }
+    for (const auto& [name, cert] :
+         {std::pair<const char*, TestCert*>{"alice", &alice_}, {"bob", &bob_}, {"carol", &carol_}})
+      writeCertAndKey(files_, name, *cert);
     alice_rec_ = install(alice_, u"alice-box");
     bob_rec_ = install(bob_, u"bob-box");
     carol_rec_ = std::make_unique<Certificate>(contextOf(carol_).release());
@@ -237,19 +234,16 @@ TEST_F(MessageOperations, EnvelopesInteroperate) {
     EXPECT_EQ(readWholeFile(file("plain")), kText);
   }
 
-  // OpenSSL's, opened by ours from the user's personal store.
+  // OpenSSL's, opened by ours from the user's personal store. Each cipher and key transport
+  // OpenSSL writes is covered by the message functions' own tests; here, the store lookup.
   const std::string enc = "openssl cms -encrypt -binary -outform DER -in " + file("data") +
                           " -provider legacy -provider default -out " + file("env") + " -recip ";
   const struct {
     const char* options;
     const char* recipient;
     bool ok;
-  } theirs[] = {{"", "alice.pem", true},
-                {" -aes256", "bob.pem", true},
-                {" -rc2", "alice.pem", true},
-                {" -keyopt rsa_padding_mode:oaep", "alice.pem", true},
-                {" -aes-256-gcm", "alice.pem", true},
-                {" -aes256", "carol.pem", false}};
+  } theirs[] = {
+      {"", "alice.pem", true}, {" -aes256", "bob.pem", true}, {" -aes256", "carol.pem", false}};
   for (const auto& c : theirs) {
     SCOPED_TRACE(c.options);
     ASSERT_EQ(run(enc + file(c.recipient) + c.options), 0);

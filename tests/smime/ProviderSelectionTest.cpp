@@ -30,43 +30,26 @@ class ProviderSelection : public FreshCertRoot {
   }
 };
 
-std::string userName() {
-  char user[400];
-  DWORD n = sizeof user;
-  return GetUserNameA(user, &n) ? user : "";
-}
-
 TEST_F(ProviderSelection, PreferencesAndTheirFallbacks) {
-  const std::string user = userName();
+  // What is asked for (provider, container, type, hash, cipher), what is used (provider, or
+  // null for none, hash, cipher), and the log.
   const struct {
-    const char* provider;
-    const char* container;
-    int32_t type;
-    const char* hash;
-    const char* cipher;
-    const char* usedProvider;  // null: no provider
-    const char* usedHash;
-    const char* usedCipher;
+    struct {
+      const char *provider, *container;
+      int32_t type;
+      const char *hash, *cipher;
+    } asked;
+    struct {
+      const char *provider, *hash, *cipher;
+    } used;
     std::vector<std::string> log;
   } cases[] = {
-      {"",
-       "",
-       1,
-       "SHA-1",
-       "AES",
-       nullptr,
-       nullptr,
-       nullptr,
+      {{"", "", 1, "SHA-1", "AES"},
+       {nullptr, nullptr, nullptr},
        {"error: VR_Crypt::setPreferences -- provider is missing"}},
       // A type-1 provider asked for with the AES provider's type: the type-1 ladder takes it.
-      {kEnhanced,
-       "",
-       24,
-       "SHA-1",
-       "3DES",
-       kEnhanced,
-       "SHA-1",
-       "3DES",
+      {{kEnhanced, "", 24, "SHA-1", "3DES"},
+       {kEnhanced, "SHA-1", "3DES"},
        {std::string("ProviderName=") + kEnhanced,
         "KeyContainerName=", "info: Acquiring crypt context (5)",
         "info: Acquiring crypt context (6)", "info: Acquiring crypt context (7)",
@@ -76,14 +59,8 @@ TEST_F(ProviderSelection, PreferencesAndTheirFallbacks) {
         "keyContainer=", "providerType=24", "using_algorithm=3DES"}},
       // An unknown provider ends on the base one (the user's container made above opens at
       // once); unknown algorithm names end on the defaults.
-      {"No Such CSP",
-       "box",
-       1,
-       "SHA-999",
-       "Blowfish",
-       kBase,
-       "SHA-1",
-       "AES",
+      {{"No Such CSP", "box", 1, "SHA-999", "Blowfish"},
+       {kBase, "SHA-1", "AES"},
        {"ProviderName=No Such CSP",
         "KeyContainerName=box",
         "info: Acquiring crypt context (5)",
@@ -111,42 +88,36 @@ TEST_F(ProviderSelection, PreferencesAndTheirFallbacks) {
         "requested_algorithm=Blowfish",
         "using_algorithm=AES"}},
       // The exact provider makes the container it names, which then opens with flags 0.
-      {kAes,
-       "box",
-       24,
-       "sha-256",
-       "rc2",
-       kAes,
-       "SHA-256",
-       "RC2",
+      {{kAes, "box", 24, "sha-256", "rc2"},
+       {kAes, "SHA-256", "RC2"},
        {std::string("ProviderName=") + kAes, "KeyContainerName=box",
         "info: Acquiring crypt context (5)", "using_algorithm=RC2"}},
-      {kAes, "box", 24, "MD5", "des", kAes, "MD5", "DES", {"using_algorithm=DES"}},
+      {{kAes, "box", 24, "MD5", "des"}, {kAes, "MD5", "DES"}, {"using_algorithm=DES"}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.provider);
+    SCOPED_TRACE(c.asked.provider);
     CspSettings settings;
-    settings.providerName.append(c.provider);
-    settings.keyContainerName.append(c.container);
-    settings.providerType = c.type;
-    settings.hashAlgorithm.append(c.hash);
-    settings.encryptAlgorithm.append(c.cipher);
+    settings.providerName.append(c.asked.provider);
+    settings.keyContainerName.append(c.asked.container);
+    settings.providerType = c.asked.type;
+    settings.hashAlgorithm.append(c.asked.hash);
+    settings.encryptAlgorithm.append(c.asked.cipher);
     VR_Crypt crypt;
     RecordingLog log;
     crypt.setPreferences(settings, &log);
     EXPECT_EQ(log.lines, c.log);
-    if (c.usedProvider == nullptr) {
+    if (c.used.provider == nullptr) {
       EXPECT_EQ(crypt.provider, nullptr);
       EXPECT_EQ(crypt.hashAlg, nullptr);
       EXPECT_EQ(crypt.encryptAlg, nullptr);
       continue;
     }
     ASSERT_NE(crypt.provider, nullptr);
-    EXPECT_STREQ(crypt.provider->providerName(), c.usedProvider);
+    EXPECT_STREQ(crypt.provider->providerName(), c.used.provider);
     ASSERT_NE(crypt.hashAlg, nullptr);
     ASSERT_NE(crypt.encryptAlg, nullptr);
-    EXPECT_STREQ(crypt.hashAlg->name.getString(), c.usedHash);
-    EXPECT_STREQ(crypt.encryptAlg->name.getString(), c.usedCipher);
+    EXPECT_STREQ(crypt.hashAlg->name.getString(), c.used.hash);
+    EXPECT_STREQ(crypt.encryptAlg->name.getString(), c.used.cipher);
   }
 }
 

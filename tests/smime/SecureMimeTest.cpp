@@ -43,10 +43,12 @@ std::string textOf(const MimeMessage2& e) {
   return std::string(out.getString(), out.getSize());
 }
 
-void load(MimeMessage2& e, const std::string& text) {
+std::unique_ptr<MimeMessage2> loaded(const std::string& text) {
+  auto e = std::make_unique<MimeMessage2>();
   StringBuffer sb;
   sb.appendN(text.data(), int64_t(text.size()));
-  loadEntity(e, sb, nullptr);
+  loadEntity(*e, sb, nullptr);
+  return e;
 }
 
 std::string field(const MimeMessage2& e, const char* name) {
@@ -92,17 +94,16 @@ class SecureMime : public FreshCertRoot {
 };
 
 TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
-  MimeMessage2 e;
-  load(e, kMessage);
-  const std::string original = textOf(e);
+  auto e = loaded(kMessage);
+  const std::string original = textOf(*e);
   RecordingLog log;
-  ASSERT_TRUE(addDetachedSignature(e, *alice_, state_, log));
-  ASSERT_EQ(e.getNumParts(), 2);
+  ASSERT_TRUE(addDetachedSignature(*e, *alice_, state_, log));
+  ASSERT_EQ(e->getNumParts(), 2);
   ASSERT_EQ(signers_.getSize(), 1);
-  EXPECT_TRUE(e.isMultipartSigned());
+  EXPECT_TRUE(e->isMultipartSigned());
 
-  const std::string signedText = textOf(e);
-  const std::string boundary = e.boundary().getString();
+  const std::string signedText = textOf(*e);
+  const std::string boundary = e->boundary().getString();
   EXPECT_EQ(signedText.substr(0, signedText.find("\r\n\r\n")),
             "content-type: multipart/signed;\r\n\tboundary=\"" + boundary +
                 "\";\r\n\tprotocol=\"application/x-pkcs7-signature\";\r\n\tmicalg=SHA1");
@@ -110,7 +111,7 @@ TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
   // The first part is the entity's text exactly as it was signed.
   EXPECT_NE(signedText.find("--" + boundary + "\r\n" + original + "\r\n--" + boundary + "\r\n"),
             std::string::npos);
-  const MimeMessage2* sig = e.getPart(1);
+  const MimeMessage2* sig = e->getPart(1);
   EXPECT_STREQ(sig->contentType().getString(), "application/x-pkcs7-signature");
   EXPECT_EQ(field(*sig, "Content-Disposition"), "attachment; filename=\"smime.p7s\"");
   EXPECT_STREQ(sig->encoding().getString(), "base64");
@@ -125,17 +126,16 @@ TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
   EXPECT_EQ(readWholeFile(files_.file("out")), original);
 
   // Saved, loaded, unwrapped: the content comes back with the summary fields.
-  MimeMessage2 reloaded;
-  load(reloaded, signedText);
+  auto reloaded = loaded(signedText);
   RecordingLog unwrapLog;
-  EXPECT_TRUE(unwrap(reloaded, unwrapLog));
+  EXPECT_TRUE(unwrap(*reloaded, unwrapLog));
   EXPECT_TRUE(fromUnwrap_);
-  EXPECT_EQ(field(reloaded, "X-NumPartsSigned"), "1");
-  EXPECT_EQ(field(reloaded, "X-SignaturesValid"), "yes");
-  EXPECT_EQ(field(reloaded, "X-Decrypted"), "");
-  EXPECT_EQ(reloaded.getNumParts(), 2);
-  EXPECT_STREQ(reloaded.contentType().getString(), "multipart/alternative");
-  EXPECT_EQ(field(reloaded, "Subject"), "quarterly figures");
+  EXPECT_EQ(field(*reloaded, "X-NumPartsSigned"), "1");
+  EXPECT_EQ(field(*reloaded, "X-SignaturesValid"), "yes");
+  EXPECT_EQ(field(*reloaded, "X-Decrypted"), "");
+  EXPECT_EQ(reloaded->getNumParts(), 2);
+  EXPECT_STREQ(reloaded->contentType().getString(), "multipart/alternative");
+  EXPECT_EQ(field(*reloaded, "Subject"), "quarterly figures");
   EXPECT_TRUE(has(unwrapLog.lines, "signature_cert_subject=DE, Vorlund Test, alice"));
   const std::vector<std::string> tail(unwrapLog.lines.end() - 3, unwrapLog.lines.end());
   EXPECT_EQ(tail,
@@ -151,37 +151,34 @@ TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
                close = swapped.find("--" + boundary + "--");
   swapped = swapped.substr(0, first) + swapped.substr(second, close - second) +
             swapped.substr(first, second - first) + swapped.substr(close);
-  MimeMessage2 reversed;
-  load(reversed, swapped);
+  auto reversed = loaded(swapped);
   RecordingLog reversedLog;
-  EXPECT_TRUE(unwrap(reversed, reversedLog));
-  EXPECT_STREQ(reversed.contentType().getString(), "multipart/alternative");
+  EXPECT_TRUE(unwrap(*reversed, reversedLog));
+  EXPECT_STREQ(reversed->contentType().getString(), "multipart/alternative");
 
   // A changed byte of the content fails and leaves the entity as it was.
   std::string tampered = signedText;
   tampered.replace(tampered.find("figures</p>"), 7, "FIGURES");
-  MimeMessage2 bad;
-  load(bad, tampered);
-  const std::string before = textOf(bad);
+  auto bad = loaded(tampered);
+  const std::string before = textOf(*bad);
   RecordingLog badLog;
-  EXPECT_FALSE(unwrap(bad, badLog));
+  EXPECT_FALSE(unwrap(*bad, badLog));
   EXPECT_TRUE(has(badLog.lines, "error: Failed to verify detached digital signature"));
   EXPECT_TRUE(has(badLog.lines, "error: Not all signatures were valid"));
-  EXPECT_EQ(field(bad, "X-SignaturesValid"), "no");
-  bad.setHeaderField("X-NumPartsSigned", "");
-  bad.setHeaderField("X-SignaturesValid", "");
-  EXPECT_EQ(textOf(bad), before);
+  EXPECT_EQ(field(*bad, "X-SignaturesValid"), "no");
+  bad->setHeaderField("X-NumPartsSigned", "");
+  bad->setHeaderField("X-SignaturesValid", "");
+  EXPECT_EQ(textOf(*bad), before);
 
   // A SHA-2 hash chosen in the settings is named by micalg.
   csp_.providerName.append("Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)");
   csp_.providerType = PROV_RSA_AES;
   csp_.hashAlgorithm.append("SHA-256");
-  MimeMessage2 sha2;
-  load(sha2, kMessage);
+  auto sha2 = loaded(kMessage);
   RecordingLog sha2Log;
-  ASSERT_TRUE(addDetachedSignature(sha2, *alice_, state_, sha2Log));
+  ASSERT_TRUE(addDetachedSignature(*sha2, *alice_, state_, sha2Log));
   StringBuffer micalg;
-  sha2.getMicalg(micalg);
+  sha2->getMicalg(micalg);
   EXPECT_STREQ(micalg.getString(), "sha-256");
   // The wrap replaced what the unwrap had put in the lists.
   EXPECT_FALSE(fromUnwrap_);
@@ -189,90 +186,83 @@ TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
 }
 
 TEST_F(SecureMime, EnvelopedSignedDataUnwrapsInOneCall) {
-  MimeMessage2 e;
-  load(e, kMessage);
+  auto e = loaded(kMessage);
   RecordingLog log;
-  ASSERT_TRUE(convertToSigned(e, *alice_, state_, log));
-  EXPECT_TRUE(e.isSignedData());
-  EXPECT_EQ(e.getNumParts(), 0);
-  EXPECT_EQ(field(e, "From"), "alice@example.org");  // the other fields stay
-  EXPECT_NE(textOf(e).find("content-type: application/x-pkcs7-mime;"), std::string::npos);
-  ASSERT_TRUE(encryptEntity(e, *bob_, state_, log));
-  EXPECT_TRUE(e.isEncrypted());
+  ASSERT_TRUE(convertToSigned(*e, *alice_, state_, log));
+  EXPECT_TRUE(e->isSignedData());
+  EXPECT_EQ(e->getNumParts(), 0);
+  EXPECT_EQ(field(*e, "From"), "alice@example.org");  // the other fields stay
+  EXPECT_NE(textOf(*e).find("content-type: application/x-pkcs7-mime;"), std::string::npos);
+  ASSERT_TRUE(encryptEntity(*e, *bob_, state_, log));
+  EXPECT_TRUE(e->isEncrypted());
   EXPECT_EQ(signers_.getSize(), 1);
   EXPECT_EQ(recipients_.getSize(), 1);
 
   RecordingLog unwrapLog;
-  EXPECT_TRUE(unwrap(e, unwrapLog));
-  EXPECT_EQ(field(e, "X-NumPartsSigned"), "1");
-  EXPECT_EQ(field(e, "X-SignaturesValid"), "yes");
-  EXPECT_EQ(field(e, "X-NumPartsEncrypted"), "1");
-  EXPECT_EQ(field(e, "X-Decrypted"), "yes");
+  EXPECT_TRUE(unwrap(*e, unwrapLog));
+  EXPECT_EQ(field(*e, "X-NumPartsSigned"), "1");
+  EXPECT_EQ(field(*e, "X-SignaturesValid"), "yes");
+  EXPECT_EQ(field(*e, "X-NumPartsEncrypted"), "1");
+  EXPECT_EQ(field(*e, "X-Decrypted"), "yes");
   EXPECT_TRUE(has(unwrapLog.lines, "info: This message was signed and encrypted"));
   EXPECT_TRUE(has(unwrapLog.lines, "info: All data successfully decrypted"));
   EXPECT_TRUE(has(unwrapLog.lines, "decrypt_cert_subject=DE, Vorlund Test, bob"));
   EXPECT_EQ(signers_.getSize(), 1);
   EXPECT_EQ(recipients_.getSize(), 1);
-  EXPECT_STREQ(e.contentType().getString(), "multipart/alternative");
-  ASSERT_EQ(e.getNumParts(), 2);
+  EXPECT_STREQ(e->contentType().getString(), "multipart/alternative");
+  ASSERT_EQ(e->getNumParts(), 2);
   // The text part arrives as it was, body and charset.
-  MimeMessage2 fresh;
-  load(fresh, kMessage);
-  EXPECT_EQ(textOf(*e.getPart(0)), textOf(*fresh.getPart(0)));
+  auto fresh = loaded(kMessage);
+  EXPECT_EQ(textOf(*e->getPart(0)), textOf(*fresh->getPart(0)));
 
   // Enveloped for someone else: the entity stays as it was.
-  MimeMessage2 other;
-  load(other, kMessage);
-  ASSERT_TRUE(encryptEntity(other, *keyless_, state_, log));
-  const std::string sealed = textOf(other);
+  auto other = loaded(kMessage);
+  ASSERT_TRUE(encryptEntity(*other, *keyless_, state_, log));
+  const std::string sealed = textOf(*other);
   state_.unwrapExtras = false;
   RecordingLog otherLog;
-  EXPECT_FALSE(unwrap(other, otherLog));
+  EXPECT_FALSE(unwrap(*other, otherLog));
   EXPECT_TRUE(has(otherLog.lines, "error: Failed to decrypt message"));
   EXPECT_TRUE(has(otherLog.lines, "error: Not all data was decrypted"));
-  EXPECT_EQ(textOf(other), sealed);  // no summary fields without unwrapExtras either
+  EXPECT_EQ(textOf(*other), sealed);  // no summary fields without unwrapExtras either
   EXPECT_EQ(recipients_.getSize(), 0);
 }
 
 TEST_F(SecureMime, FailedWrapsLeaveTheEntityAsItWas) {
-  MimeMessage2 e;
-  load(e, kMessage);
-  const std::string original = textOf(e);
+  auto e = loaded(kMessage);
+  const std::string original = textOf(*e);
   for (auto wrap : {addDetachedSignature, convertToSigned}) {
     RecordingLog log;
-    EXPECT_FALSE(wrap(e, *keyless_, state_, log));
-    EXPECT_EQ(textOf(e), original);
+    EXPECT_FALSE(wrap(*e, *keyless_, state_, log));
+    EXPECT_EQ(textOf(*e), original);
     EXPECT_EQ(signers_.getSize(), 0);
   }
 }
 
 TEST_F(SecureMime, WalkStopsWhereThePartSays) {
   // Nothing secured: 1, no fields, no messages.
-  MimeMessage2 plain;
-  load(plain, kMessage);
-  const std::string plainText = textOf(plain);
+  auto plain = loaded(kMessage);
+  const std::string plainText = textOf(*plain);
   RecordingLog plainLog;
-  EXPECT_TRUE(unwrap(plain, plainLog));
+  EXPECT_TRUE(unwrap(*plain, plainLog));
   EXPECT_TRUE(plainLog.lines.empty());
-  EXPECT_EQ(textOf(plain), plainText);
+  EXPECT_EQ(textOf(*plain), plainText);
 
   // A signed part inside multipart/mixed is left wrapped, though it is reported.
-  MimeMessage2 inner;
-  load(inner, kMessage);
+  auto inner = loaded(kMessage);
   RecordingLog log;
-  ASSERT_TRUE(addDetachedSignature(inner, *alice_, state_, log));
-  const std::string signedPart = textOf(inner);
-  MimeMessage2 mixed;
-  load(mixed, "Content-Type: multipart/mixed; boundary=\"m\"\r\n\r\n--m\r\n" + signedPart +
-                  "\r\n--m--\r\n");
+  ASSERT_TRUE(addDetachedSignature(*inner, *alice_, state_, log));
+  const std::string signedPart = textOf(*inner);
+  auto mixed = loaded("Content-Type: multipart/mixed; boundary=\"m\"\r\n\r\n--m\r\n" + signedPart +
+                      "\r\n--m--\r\n");
   RecordingLog mixedLog;
-  EXPECT_TRUE(unwrap(mixed, mixedLog));
+  EXPECT_TRUE(unwrap(*mixed, mixedLog));
   EXPECT_TRUE(mixedLog.lines.empty());
-  EXPECT_TRUE(mixed.containsSigned());
-  EXPECT_TRUE(mixed.getPart(0)->isMultipartSigned());
+  EXPECT_TRUE(mixed->containsSigned());
+  EXPECT_TRUE(mixed->getPart(0)->isMultipartSigned());
 
   // Wrong structures are counted and logged once, and change nothing.
-  const std::string boundary = inner.boundary().getString();
+  const std::string boundary = inner->boundary().getString();
   const size_t secondSep =
       signedPart.find("--" + boundary + "\r\n", signedPart.find("--" + boundary) + 1);
   const std::string onePart = signedPart.substr(0, secondSep) + "--" + boundary + "--\r\n";
@@ -298,16 +288,15 @@ TEST_F(SecureMime, WalkStopsWhereThePartSays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
-    MimeMessage2 m;
-    load(m, *c.text);
-    const std::string before = textOf(m);
+    auto m = loaded(*c.text);
+    const std::string before = textOf(*m);
     RecordingLog caseLog;
-    EXPECT_EQ(unwrap(m, caseLog), c.result);
+    EXPECT_EQ(unwrap(*m, caseLog), c.result);
     EXPECT_EQ(std::count(caseLog.lines.begin(), caseLog.lines.end(), c.error), 1);
-    EXPECT_EQ(field(m, "X-NumPartsSigned"), "1");
-    m.setHeaderField("X-NumPartsSigned", "");
-    m.setHeaderField("X-SignaturesValid", "");
-    EXPECT_EQ(textOf(m), before);
+    EXPECT_EQ(field(*m, "X-NumPartsSigned"), "1");
+    m->setHeaderField("X-NumPartsSigned", "");
+    m->setHeaderField("X-SignaturesValid", "");
+    EXPECT_EQ(textOf(*m), before);
   }
 
   // Signed-data nested fifty deep (binary, so that each layer adds only its own size):
@@ -324,12 +313,11 @@ TEST_F(SecureMime, WalkStopsWhereThePartSays) {
         "Content-Transfer-Encoding: binary\r\n\r\n" +
         std::string(reinterpret_cast<const char*>(der->getData()), der->getSize());
   }
-  MimeMessage2 deep;
-  load(deep, layered);
+  auto deep = loaded(layered);
   RecordingLog deepLog;
-  EXPECT_TRUE(unwrap(deep, deepLog));
-  EXPECT_EQ(field(deep, "X-NumPartsSigned"), "30");
-  EXPECT_TRUE(deep.isSignedData());
+  EXPECT_TRUE(unwrap(*deep, deepLog));
+  EXPECT_EQ(field(*deep, "X-NumPartsSigned"), "30");
+  EXPECT_TRUE(deep->isSignedData());
   EXPECT_EQ(signers_.getSize(), 30);
 }
 
