@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/CryptInternal.h"
 
@@ -87,6 +88,32 @@ void collectSystem(const char16_t* name, DWORD location, std::vector<X509*>* out
   CertCloseStore(s, 0);
 }
 
+// Adds to `out` the machine's authorities a chain from `leaf` could reach: those a
+// certificate names as its issuer, starting from the leaf and the stores' certificates and
+// going on from each authority taken. A chain is built by looking issuers up by name, so
+// none of the others could appear in it.
+void collectBundle(X509* leaf, std::initializer_list<const std::vector<X509*>*> stores,
+                   std::vector<X509*>* out) {
+  const auto bundle = trustedBundle();
+  std::vector<bool> taken(bundle->size(), false);
+  std::vector<X509_NAME*> wanted{X509_get_issuer_name(leaf)};
+  for (const std::vector<X509*>* store : stores)
+    for (X509* x : *store) wanted.push_back(X509_get_issuer_name(x));
+  while (!wanted.empty()) {
+    X509_NAME* name = wanted.back();
+    wanted.pop_back();
+    for (size_t i = 0; i < bundle->size(); ++i) {
+      if (taken[i] || X509_NAME_cmp((*bundle)[i].subject.get(), name) != 0) continue;
+      taken[i] = true;
+      X509* x = bundleX509((*bundle)[i]);
+      if (x == nullptr) continue;
+      X509_up_ref(x);
+      out->push_back(x);
+      wanted.push_back(X509_get_issuer_name(x));
+    }
+  }
+}
+
 // The chain's records: one block for the chain context, its simple chain and its elements.
 struct ChainBlock {
   CERT_CHAIN_CONTEXT context{};
@@ -124,14 +151,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT context, co
   *chain = nullptr;
   if (context == nullptr) return fail(0x80070057);
 
-  std::vector<X509*> roots, others;
+  std::vector<X509*> roots, authRoots, others;
   collectSystem(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER, &roots);
   collectSystem(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE, &roots);
-  for (const BundleCert& b : *trustedBundle()) {
-    X509_up_ref(b.x509.get());
-    roots.push_back(b.x509.get());
-  }
-  collectSystem(u"AUTHROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE, &roots);
+  collectSystem(u"AUTHROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE, &authRoots);
   collectSystem(u"CA", CERT_SYSTEM_STORE_CURRENT_USER, &others);
   collectSystem(u"CA", CERT_SYSTEM_STORE_LOCAL_MACHINE, &others);
   collectSystem(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, &others);
@@ -139,6 +162,9 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT context, co
   collect(additionalStore, &others);
   if (engine != nullptr)
     for (HCERTSTORE s : static_cast<Engine*>(engine)->additional) collect(s, &others);
+  X509* leaf = contextOf(context)->x509;
+  collectBundle(leaf, {&roots, &authRoots, &others}, &roots);
+  roots.insert(roots.end(), authRoots.begin(), authRoots.end());
 
   X509_STORE* trusted = X509_STORE_new();
   STACK_OF(X509)* untrusted = sk_X509_new_null();
@@ -148,7 +174,6 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT context, co
   X509_STORE_set_verify_cb(trusted, gatherError);
 
   Gathered gathered;
-  X509* leaf = contextOf(context)->x509;
   bool built = trusted != nullptr && untrusted != nullptr && ctx != nullptr &&
                X509_STORE_CTX_init(ctx, trusted, leaf, untrusted) == 1;
   std::vector<X509*> members;

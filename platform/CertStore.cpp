@@ -126,7 +126,9 @@ void addMachineAuthorities(Store* s) {
     bool own =
         std::any_of(s->certs.begin(), s->certs.end(), [&](Context* c) { return c->der == b.der; });
     if (own) continue;
-    Context* c = newContext(b.x509.get(), b.der);
+    X509* x = bundleX509(b);
+    if (x == nullptr) continue;
+    Context* c = newContext(x, b.der);
     c->store = s;
     c->pub.hCertStore = s;
     c->inStore = true;

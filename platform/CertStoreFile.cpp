@@ -146,6 +146,50 @@ bool parseStore(std::string_view bytes, std::vector<StoredCert>* certs, std::str
 
 namespace {
 
+// The length of the DER element at p (its header included); 0 when it overruns n bytes.
+size_t derElementLength(const unsigned char* p, size_t n) {
+  if (n < 2) return 0;
+  size_t length = p[1], head = 2;
+  if (length & 0x80) {
+    const size_t k = length & 0x7F;
+    if (k == 0 || k > 4 || n < 2 + k) return 0;
+    length = 0;
+    for (size_t i = 0; i < k; ++i) length = (length << 8) | p[2 + i];
+    head += k;
+  }
+  return length <= n - head ? head + length : 0;
+}
+
+// The subject name of a certificate's DER, read without parsing the rest: the sixth field
+// of the to-be-signed part, or the fifth when the version is left out.
+X509_NAME* subjectOfDer(const unsigned char* der, size_t n) {
+  auto enter = [](const unsigned char*& p, size_t& left) {
+    const size_t whole = derElementLength(p, left);
+    if (whole == 0 || p[0] != 0x30) return false;
+    const size_t head = (p[1] & 0x80) ? 2 + (p[1] & 0x7F) : 2;
+    left = whole - head;
+    p += head;
+    return true;
+  };
+  auto skip = [](const unsigned char*& p, size_t& left) {
+    const size_t whole = derElementLength(p, left);
+    p += whole;
+    left -= whole;
+    return whole != 0;
+  };
+  const unsigned char* p = der;
+  size_t left = n;
+  if (!enter(p, left) || !enter(p, left)) return nullptr;  // certificate, to-be-signed part
+  if (left > 0 && p[0] == 0xA0 && !skip(p, left)) return nullptr;
+  for (int field = 0; field < 4; ++field)  // serial, signature, issuer, validity
+    if (!skip(p, left)) return nullptr;
+  const size_t whole = derElementLength(p, left);
+  if (whole == 0) return nullptr;
+  X509_NAME* name = d2i_X509_NAME(nullptr, &p, long(whole));
+  ERR_clear_error();
+  return name;
+}
+
 std::mutex g_bundleMutex;
 std::string g_bundlePath = "/etc/ssl/certs/ca-certificates.crt";
 std::mutex g_problemMutex;
@@ -174,25 +218,43 @@ std::shared_ptr<const std::vector<BundleCert>> trustedBundle() {
   readSize = st.st_size;
   auto fresh = std::make_shared<std::vector<BundleCert>>();
   BIO* bio = BIO_new_file(g_bundlePath.c_str(), "r");
-  while (bio != nullptr) {
-    X509* x = X509_new_ex(libContext(), nullptr);
-    if (x == nullptr || PEM_read_bio_X509(bio, &x, nullptr, nullptr) == nullptr) {
-      X509_free(x);
-      break;
-    }
+  for (;;) {
+    char* name = nullptr;
+    char* header = nullptr;
     unsigned char* der = nullptr;
-    const int n = i2d_X509(x, &der);
-    if (n > 0)
-      fresh->push_back(
-          BundleCert{std::vector<BYTE>(der, der + n), std::shared_ptr<X509>(x, X509_free)});
-    else
-      X509_free(x);
+    long n = 0;
+    if (bio == nullptr || !PEM_read_bio(bio, &name, &header, &der, &n)) break;
+    // Only certificates count, as PEM_read_bio_X509 reads them; an entry whose subject
+    // cannot be read is left out, not the rest of the file.
+    X509_NAME* subject = nullptr;
+    if (std::strcmp(name, PEM_STRING_X509) == 0 || std::strcmp(name, PEM_STRING_X509_OLD) == 0)
+      subject = subjectOfDer(der, size_t(n));
+    if (subject != nullptr)
+      fresh->push_back(BundleCert{std::vector<BYTE>(der, der + n),
+                                  std::shared_ptr<X509_NAME>(subject, X509_NAME_free), nullptr});
+    OPENSSL_free(name);
+    OPENSSL_free(header);
     OPENSSL_free(der);
   }
   BIO_free(bio);
   ERR_clear_error();
   certs = fresh;
   return certs;
+}
+
+X509* bundleX509(const BundleCert& b) {
+  static std::mutex parseMutex;
+  std::lock_guard<std::mutex> lock(parseMutex);
+  if (!b.parsed) {
+    const unsigned char* p = b.der.data();
+    X509* x = X509_new_ex(libContext(), nullptr);
+    if (x != nullptr && d2i_X509(&x, &p, long(b.der.size())) != nullptr)
+      b.parsed.reset(x, X509_free);
+    else
+      X509_free(x);
+    ERR_clear_error();
+  }
+  return b.parsed.get();
 }
 
 void noteStoreProblem(const std::string& text) {

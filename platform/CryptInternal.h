@@ -131,12 +131,17 @@ std::string serializeStore(const std::vector<StoredCert>& certs);
 // False with *why when the bytes are not a whole serialized store.
 bool parseStore(std::string_view bytes, std::vector<StoredCert>* certs, std::string* why);
 
-// The machine's trusted authorities, parsed once per change of their file.
+// The machine's trusted authorities, read once per change of their file. Only the subject
+// is parsed then: parsing a whole certificate (its key above all) costs far more, and a
+// chain reaches for one or two of the hundred and more.
 struct BundleCert {
   std::vector<BYTE> der;
-  std::shared_ptr<X509> x509;
+  std::shared_ptr<X509_NAME> subject;
+  mutable std::shared_ptr<X509> parsed;  // filled by bundleX509
 };
 std::shared_ptr<const std::vector<BundleCert>> trustedBundle();
+// The authority parsed (once); null when its DER is not a certificate.
+X509* bundleX509(const BundleCert& b);
 // A context for an already parsed certificate (a reference of its own to `x`).
 Context* newContext(X509* x, const std::vector<BYTE>& der);
 // A system store without the machine's authorities that the local machine's ROOT shows:

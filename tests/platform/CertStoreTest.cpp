@@ -243,14 +243,17 @@ TEST_F(CertStores, DamagedOrInterruptedStoreFilesLoseNothing) {
 TEST_F(CertStores, TheMachineRootShowsTheTrustedAuthoritiesReadOnly) {
   TempDir dir;
   const TestCert pub1 = makeCa("Public One"), pub2 = makeCa("Public Two"), own = makeCa("Own Root");
-  writeWholeFile(dir.file("bundle.pem"), pub1.pem() + pub2.pem());
+  const TestCert mid = makeCa("Public Mid", &pub1);
+  // An entry that is no certificate costs only itself.
+  const std::string broken = "-----BEGIN CERTIFICATE-----\nMIIBAAAA\n-----END CERTIFICATE-----\n";
+  writeWholeFile(dir.file("bundle.pem"), pub1.pem() + broken + mid.pem() + pub2.pem());
   setTrustedBundleForTesting(dir.file("bundle.pem"));
   HCERTSTORE root = openSystemStore(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE);
   ASSERT_NE(root, nullptr);
-  EXPECT_EQ(countIn(root), 2);
+  EXPECT_EQ(countIn(root), 3);
   ContextPtr o = contextOf(own);
   ASSERT_TRUE(CertAddCertificateContextToStore(root, o.get(), CERT_STORE_ADD_NEWER, nullptr));
-  EXPECT_EQ(countIn(root), 3);
+  EXPECT_EQ(countIn(root), 4);
   PCCERT_CONTEXT shown = CertEnumCertificatesInStore(root, nullptr);
   while (shown != nullptr && derOf(shown) != pub1.der)
     shown = CertEnumCertificatesInStore(root, shown);
@@ -266,6 +269,13 @@ TEST_F(CertStores, TheMachineRootShowsTheTrustedAuthoritiesReadOnly) {
   ASSERT_TRUE(
       CertGetCertificateChain(nullptr, user.get(), nullptr, nullptr, nullptr, 0, nullptr, &chain));
   EXPECT_EQ(chain->TrustStatus.dwErrorStatus, 0u);
+  CertFreeCertificateChain(chain);
+  // The chain goes on through the authorities of the bundle, wherever they stand in it.
+  user = contextOf(makeUser("below", mid));
+  ASSERT_TRUE(
+      CertGetCertificateChain(nullptr, user.get(), nullptr, nullptr, nullptr, 0, nullptr, &chain));
+  EXPECT_EQ(chain->TrustStatus.dwErrorStatus, 0u);
+  EXPECT_EQ(chain->rgpChain[0]->cElement, 3u);
   CertFreeCertificateChain(chain);
   setTrustedBundleForTesting("");
   EXPECT_EQ(countInSystemStore(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE), 1);
