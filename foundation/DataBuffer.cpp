@@ -147,6 +147,22 @@ void DataBuffer::takeData(unsigned char* bytes, uint32_t n) {
   size_ = capacity_ = bytes != nullptr ? n : 0;
 }
 
+unsigned char* DataBuffer::takeBlock(uint32_t* size, uint32_t* capacity) {
+  check();
+  unsigned char* block = data_;
+  if (borrowed_ && data_ != nullptr) {
+    block = static_cast<unsigned char*>(vorlundAlloc(size_ > 0 ? size_ : 1));
+    if (size_ > 0) std::memcpy(block, data_, size_);
+    capacity_ = size_;
+  }
+  borrowed_ = false;
+  *size = size_;
+  *capacity = capacity_;
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+  return block;
+}
+
 void DataBuffer::takeFrom(DataBuffer& other) {
   check();
   other.check();

@@ -36,6 +36,9 @@ class DataBuffer {
   void takeData(unsigned char* bytes, uint32_t n);
   // Moves the other buffer's block here and leaves the other empty.
   void takeFrom(DataBuffer& other);
+  // Hands the block to the caller (free it with vorlundFree), with its size and room; a
+  // borrowed block is copied first. Null when there is none; continues empty.
+  unsigned char* takeBlock(uint32_t* size, uint32_t* capacity);
   // Frees the block: empty, no room.
   void clear();
   // Sets the size in use, within the capacity; used after writing into reserved room.

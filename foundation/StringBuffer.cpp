@@ -145,6 +145,26 @@ void StringBuffer::appendData(const DataBuffer& data) {
   appendN(reinterpret_cast<const char*>(data.getData()), data.getSize());
 }
 
+void StringBuffer::takeData(DataBuffer& bytes) {
+  check();
+  uint32_t n = 0, room = 0;
+  auto* block = reinterpret_cast<char*>(bytes.takeBlock(&n, &room));
+  if (block == nullptr) {
+    clear();
+    return;
+  }
+  if (room > 0x7FFFFFF0U) fatalError("StringBuffer larger than 2 GB");
+  if (room <= n) {  // the NUL needs a byte of its own
+    block = static_cast<char*>(vorlundRealloc(block, size_t(n) + 1));
+    room = n + 1;
+  }
+  vorlundFree(text_);
+  text_ = block;
+  text_[n] = '\0';
+  length_ = n;
+  capacity_ = static_cast<int32_t>(room);
+}
+
 void StringBuffer::appendInt(int32_t n) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "%d", n);

@@ -36,6 +36,9 @@ class StringBuffer : public VorlundObject {
   void appendChar(char c);
   void appendSb(const StringBuffer& other);
   void appendData(const DataBuffer& data);
+  // Replaces the text with the bytes, taking their block over (a large decrypted body is not
+  // copied); `bytes` continues empty.
+  void takeData(DataBuffer& bytes);
   void appendInt(int32_t n);
   // The BSTR converted to the ANSI code page; null does nothing.
   void appendBSTR(BSTR s);

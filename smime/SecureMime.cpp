@@ -204,17 +204,16 @@ class Unwrapper {
       return;
     }
     StringBuffer text;
-    text.appendData(plain);
-    plain.clear();
+    text.takeData(plain);
     MimeMessage2 inner;
     loadEntityTaking(inner, text, &log_);
     if (inner.isSignedData()) unwrapSignedData(inner);
     e.mergeContent(inner);
   }
 
-  void mergeLoaded(MimeMessage2& e, const DataBuffer* bytes) {
+  void mergeLoaded(MimeMessage2& e, DataBuffer* bytes) {
     StringBuffer text;
-    if (bytes != nullptr) text.appendData(*bytes);
+    if (bytes != nullptr) text.takeData(*bytes);
     MimeMessage2 inner;
     loadEntityTaking(inner, text, &log_);
     e.mergeContent(inner);

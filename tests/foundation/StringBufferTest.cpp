@@ -102,6 +102,25 @@ TEST(StringBuffer, AppendingAndSetting) {
   vorlundFree(block);
   EXPECT_TRUE(taker.isEmpty());
 
+  // Taking a buffer's block over: an exact-size block grows by the NUL's byte, a borrowed
+  // one is copied, and the buffer given up is empty either way.
+  DataBuffer exact;
+  exact.appendExact("full", 4);
+  StringBuffer takes("old text");
+  takes.takeData(exact);
+  EXPECT_STREQ(takes.getString(), "full");
+  EXPECT_EQ(takes.getSize(), 4u);
+  EXPECT_EQ(exact.getSize(), 0u);
+  unsigned char lent[] = {'l', 'e', 'n', 't'};
+  DataBuffer borrowed;
+  borrowed.borrowData(lent, 4);
+  takes.takeData(borrowed);
+  takes.append("!");
+  EXPECT_STREQ(takes.getString(), "lent!");
+  EXPECT_EQ(lent[0], 'l');
+  takes.takeData(borrowed);
+  EXPECT_TRUE(takes.isEmpty());
+
   StringBuffer loose(1000);
   loose.append("tiny");
   loose.minimizeMemory();
