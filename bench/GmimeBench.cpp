@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MessageSamples.h"
+#include "charset/EncodingConvert.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeParser.h"
@@ -217,6 +218,7 @@ class RecordingReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const ScopedCodePageConverter engine(convertWithEngine);
   g_mime_init();
   for (int which = 0; which < 2; ++which)
     for (const Pair& p : kPairs)

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "MessageSamples.h"
+#include "charset/EncodingConvert.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeParser.h"
@@ -100,6 +101,7 @@ struct PeakChild {
   PeakChild() {
     const char* path = std::getenv(kChildEnv);
     if (path == nullptr) return;
+    installCodePageConverter(convertWithEngine);  // as the benchmark main does
     double r[3];
     r[0] = maxRssMb();
     StringBuffer text;

@@ -23,29 +23,18 @@ constexpr int32_t kMacArabic = 10004;
 bool isIso2022Jp(int32_t cp) { return cp >= 50220 && cp <= 50222; }
 bool isTablePage(int32_t cp) { return isSingleByteTablePage(cp) || isMultiByteTablePage(cp); }
 
-// Room behind the current contents, so the hot loops write without growth checks.
-unsigned char* reserve(DataBuffer& out, uint64_t extra) {
-  const uint64_t wanted = out.getSize() + extra;
-  if (wanted > out.capacity()) out.ensureCapacity(static_cast<uint32_t>(wanted));
-  return out.getData() + out.getSize();
-}
-
-void commit(DataBuffer& out, const unsigned char* end) {
-  out.setSize(static_cast<uint32_t>(end - out.getData()));
-}
-
-void utf16ToUtf8(const unsigned char* p, uint32_t n, DataBuffer& out) {
+void utf16ToUtf8(const unsigned char* p, uint32_t n, CodePageOutput& out) {
   const EncodingUtf8& codec = EncodingUtf8::instance();
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n / 2) * 3 + 4);
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n / 2) * 3 + 4);
   for (uint32_t i = 0; i + 1 < n; i += 2)
     dst += codec.encodeUnit(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst);
-  commit(out, dst);
+  out.commit(dst);
 }
 
 // Invalid and incomplete sequences are skipped without making the result false.
-void utf8ToUtf16(const unsigned char* p, uint32_t n, DataBuffer& out) {
+void utf8ToUtf16(const unsigned char* p, uint32_t n, CodePageOutput& out) {
   const EncodingUtf8& codec = EncodingUtf8::instance();
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 2 + 4);
   ConvertState state{p, p + n};
   while (state.pos < state.end) {
     if (*state.pos < 0x80) {  // the common case without the call
@@ -59,12 +48,13 @@ void utf8ToUtf16(const unsigned char* p, uint32_t n, DataBuffer& out) {
       *dst++ = static_cast<unsigned char>(unit >> 8);
     }
   }
-  commit(out, dst);
+  out.commit(dst);
 }
 
-void utf8ToUtf8(const unsigned char* p, uint32_t n, DataBuffer& out) {
+void utf8ToUtf8(const unsigned char* p, uint32_t n, CodePageOutput& out) {
   DataBuffer units;
-  utf8ToUtf16(p, n, units);
+  DataBufferOutput unitsOut(units);
+  utf8ToUtf16(p, n, unitsOut);
   utf16ToUtf8(units.getData(), units.getSize(), out);
 }
 
@@ -84,11 +74,11 @@ unsigned char* singleBytesToUtf16(const UnicodeLookup& table, const unsigned cha
   return dst;
 }
 
-bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
   const UnicodeLookup* table = singleByteForward(cp);
   if (table == nullptr) return false;
   bool ok = true;
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 2 + 4);
   // Text is mostly ASCII: where the page maps ASCII to itself, eight ASCII bytes are widened
   // at once.
   bool asciiSame = true;
@@ -108,13 +98,14 @@ bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& o
     dst += 16;
   }
   dst = singleBytesToUtf16(*table, p + i, n - i, dst, ok);
-  commit(out, dst);
+  out.commit(dst);
   return ok;
 }
 
-bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n, DataBuffer& out) {
+bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n,
+                       CodePageOutput& out) {
   bool ok = true;
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 2 + 4);
   auto put = [&dst](uint16_t u) {
     *dst++ = static_cast<unsigned char>(u);
     *dst++ = static_cast<unsigned char>(u >> 8);
@@ -138,17 +129,17 @@ bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n
     else
       ok = false;
   }
-  commit(out, dst);
+  out.commit(dst);
   return ok;
 }
 
-bool multiToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+bool multiToUtf16(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
   if (const DenseForward* dense = denseMultiByteForward(cp))
     return denseMultiToUtf16(*dense, p, n, out);
   const HashConvert* table = multiByteForward(cp);
   if (table == nullptr) return false;
   bool ok = true;
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 2 + 4);
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 2 + 4);
   auto put = [&dst](const unsigned char* v, uint32_t len) {
     for (uint32_t k = 0; k < len; ++k) *dst++ = v[k];
   };
@@ -181,7 +172,7 @@ bool multiToUtf16(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
     else
       ok = false;
   }
-  commit(out, dst);
+  out.commit(dst);
   return ok;
 }
 
@@ -198,11 +189,11 @@ inline bool encodeDense(const DenseReverse& t, uint16_t u, unsigned char*& dst) 
   return true;
 }
 
-bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
   if (n == 1) return false;
   if (const DenseReverse* dense = denseReverse(cp)) {
     bool ok = true;
-    unsigned char* dst = reserve(out, n + 4);
+    unsigned char* dst = out.reserve(n + 4);
     uint32_t i = 0;
     // Four ASCII units at a time, the common case of text.
     for (; dense->asciiTransparent && i + 8 <= n; i += 8) {
@@ -221,7 +212,7 @@ bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
     }
     for (; i + 1 < n; i += 2)
       if (!encodeDense(*dense, static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst)) ok = false;
-    commit(out, dst);
+    out.commit(dst);
     return ok;
   }
   const HashConvert* table = reverseTable(cp);
@@ -229,7 +220,7 @@ bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
   bool ok = true;
   const bool ascii = table->asciiTransparent();
   uint64_t room = n + 4;
-  unsigned char* dst = reserve(out, room);
+  unsigned char* dst = out.reserve(room);
   unsigned char* limit = dst + room;
   for (uint32_t i = 0; i + 1 < n; i += 2) {
     const uint16_t u = static_cast<uint16_t>(p[i] | (p[i + 1] << 8));
@@ -244,19 +235,19 @@ bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
       continue;
     }
     if (dst + len > limit) {  // only values longer than the unit get here
-      commit(out, dst);
+      out.commit(dst);
       room = (n - i) + len + 16;
-      dst = reserve(out, room);
+      dst = out.reserve(room);
       limit = dst + room;
     }
     for (uint32_t k = 0; k < len; ++k) *dst++ = v[k];
   }
-  commit(out, dst);
+  out.commit(dst);
   return ok;
 }
 
 // A single-byte page straight to UTF-8: the same result as through UTF-16, in one pass.
-bool singleToUtf8(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& out) {
+bool singleToUtf8(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
   const UnicodeLookup* table = singleByteForward(cp);
   if (table == nullptr) return false;
   // The UTF-8 of every byte, made once per call: the loop then only copies.
@@ -268,7 +259,7 @@ bool singleToUtf8(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
     len[b] = (u == 0 && b != 0) ? 0 : static_cast<unsigned char>(codec.encodeUnit(u, seq[b]));
   }
   bool ok = true;
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) * 3 + 4);
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 3 + 4);
   for (uint32_t i = 0; i < n; ++i) {
     const unsigned char b = p[i];
     const unsigned char l = len[b];
@@ -279,15 +270,15 @@ bool singleToUtf8(int32_t cp, const unsigned char* p, uint32_t n, DataBuffer& ou
     std::memcpy(dst, seq[b], 4);  // room for 3n + 4 bytes makes the over-copy safe
     dst += l;
   }
-  commit(out, dst);
+  out.commit(dst);
   return ok;
 }
 
 // UTF-8 straight to a table page; UTF-8 errors are skipped, unmapped characters reported.
-bool utf8ToDense(const DenseReverse& t, const unsigned char* p, uint32_t n, DataBuffer& out) {
+bool utf8ToDense(const DenseReverse& t, const unsigned char* p, uint32_t n, CodePageOutput& out) {
   const EncodingUtf8& codec = EncodingUtf8::instance();
   bool ok = true;
-  unsigned char* dst = reserve(out, static_cast<uint64_t>(n) + 4);
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) + 4);
   ConvertState state{p, p + n};
   while (state.pos < state.end) {
     uint16_t unit = *state.pos;
@@ -298,7 +289,7 @@ bool utf8ToDense(const DenseReverse& t, const unsigned char* p, uint32_t n, Data
     }
     if (!encodeDense(t, unit, dst)) ok = false;
   }
-  commit(out, dst);
+  out.commit(dst);
   return ok;
 }
 
@@ -311,6 +302,12 @@ bool isConvertibleCodePage(int32_t cp) {
 
 bool EncodingConvert::convert(int32_t from, int32_t to, const unsigned char* bytes, uint32_t length,
                               DataBuffer& out) {
+  DataBufferOutput sink(out);
+  return convert(from, to, bytes, length, sink);
+}
+
+bool EncodingConvert::convert(int32_t from, int32_t to, const unsigned char* bytes, uint32_t length,
+                              CodePageOutput& out) {
   if (bytes == nullptr || length == 0) return true;
   if (from == to) {
     out.append(bytes, length);
@@ -335,17 +332,21 @@ bool EncodingConvert::convert(int32_t from, int32_t to, const unsigned char* byt
 }
 
 bool EncodingConvert::convertTo(int32_t from, int32_t to, const unsigned char* bytes,
-                                uint32_t length, DataBuffer& out) {
+                                uint32_t length, CodePageOutput& out) {
+  // The stateful and 4-byte forms are encoded into a buffer of their own and copied out once.
+  DataBuffer encoded;
   if (to == kUtf7) {
     DataBuffer units;
     if (!convert(from, CP_UTF16LE, bytes, length, units)) return false;
-    encodeUtf7(units.getData(), units.getSize(), out);
+    encodeUtf7(units.getData(), units.getSize(), encoded);
+    out.append(encoded.getData(), encoded.getSize());
     return true;
   }
   if (to == kUtf32 || to == kUtf32Be) {
     DataBuffer utf8;
     if (!convert(from, CP_UTF8, bytes, length, utf8)) return false;
-    utf8ToUtf32(utf8.getData(), utf8.getSize(), to == kUtf32Be, out);
+    utf8ToUtf32(utf8.getData(), utf8.getSize(), to == kUtf32Be, encoded);
+    out.append(encoded.getData(), encoded.getSize());
     return true;
   }
   if (to == CP_UTF16BE) {
@@ -357,20 +358,22 @@ bool EncodingConvert::convertTo(int32_t from, int32_t to, const unsigned char* b
   if (isIso2022Jp(to)) {
     DataBuffer sjis;
     const bool ok = convert(from, kShiftJis, bytes, length, sjis);
-    encodeIso2022Jp(sjis.getData(), sjis.getSize(), out);
+    encodeIso2022Jp(sjis.getData(), sjis.getSize(), encoded);
+    out.append(encoded.getData(), encoded.getSize());
     return ok;
   }
   if (to == 50225) {
     DataBuffer korean;
     const bool ok = convert(from, kKorean, bytes, length, korean);
-    encodeIso2022Kr(korean.getData(), korean.getSize(), out);
+    encodeIso2022Kr(korean.getData(), korean.getSize(), encoded);
+    out.append(encoded.getData(), encoded.getSize());
     return ok;
   }
   return core(from, to, bytes, length, out);
 }
 
 bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uint32_t n,
-                           DataBuffer& out) {
+                           CodePageOutput& out) {
   fromCodePage_ = from;
   toCodePage_ = to;
   // Byte-order marks go; for UTF-16 the mark decides the byte order whatever was declared.
@@ -393,13 +396,15 @@ bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uin
   DataBuffer normalised;
   const int32_t declared = from;
   if (from == CP_UTF16BE) {
-    appendSwapped16(p, n, normalised);
+    DataBufferOutput normalisedOut(normalised);
+    appendSwapped16(p, n, normalisedOut);
     from = CP_UTF16LE;
   } else if (from == kUtf32Be || from == kUtf32) {
     if (n < 4) return true;
     if (from == kUtf32Be) {
       DataBuffer little;
-      appendSwapped32(p, n, little);
+      DataBufferOutput littleOut(little);
+      appendSwapped32(p, n, littleOut);
       utf32ToUtf8(little.getData(), little.getSize(), normalised);
     } else {
       utf32ToUtf8(p, n, normalised);
@@ -418,7 +423,7 @@ bool EncodingConvert::core(int32_t from, int32_t to, const unsigned char* p, uin
 }
 
 bool EncodingConvert::pivot(int32_t from, int32_t to, const unsigned char* p, uint32_t n,
-                            DataBuffer& out) {
+                            CodePageOutput& out) {
   if (from == to) {
     if (from == CP_UTF8) {
       utf8ToUtf8(p, n, out);
@@ -447,8 +452,9 @@ bool EncodingConvert::pivot(int32_t from, int32_t to, const unsigned char* p, ui
   }
 
   DataBuffer units;
+  DataBufferOutput unitsOut(units);
   firstHalf_ = true;
-  const bool firstOk = pivot(from, CP_UTF16LE, p, n, units);
+  const bool firstOk = pivot(from, CP_UTF16LE, p, n, unitsOut);
   firstHalf_ = false;
   secondHalf_ = true;
   const bool secondOk = pivot(CP_UTF16LE, to, units.getData(), units.getSize(), out);
@@ -475,19 +481,8 @@ bool convertByName(const char* fromName, const char* toName, const unsigned char
   return engine.convert(from, to, bytes, length, out);
 }
 
-namespace {
-
-bool engineConverter(int32_t fromCp, int32_t toCp, const unsigned char* bytes, uint32_t n,
-                     DataBuffer& out) {
+bool convertWithEngine(UINT fromCp, UINT toCp, const void* bytes, size_t n, CodePageOutput& out) {
   EncodingConvert engine;
-  return engine.convert(fromCp, toCp, bytes, n, out);
+  return engine.convert(static_cast<int32_t>(fromCp), static_cast<int32_t>(toCp),
+                        static_cast<const unsigned char*>(bytes), static_cast<uint32_t>(n), out);
 }
-
-// Installed behind the foundation's conversion entry point when the engine is linked in.
-const bool g_installed = (installCodePageConverter(engineConverter), true);
-
-}  // namespace
-
-// Referenced through the linker so that linking the charset library always brings the
-// engine in, even into programs that never name it.
-extern "C" const bool* vorlundConversionEngineAnchor() { return &g_installed; }

@@ -4,6 +4,7 @@
 
 #include "foundation/ByteCodecs.h"
 #include "foundation/DataBuffer.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -232,28 +233,24 @@ void utf32ToUtf8(const unsigned char* bytes, uint32_t n, DataBuffer& out) {
   }
 }
 
-void appendSwapped16(const unsigned char* bytes, uint32_t n, DataBuffer& out) {
+void appendSwapped16(const unsigned char* bytes, uint32_t n, CodePageOutput& out) {
   const uint32_t whole = n & ~1u;
-  const uint32_t start = out.getSize();
-  out.ensureCapacity(start + whole);
-  unsigned char* dst = out.getData() + start;
+  unsigned char* dst = out.reserve(whole);
   for (uint32_t i = 0; i < whole; i += 2) {
     dst[i] = bytes[i + 1];
     dst[i + 1] = bytes[i];
   }
-  out.setSize(start + whole);
+  out.commit(dst + whole);
 }
 
-void appendSwapped32(const unsigned char* bytes, uint32_t n, DataBuffer& out) {
+void appendSwapped32(const unsigned char* bytes, uint32_t n, CodePageOutput& out) {
   const uint32_t whole = n & ~3u;
-  const uint32_t start = out.getSize();
-  out.ensureCapacity(start + whole);
-  unsigned char* dst = out.getData() + start;
+  unsigned char* dst = out.reserve(whole);
   for (uint32_t i = 0; i < whole; i += 4) {
     dst[i] = bytes[i + 3];
     dst[i + 1] = bytes[i + 2];
     dst[i + 2] = bytes[i + 1];
     dst[i + 3] = bytes[i];
   }
-  out.setSize(start + whole);
+  out.commit(dst + whole);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class CodePageOutput;
 class DataBuffer;
 
 // UTF-16LE units (n bytes, an odd final byte ignored) to UTF-7; a leading U+FEFF is skipped.
@@ -19,5 +20,5 @@ bool utf8ToUtf32(const unsigned char* bytes, uint32_t n, bool bigEndian, DataBuf
 void utf32ToUtf8(const unsigned char* bytes, uint32_t n, DataBuffer& out);
 
 // Appends the bytes with each 2-byte (or 4-byte) group reversed; a partial group is dropped.
-void appendSwapped16(const unsigned char* bytes, uint32_t n, DataBuffer& out);
-void appendSwapped32(const unsigned char* bytes, uint32_t n, DataBuffer& out);
+void appendSwapped16(const unsigned char* bytes, uint32_t n, CodePageOutput& out);
+void appendSwapped32(const unsigned char* bytes, uint32_t n, CodePageOutput& out);

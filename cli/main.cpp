@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "charset/EncodingConvert.h"
 #include "cli/Commands.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -37,6 +39,9 @@ void usage(FILE* f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every conversion of the program goes through its own engine; a module it loads installs
+  // its copy above it and takes it out again when unloaded.
+  const ScopedCodePageConverter engine(convertWithEngine);
   if (argc < 2) {
     usage(stderr);
     return 2;

@@ -1,5 +1,5 @@
-// The component module: its lock count, its one cached class factory, and the four entry
-// points it exports. The lock count counts live Mime objects (part objects included),
+// The component module: its lock count, its one cached class factory, the four entry points
+// it exports, and its DllMain. The lock count counts live Mime objects (part objects included),
 // server locks, and the cached factory while someone outside the module holds it; the module
 // can be unloaded when it is 0.
 #pragma once
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Com.h"
+#include "platform/Module.h"
 
 // The only symbols the shared module exports.
 #define VORLUND_EXPORT extern "C" __attribute__((visibility("default")))
@@ -22,6 +23,10 @@ VORLUND_EXPORT HRESULT DllRegisterServer();
 // Removes the class key and the two ProgID keys (the CLSID root stays) and unregisters the
 // type library. S_OK.
 VORLUND_EXPORT HRESULT DllUnregisterServer();
+// Installs the module's conversion engine as the process's code page converter when the
+// platform loads the module and removes it when the platform unloads it (ModuleMain.cpp, in
+// the shared module only).
+VORLUND_EXPORT BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
 
 // Interlocked changes of the lock count, and its value.
 void moduleLock();

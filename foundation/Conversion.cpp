@@ -1,55 +1,30 @@
 #include "foundation/Conversion.h"
 
 #include <cstring>
-#include <string>
 
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "platform/CodePage.h"
 #include "platform/OleAuto.h"
 
-namespace {
-
-bool unicodeFormsOnly(int32_t fromCp, int32_t toCp, const unsigned char* bytes, uint32_t n,
-                      DataBuffer& out) {
-  std::string converted;
-  const bool ok = convertUnicodeForms(static_cast<UINT>(fromCp), static_cast<UINT>(toCp),
-                                      reinterpret_cast<const char*>(bytes), n, converted);
-  out.append(converted.data(), static_cast<uint32_t>(converted.size()));
-  return ok;
+unsigned char* DataBufferOutput::reserve(size_t extra) {
+  const uint64_t wanted = static_cast<uint64_t>(buffer_.getSize()) + extra;
+  if (wanted > buffer_.capacity()) buffer_.ensureCapacity(static_cast<uint32_t>(wanted));
+  return buffer_.getData() + buffer_.getSize();
 }
 
-CodePageConverter g_converter = unicodeFormsOnly;
-
-// Serves the platform's own conversions (file names in the ANSI form) with the same
-// converter as the rest of the component.
-bool platformBridge(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out) {
-  DataBuffer converted;
-  const bool ok = g_converter(static_cast<int32_t>(fromCp), static_cast<int32_t>(toCp),
-                              reinterpret_cast<const unsigned char*>(bytes),
-                              static_cast<uint32_t>(n), converted);
-  out.append(reinterpret_cast<const char*>(converted.getData()), converted.getSize());
-  return ok;
+void DataBufferOutput::commit(const unsigned char* end) {
+  buffer_.setSize(static_cast<uint32_t>(end - buffer_.getData()));
 }
 
-// The platform outlives this copy of the foundation when it sits in a module that is
-// unloaded, so the bridge is taken back out before the module's code goes away.
-struct BridgeRegistration {
-  BridgeRegistration() { setPlatformConverter(platformBridge); }
-  ~BridgeRegistration() { removePlatformConverter(platformBridge); }
-} g_bridge;
-
-}  // namespace
-
-void installCodePageConverter(CodePageConverter fn) {
-  g_converter = fn != nullptr ? fn : unicodeFormsOnly;
-  (void)g_bridge;
-  setPlatformConverter(platformBridge);
+void DataBufferOutput::append(const void* bytes, size_t n) {
+  buffer_.append(bytes, static_cast<uint32_t>(n));
 }
 
 bool convertCodePage(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n, DataBuffer& out) {
   if (n == 0 || bytes == nullptr) return true;
-  return g_converter(fromCp, toCp, static_cast<const unsigned char*>(bytes), n, out);
+  DataBufferOutput sink(out);
+  return platformConvert(static_cast<UINT>(fromCp), static_cast<UINT>(toCp), bytes, n, sink);
 }
 
 bool convertCodePageSb(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n,

@@ -1,24 +1,32 @@
-// The one entry point for every conversion between code pages in the component. The
-// conversion engine installs itself here when it is linked in; until then only the Unicode
-// forms (1200 UTF-16LE, 1201 UTF-16BE, 65001 UTF-8) convert.
+// Conversions between code pages into the foundation's buffers, by the process's code page
+// converter (platform/CodePage.h): the conversion engine where the program or a loaded module
+// installed it, else only the Unicode forms (1200 UTF-16LE, 1201 UTF-16BE, 65001 UTF-8).
 #pragma once
 
 #include <cstdint>
 
+#include "platform/CodePage.h"
 #include "platform/WinTypes.h"
 
 class DataBuffer;
 class StringBuffer;
 
-// Appends the conversion of n bytes from `fromCp` to `toCp` to `out`. Returns false when a
-// character could not be converted (it is dropped and the rest still converted) or when no
-// converter serves the pair (nothing appended).
-using CodePageConverter = bool (*)(int32_t fromCp, int32_t toCp, const unsigned char* bytes,
-                                   uint32_t n, DataBuffer& out);
+// A converter's output that appends to a DataBuffer, written in place: the room a converter
+// reserves is the buffer's own, so the converted bytes are never copied again.
+class DataBufferOutput final : public CodePageOutput {
+ public:
+  explicit DataBufferOutput(DataBuffer& buffer) : buffer_(buffer) {}
+  unsigned char* reserve(size_t extra) override;
+  void commit(const unsigned char* end) override;
+  void append(const void* bytes, size_t n) override;
 
-// Makes `fn` the converter of every later call (the engine does this once at load time).
-void installCodePageConverter(CodePageConverter fn);
+ private:
+  DataBuffer& buffer_;
+};
 
+// Appends the conversion of n bytes from `fromCp` to `toCp` to `out`, by the converter's rule:
+// false when a character could not be converted (it is left out and the rest still
+// converted) or when the converter does not serve the pair (nothing appended).
 bool convertCodePage(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n, DataBuffer& out);
 // The same, appending to a text.
 bool convertCodePageSb(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t n,

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <string>
 
+#include "charset/EncodingConvert.h"
 #include "fuzz/FuzzSeeds.h"
 
 namespace {
@@ -18,4 +19,11 @@ void useFuzzPlatformRoot() {
     std::error_code ignored;
     std::filesystem::remove_all(g_root, ignored);
   });
+}
+
+// Run once before the first input, by libFuzzer or the replay main: the targets convert
+// through the engine, as the host program does.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  installCodePageConverter(convertWithEngine);
+  return 0;
 }

@@ -9,9 +9,11 @@
 #include <random>
 #include <vector>
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
+  LLVMFuzzerInitialize(&argc, &argv);
   for (int i = 1; i < argc; ++i) {
     std::ifstream in(argv[i], std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),

@@ -157,7 +157,8 @@ DWORD CertNameToStrA(DWORD /*encoding*/, PCERT_NAME_BLOB name, DWORD strType, LP
       }
       // Without a conversion engine in the process only ASCII survives, as '?' stands for
       // what the ANSI code page cannot show.
-      if (!platformConvert(CP_UTF16LE, GetACP(), le.data(), le.size(), ansi) && ansi.empty())
+      StringOutput sink(ansi);
+      if (!platformConvert(CP_UTF16LE, GetACP(), le.data(), le.size(), sink) && ansi.empty())
         for (char16_t c : w) ansi.push_back(c < 0x80 ? char(c) : '?');
     } else {
       SetLastError(CRYPT_E_ASN1_BADTAG);

@@ -1,25 +1,30 @@
 #include "platform/CodePage.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
 
 UINT g_pinnedAcp = 0;
 UINT g_pinnedOemcp = 0;
-// The registered converters, latest last. A fixed array with a trivially destructible lock,
+// The installed converters, latest last. A fixed array with a trivially destructible lock,
 // so modules removing themselves while the process ends never meet a destroyed container.
 constexpr int kMaxConverters = 16;
 std::mutex g_converterMutex;
-PlatformConvertFn g_converters[kMaxConverters] = {};
+CodePageConverter g_converters[kMaxConverters] = {};
 int g_converterCount = 0;
+// The newest installed converter, read by every conversion without taking the lock.
+std::atomic<CodePageConverter> g_serving{nullptr};
 
-void removeLocked(PlatformConvertFn fn) {
+void removeLocked(CodePageConverter fn) {
   int kept = 0;
   for (int i = 0; i < g_converterCount; ++i) {
     if (g_converters[i] != fn) g_converters[kept++] = g_converters[i];
   }
   g_converterCount = kept;
+  g_serving.store(kept > 0 ? g_converters[kept - 1] : nullptr);
 }
 
 UINT acpFromEnvironment() {
@@ -30,28 +35,30 @@ UINT acpFromEnvironment() {
   return (*end == '\0' && cp > 0 && cp < 65536) ? static_cast<UINT>(cp) : 1252;
 }
 
-void appendUtf8(char32_t c, std::string& out) {
+unsigned char* putUtf8(char32_t c, unsigned char* p) {
   if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
+    *p++ = static_cast<unsigned char>(c);
   } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+    *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
   } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+    *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+    *p++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+    *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
   }
+  return p;
 }
 
-void appendUnit(char16_t u, bool bigEndian, std::string& out) {
-  char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
-  out.push_back(bigEndian ? hi : lo);
-  out.push_back(bigEndian ? lo : hi);
+unsigned char* putUnit(char16_t u, bool bigEndian, unsigned char* p) {
+  const auto lo = static_cast<unsigned char>(u & 0xFF), hi = static_cast<unsigned char>(u >> 8);
+  *p++ = bigEndian ? hi : lo;
+  *p++ = bigEndian ? lo : hi;
+  return p;
 }
 
 }  // namespace
@@ -97,31 +104,44 @@ void setCodePagesForTesting(UINT acp, UINT oemcp) {
   g_pinnedOemcp = oemcp;
 }
 
-void setPlatformConverter(PlatformConvertFn fn) {
+void CodePageOutput::append(const void* bytes, size_t n) {
+  unsigned char* room = reserve(n);
+  if (n > 0) std::memcpy(room, bytes, n);
+  commit(room + n);
+}
+
+unsigned char* StringOutput::reserve(size_t extra) {
+  const size_t held = s_.size();
+  s_.resize(held + extra);
+  return reinterpret_cast<unsigned char*>(s_.data()) + held;
+}
+
+void StringOutput::commit(const unsigned char* end) {
+  s_.resize(static_cast<size_t>(end - reinterpret_cast<const unsigned char*>(s_.data())));
+}
+
+void installCodePageConverter(CodePageConverter fn) {
   if (fn == nullptr) return;
   std::lock_guard<std::mutex> lock(g_converterMutex);
   removeLocked(fn);
   // A full table drops its oldest entry: the newest modules are the ones still loaded.
   if (g_converterCount == kMaxConverters) removeLocked(g_converters[0]);
   g_converters[g_converterCount++] = fn;
+  g_serving.store(fn);
 }
 
-void removePlatformConverter(PlatformConvertFn fn) {
+void removeCodePageConverter(CodePageConverter fn) {
   std::lock_guard<std::mutex> lock(g_converterMutex);
   removeLocked(fn);
 }
 
-bool platformConvert(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out) {
-  PlatformConvertFn fn = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(g_converterMutex);
-    if (g_converterCount > 0) fn = g_converters[g_converterCount - 1];
-  }
+bool platformConvert(UINT fromCp, UINT toCp, const void* bytes, size_t n, CodePageOutput& out) {
+  const CodePageConverter fn = g_serving.load();
   if (fn != nullptr) return fn(fromCp, toCp, bytes, n, out);
   return convertUnicodeForms(fromCp, toCp, bytes, n, out);
 }
 
-bool convertUnicodeForms(UINT fromCp, UINT toCp, const char* bytes, size_t n, std::string& out) {
+bool convertUnicodeForms(UINT fromCp, UINT toCp, const void* bytes, size_t n, CodePageOutput& out) {
   auto isUnicode = [](UINT cp) { return cp == CP_UTF8 || cp == CP_UTF16LE || cp == CP_UTF16BE; };
   if (!isUnicode(fromCp) || !isUnicode(toCp)) return false;
   if (bytes == nullptr || n == 0) return true;
@@ -129,60 +149,60 @@ bool convertUnicodeForms(UINT fromCp, UINT toCp, const char* bytes, size_t n, st
     out.append(bytes, n);
     return true;
   }
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-  bool ok = true;
-  auto emit = [&](char32_t c) {
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  // No form takes more than twice the bytes of another for the same characters, nor more than
+  // three UTF-8 bytes for one UTF-16 unit.
+  unsigned char* dst = out.reserve(toCp == CP_UTF8 ? n / 2 * 3 : n * 2);
+  const bool big = toCp == CP_UTF16BE;
+  auto put = [&](char32_t c) {
     if (toCp == CP_UTF8) {
-      appendUtf8(c, out);
+      dst = putUtf8(c, dst);
     } else if (c >= 0x10000) {
       c -= 0x10000;
-      appendUnit(static_cast<char16_t>(0xD800 + (c >> 10)), toCp == CP_UTF16BE, out);
-      appendUnit(static_cast<char16_t>(0xDC00 + (c & 0x3FF)), toCp == CP_UTF16BE, out);
+      dst = putUnit(static_cast<char16_t>(0xD800 + (c >> 10)), big, dst);
+      dst = putUnit(static_cast<char16_t>(0xDC00 + (c & 0x3FF)), big, dst);
     } else {
-      appendUnit(static_cast<char16_t>(c), toCp == CP_UTF16BE, out);
+      dst = putUnit(static_cast<char16_t>(c), big, dst);
     }
   };
-  // What cannot be carried over becomes U+FFFD, so the loss shows in the text as well as in
-  // the result.
-  constexpr char32_t kReplacement = 0xFFFD;
+  bool ok = true;
   if (fromCp == CP_UTF8) {
     for (size_t i = 0; i < n;) {
       char32_t c = 0;
-      size_t used = utf8CharAt(p + i, n - i, &c);
+      const size_t used = utf8CharAt(p + i, n - i, &c);
       if (used != 0) {
-        emit(c);
+        put(c);
+        i += used;
       } else {
-        emit(kReplacement);
         ok = false;
-        used = 1;
+        ++i;
       }
-      i += used;
     }
+    out.commit(dst);
     return ok;
   }
-  bool big = fromCp == CP_UTF16BE;
+  const bool bigIn = fromCp == CP_UTF16BE;
+  auto unitAt = [&](size_t i) {
+    return bigIn ? static_cast<char16_t>((p[i] << 8) | p[i + 1])
+                 : static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+  };
   for (size_t i = 0; i + 1 < n; i += 2) {
-    char16_t u = big ? static_cast<char16_t>((p[i] << 8) | p[i + 1])
-                     : static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+    const char16_t u = unitAt(i);
     if (u >= 0xD800 && u <= 0xDBFF && i + 3 < n) {
-      char16_t v = big ? static_cast<char16_t>((p[i + 2] << 8) | p[i + 3])
-                       : static_cast<char16_t>(p[i + 2] | (p[i + 3] << 8));
+      const char16_t v = unitAt(i + 2);
       if (v >= 0xDC00 && v <= 0xDFFF) {
-        emit(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00));
+        put(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00));
         i += 2;
         continue;
       }
     }
     if (toCp == CP_UTF8 && u >= 0xD800 && u <= 0xDFFF) {
-      emit(kReplacement);  // a lone surrogate has no UTF-8 form
-      ok = false;
+      ok = false;  // a lone surrogate has no UTF-8 form
       continue;
     }
-    emit(u);
+    put(u);
   }
-  if (n % 2 != 0) {  // half a code unit left over
-    emit(kReplacement);
-    ok = false;
-  }
+  if (n % 2 != 0) ok = false;  // half a code unit left over
+  out.commit(dst);
   return ok;
 }

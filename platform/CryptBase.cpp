@@ -82,7 +82,8 @@ std::recursive_mutex& cryptMutex() {
 
 std::u16string utf16FromUtf8(std::string_view s) {
   std::string out;
-  convertUnicodeForms(CP_UTF8, CP_UTF16LE, s.data(), s.size(), out);
+  StringOutput sink(out);
+  convertUnicodeForms(CP_UTF8, CP_UTF16LE, s.data(), s.size(), sink);
   std::u16string w(out.size() / 2, u'\0');
   for (size_t i = 0; i < w.size(); ++i)
     w[i] = char16_t(uint8_t(out[2 * i]) | (uint8_t(out[2 * i + 1]) << 8));
@@ -97,7 +98,8 @@ std::string utf8FromUtf16(std::u16string_view s) {
     le.push_back(char(c >> 8));
   }
   std::string out;
-  convertUnicodeForms(CP_UTF16LE, CP_UTF8, le.data(), le.size(), out);
+  StringOutput sink(out);
+  convertUnicodeForms(CP_UTF16LE, CP_UTF8, le.data(), le.size(), sink);
   return out;
 }
 

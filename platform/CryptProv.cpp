@@ -84,7 +84,8 @@ void registerTexts() {
 
 std::u16string containerKey(const std::string& ansi) {
   std::string le;
-  if (!platformConvert(GetACP(), CP_UTF16LE, ansi.data(), ansi.size(), le))
+  StringOutput sink(le);
+  if (!platformConvert(GetACP(), CP_UTF16LE, ansi.data(), ansi.size(), sink))
     return wincrypt::utf16FromUtf8(ansi);
   std::u16string w(le.size() / 2, u'\0');
   for (size_t i = 0; i < w.size(); ++i)

@@ -178,13 +178,15 @@ bool ansiToUtf8(LPCSTR name, std::string* out) {
     out->assign(name, n);
     return true;
   }
-  return platformConvert(GetACP(), CP_UTF8, name, n, *out);
+  StringOutput sink(*out);
+  return platformConvert(GetACP(), CP_UTF8, name, n, sink);
 }
 
 bool wideToUtf8(LPCWSTR name, std::string* out) {
   size_t n = 0;
   while (name[n] != 0) ++n;
-  return convertUnicodeForms(CP_UTF16LE, CP_UTF8, reinterpret_cast<const char*>(name), n * 2, *out);
+  StringOutput sink(*out);
+  return convertUnicodeForms(CP_UTF16LE, CP_UTF8, name, n * 2, sink);
 }
 
 OpenFile* fileOf(HANDLE h) {
@@ -392,9 +394,10 @@ bool currentDirectoryUtf8(std::string* out) {
 DWORD GetCurrentDirectoryA(DWORD n, LPSTR buffer) {
   std::string utf8, ansi;
   if (!currentDirectoryUtf8(&utf8)) return 0;
+  StringOutput sink(ansi);
   if (GetACP() == CP_UTF8)
     ansi = utf8;
-  else if (!platformConvert(CP_UTF8, GetACP(), utf8.data(), utf8.size(), ansi)) {
+  else if (!platformConvert(CP_UTF8, GetACP(), utf8.data(), utf8.size(), sink)) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
   }
@@ -406,7 +409,8 @@ DWORD GetCurrentDirectoryA(DWORD n, LPSTR buffer) {
 DWORD GetCurrentDirectoryW(DWORD n, LPWSTR buffer) {
   std::string utf8, wide;
   if (!currentDirectoryUtf8(&utf8)) return 0;
-  convertUnicodeForms(CP_UTF8, CP_UTF16LE, utf8.data(), utf8.size(), wide);
+  StringOutput sink(wide);
+  convertUnicodeForms(CP_UTF8, CP_UTF16LE, utf8.data(), utf8.size(), sink);
   size_t units = wide.size() / 2;
   if (buffer == nullptr || n < units + 1) return static_cast<DWORD>(units + 1);
   std::memcpy(buffer, wide.data(), wide.size());

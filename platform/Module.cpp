@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 #include "platform/Errors.h"
@@ -20,7 +21,27 @@ void registerTexts() {
     registerSystemMessage(ERROR_MOD_NOT_FOUND, "The specified module could not be found.");
     registerSystemMessage(ERROR_PROC_NOT_FOUND, "The specified procedure could not be found.");
     registerSystemMessage(ERROR_BAD_EXE_FORMAT, "%1 is not a valid Win32 application.");
+    registerSystemMessage(ERROR_DLL_INIT_FAILED,
+                          "A dynamic link library (DLL) initialization routine failed.");
   });
+}
+
+// The references LoadLibraryA holds on each module, so DllMain sees the first load and the
+// last unload. Both kept to the end of the process; the lock is recursive so that a DllMain
+// may load or free other modules.
+std::recursive_mutex& loaderLock() {
+  static auto* lock = new std::recursive_mutex();
+  return *lock;
+}
+
+std::map<void*, int>& loadCounts() {
+  static auto* counts = new std::map<void*, int>();
+  return *counts;
+}
+
+BOOL callDllMain(void* handle, DWORD reason) {
+  auto entry = reinterpret_cast<LPFNDLLMAIN>(dlsym(handle, "DllMain"));
+  return entry == nullptr ? TRUE : entry(static_cast<HMODULE>(handle), reason, nullptr);
 }
 
 // Whether the file starts as an ELF object does; a file that does not was never a module.
@@ -66,12 +87,20 @@ HMODULE LoadLibraryA(LPCSTR path) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  std::lock_guard<std::recursive_mutex> lock(loaderLock());
   void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     // A path names a file; a bare name is searched for, as the loader does.
     const bool named = std::strchr(path, '/') != nullptr;
     const bool exists = named && access(path, F_OK) == 0;
     SetLastError(exists && !looksLikeModule(path) ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  if (++loadCounts()[handle] == 1 && !callDllMain(handle, DLL_PROCESS_ATTACH)) {
+    loadCounts().erase(handle);
+    callDllMain(handle, DLL_PROCESS_DETACH);
+    dlclose(handle);
+    SetLastError(ERROR_DLL_INIT_FAILED);
     return nullptr;
   }
   return static_cast<HMODULE>(handle);
@@ -81,6 +110,12 @@ BOOL FreeLibrary(HMODULE module) {
   if (module == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
+  }
+  std::lock_guard<std::recursive_mutex> lock(loaderLock());
+  auto it = loadCounts().find(module);
+  if (it != loadCounts().end() && --it->second == 0) {
+    loadCounts().erase(it);
+    callDllMain(module, DLL_PROCESS_DETACH);
   }
   return dlclose(module) == 0 ? TRUE : FALSE;
 }

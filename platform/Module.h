@@ -1,5 +1,6 @@
 // Loading modules (shared objects) at run time, with the Win32 names and results a COM
-// runtime and a host use: LoadLibraryA, GetProcAddress, FreeLibrary, GetModuleFileNameA.
+// runtime and a host use: LoadLibraryA, GetProcAddress, FreeLibrary, GetModuleFileNameA, and
+// the module's own entry point DllMain around its load and unload.
 #pragma once
 
 #include <string>
@@ -14,13 +15,26 @@ typedef void (*FARPROC)();
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
+
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+// The entry point a module may export as DllMain. LoadLibraryA calls it with
+// DLL_PROCESS_ATTACH when it loads the module (not when it only counts one more reference),
+// and FreeLibrary with DLL_PROCESS_DETACH when it drops the last reference, before the code
+// goes away: a module installs there what other code of the process will call into (its
+// conversion engine, see CodePage.h) and takes it back out. Loads and unloads are serialised
+// around the calls, as the Windows loader lock does.
+typedef BOOL (*LPFNDLLMAIN)(HINSTANCE module, DWORD reason, LPVOID reserved);
 
 // Loads the module at `path` with every symbol bound now and none shared with other modules;
 // loading it again gives the same handle and one more reference. Null on failure, with the
 // last error ERROR_MOD_NOT_FOUND (no such file, or a module it needs is missing) or
-// ERROR_BAD_EXE_FORMAT (the file is not a loadable module).
+// ERROR_BAD_EXE_FORMAT (the file is not a loadable module), or ERROR_DLL_INIT_FAILED when its
+// DllMain refused the attach (it is then detached and unloaded again).
 HMODULE LoadLibraryA(LPCSTR path);
-// Drops one reference; the module is unloaded with the last. FALSE for a null handle.
+// Drops one reference; the module is detached and unloaded with the last. FALSE for a null
+// handle.
 BOOL FreeLibrary(HMODULE module);
 // The address of an exported function; null with ERROR_PROC_NOT_FOUND when there is none.
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "charset/EncodingConvert.h"
 #include "cli/DispatchClient.h"
 #include "cli/MemberForms.h"
 #include "foundation/Conversion.h"
@@ -426,6 +427,10 @@ PyMODINIT_FUNC PyInit_vorlundmime() {
     Py_DECREF(module);
     return nullptr;
   }
+  // The host's conversions (the text of arguments and results) go through its own engine.
+  // Python never unloads an extension module, so the engine stays installed for the life of
+  // the process.
+  installCodePageConverter(convertWithEngine);
   CoInitialize(nullptr);
   return module;
 }

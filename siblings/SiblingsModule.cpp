@@ -12,6 +12,8 @@
 #include <atomic>
 #include <string>
 
+#include "charset/EncodingConvert.h"
+#include "platform/CodePage.h"
 #include "platform/Module.h"
 #include "platform/Registry.h"
 
@@ -106,6 +108,12 @@ HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
 }
 
 HRESULT DllCanUnloadNow() { return g_locks.load() == 0 ? S_OK : S_FALSE; }
+
+BOOL DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) installCodePageConverter(convertWithEngine);
+  if (reason == DLL_PROCESS_DETACH) removeCodePageConverter(convertWithEngine);
+  return TRUE;
+}
 
 HRESULT DllRegisterServer() {
   const std::string module = moduleFile();

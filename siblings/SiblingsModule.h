@@ -3,6 +3,7 @@
 #pragma once
 
 #include "component/SiblingInterfaces.h"
+#include "platform/Module.h"
 
 extern const CLSID CLSID_VorlundCSP;  // {5871963E-BDE2-4BA7-AFF6-5C54548EEA81}
 
@@ -20,3 +21,6 @@ SIBLINGS_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** p
 SIBLINGS_EXPORT HRESULT DllCanUnloadNow();
 SIBLINGS_EXPORT HRESULT DllRegisterServer();
 SIBLINGS_EXPORT HRESULT DllUnregisterServer();
+// Installs the module's conversion engine as the process's code page converter when the
+// platform loads the module and removes it when the platform unloads it.
+SIBLINGS_EXPORT BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);

@@ -5,8 +5,10 @@
 #include <string>
 
 #include "MessageSamples.h"
+#include "charset/EncodingConvert.h"
 
 int main(int argc, char** argv) {
+  const ScopedCodePageConverter engine(convertWithEngine);
   if (argc != 3) {
     std::fputs("usage: vorlund_bench_sample MB OUT\n", stderr);
     return 2;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "charset/EncodingConvert.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeParser.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   // The component runs on Western-European Windows systems; pin that ANSI code page so the
   // result does not depend on this machine's locale.
   setCodePagesForTesting(1252, 437);
+  const ScopedCodePageConverter engine(convertWithEngine);
   const bool xml = argc == 5 && std::strcmp(argv[1], "--xml") == 0;
   if (argc != 3 && !xml) {
     std::fprintf(stderr, "usage: %s <input> <output>\n       %s --xml <input> <output> <xml>\n",

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/CodePage.h"
 #include "platform/ComActivation.h"
 #include "platform/Module.h"
 #include "platform/Registry.h"
@@ -42,6 +43,15 @@ bool loaded(const std::string& module) {
 }
 
 void codeOfThisProgram() {}
+
+// What the process's converter makes of one byte in 1252: "" from this program's Unicode-only
+// converter, "test server" while the server's is installed.
+std::string converted() {
+  std::string s;
+  StringOutput sink(s);
+  platformConvert(1252, CP_UTF8, "x", 1, sink);
+  return s;
+}
 
 class ComActivation : public ::testing::Test {
  protected:
@@ -91,15 +101,21 @@ TEST_F(ComActivation, CreatesFromTheRegisteredModuleAndUnloadsItWhenUnused) {
   ASSERT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, kIidTestValue, &object),
             S_OK);
   auto* second = static_cast<ITestValue*>(object);
+  // Its DllMain ran once at the load: a further reference neither attaches nor detaches it.
+  EXPECT_EQ(converted(), "test server");
+  FreeLibrary(LoadLibraryA(module.c_str()));
+  EXPECT_EQ(converted(), "test server");
 
   // Objects alive keep the module; once they are gone it is unloaded, once, as it was loaded
-  // once however many objects were made.
+  // once however many objects were made, and its converter goes with it (converting into
+  // unloaded code would crash).
   first->Release();
   CoFreeUnusedLibraries();
   EXPECT_TRUE(loaded(module));
   second->Release();
   CoFreeUnusedLibraries();
   EXPECT_FALSE(loaded(module));
+  EXPECT_EQ(converted(), "");
 
   // The server's own refusal comes through as it is.
   registerServer(kOtherClass, module);
@@ -131,6 +147,16 @@ TEST_F(ComActivation, BrokenRegistrationsGiveTheWin32ResultsAHostExpects) {
         << c.server;
     EXPECT_EQ(object, nullptr);
   }
+  // A module whose DllMain refuses the attach is detached and unloaded again.
+  registerServer(kTestClass, TEST_SERVER_PATH);
+  {
+    const ScopedEnv refuse("VORLUND_TEST_SERVER_REFUSES", "1");
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, kIidTestValue, &object),
+              HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED));
+  }
+  EXPECT_FALSE(loaded(TEST_SERVER_PATH));
+  EXPECT_EQ(converted(), "");
   char text[256];
   ASSERT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_MOD_NOT_FOUND, 0, text,
                            sizeof text, nullptr),

@@ -1,4 +1,5 @@
-// Error texts, time, the platform root and the Unicode conversions of the code page layer.
+// Error texts, time, the platform root, and the converters of the code page layer in a program
+// without the conversion engine.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -129,10 +130,13 @@ TEST(PlatformRoot, Precedence) {
   EXPECT_EQ(platformRoot(), "/h/.local/share/vorlund");
 }
 
-TEST(CodePage, UnicodeFormsBeforeAnEngineIsRegistered) {
+// This program links no conversion engine: what it converts is the Unicode-only converter's
+// work, by the rule every converter keeps (what is no character is left out, and reported).
+TEST(CodePage, WithoutAnEngineOnlyTheUnicodeFormsConvert) {
   auto convert = [](UINT from, UINT to, const std::string& in, std::string* out) {
     out->clear();
-    return convertUnicodeForms(from, to, in.data(), in.size(), *out);
+    StringOutput sink(*out);
+    return platformConvert(from, to, in.data(), in.size(), sink);
   };
   std::string out;
   const std::string utf8 = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // A é € 😀
@@ -141,32 +145,65 @@ TEST(CodePage, UnicodeFormsBeforeAnEngineIsRegistered) {
   EXPECT_EQ(out, le);
   ASSERT_TRUE(convert(CP_UTF16LE, CP_UTF8, le, &out));
   EXPECT_EQ(out, utf8);
+  ASSERT_TRUE(convert(CP_UTF8, CP_UTF16BE, utf8, &out));
+  EXPECT_EQ(out, std::string("\0A\0\xE9\x20\xAC\xD8\x3D\xDE\x00", 10));
 
-  const std::string fffd = "\xEF\xBF\xBD";
   EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE,
                        "a\xFF"
                        "b",
                        &out));  // invalid byte
-  EXPECT_EQ(out, std::string("a\0\xFD\xFF"
-                             "b\0",
-                             6));
-  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "\xC0\xAF", &out));   // overlong
+  EXPECT_EQ(out, std::string("a\0b\0", 4));
+  EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "\xC0\xAF", &out));  // overlong
+  EXPECT_EQ(out, "");
   EXPECT_FALSE(convert(CP_UTF8, CP_UTF16LE, "a\xE2\x82", &out));  // truncated
+  EXPECT_EQ(out, std::string("a\0", 2));
   EXPECT_FALSE(convert(CP_UTF16LE, CP_UTF8,
                        std::string("\x3D\xD8"
                                    "a\0",
                                    4),
                        &out));  // lone high
-  EXPECT_EQ(out, fffd + "a");
+  EXPECT_EQ(out, "a");
   EXPECT_FALSE(convert(CP_UTF16BE, CP_UTF8, std::string("\xDC\x00", 2), &out));  // lone low
-  EXPECT_EQ(out, fffd);
-  EXPECT_FALSE(convert(CP_UTF16LE, CP_UTF8, std::string("a\0b", 3), &out));  // odd length
-  EXPECT_EQ(out, "a" + fffd);
-
-  // Western European text needs the library's engine; the platform alone cannot.
-  EXPECT_FALSE(convert(1252, CP_UTF8, "caf\xE9", &out));
   EXPECT_EQ(out, "");
+  EXPECT_FALSE(convert(CP_UTF16LE, CP_UTF8, std::string("a\0b", 3), &out));  // odd length
+  EXPECT_EQ(out, "a");
+
+  // Western European text needs an engine; without one nothing is appended.
   std::string appended = "kept";
-  EXPECT_FALSE(platformConvert(1252, CP_UTF8, "caf\xE9", 4, appended));
+  StringOutput sink(appended);
+  EXPECT_FALSE(platformConvert(1252, CP_UTF8, "caf\xE9", 4, sink));
   EXPECT_EQ(appended, "kept");
+}
+
+// Modules install their converters above the program's and take them out in any order: the
+// newest still installed serves, and with none left the Unicode forms remain.
+TEST(CodePage, TheNewestInstalledConverterServes) {
+  const CodePageConverter program = [](UINT, UINT, const void*, size_t, CodePageOutput& out) {
+    out.append("program", 7);
+    return true;
+  };
+  const CodePageConverter module = [](UINT, UINT, const void*, size_t, CodePageOutput& out) {
+    out.append("module", 6);
+    return true;
+  };
+  auto served = [] {
+    std::string s;
+    StringOutput sink(s);
+    platformConvert(1252, CP_UTF8, "x", 1, sink);
+    return s;
+  };
+  {
+    const ScopedCodePageConverter scope(program);
+    EXPECT_EQ(served(), "program");
+    installCodePageConverter(module);
+    EXPECT_EQ(served(), "module");
+    installCodePageConverter(program);  // again: to the top
+    EXPECT_EQ(served(), "program");
+    removeCodePageConverter(program);
+    EXPECT_EQ(served(), "module");
+    installCodePageConverter(program);
+    removeCodePageConverter(module);  // from below the top
+    EXPECT_EQ(served(), "program");
+  }
+  EXPECT_EQ(served(), "");
 }

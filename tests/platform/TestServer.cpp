@@ -1,9 +1,14 @@
 // A small in-process server for the activation tests: one class, whose objects tell a number
-// and count themselves, so a test can see when the module may unload.
+// and count themselves, so a test can see when the module may unload, and a DllMain that
+// installs a code page converter of the server's own while it is loaded (or refuses to load
+// when VORLUND_TEST_SERVER_REFUSES is set).
 #include <atomic>
+#include <cstdlib>
 #include <new>
 
+#include "platform/CodePage.h"
 #include "platform/Com.h"
+#include "platform/Module.h"
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -69,6 +74,11 @@ class TestFactory final : public IClassFactory {
   HRESULT LockServer(BOOL) override { return E_NOTIMPL; }  // no test locks this server
 } g_factory;
 
+bool serverConvert(UINT, UINT, const void*, size_t, CodePageOutput& out) {
+  out.append("test server", 11);
+  return true;
+}
+
 }  // namespace
 
 TEST_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
@@ -79,3 +89,11 @@ TEST_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 }
 
 TEST_EXPORT HRESULT DllCanUnloadNow() { return g_locks.load() == 0 ? S_OK : S_FALSE; }
+
+TEST_EXPORT BOOL DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH && std::getenv("VORLUND_TEST_SERVER_REFUSES") != nullptr)
+    return FALSE;
+  if (reason == DLL_PROCESS_ATTACH) installCodePageConverter(serverConvert);
+  if (reason == DLL_PROCESS_DETACH) removeCodePageConverter(serverConvert);
+  return TRUE;
+}

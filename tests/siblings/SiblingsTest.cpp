@@ -1,5 +1,6 @@
 // The certificate and provider objects of the siblings' module, created by ProgID from the
 // registered module as a script host creates them.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include "component/CVorlundMime.h"
 #include "component/SiblingInterfaces.h"
+#include "foundation/Conversion.h"
 #include "foundation/DataBuffer.h"
 #include "platform/ComActivation.h"
 #include "platform/KeyContainer.h"
@@ -299,4 +301,13 @@ TEST_F(Siblings, ProviderObjectsCarryTheSettingsSetCspReadsAndListTheProviders) 
   EXPECT_EQ(count, 0);
   EXPECT_EQ(names->Release(), 0u);
   EXPECT_EQ(csp->Release(), 0u);
+
+  // Unloaded, the module has taken its conversion engine back out of the platform, and this
+  // program's own converts (converting into unloaded code would crash).
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(dlopen(SIBLINGS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr);
+  DataBuffer utf8;
+  EXPECT_TRUE(convertCodePage(1252, CP_UTF8, "caf\xE9", 4, utf8));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(utf8.getData()), utf8.getSize()),
+            "caf\xC3\xA9");
 }
