@@ -1,7 +1,6 @@
 #include "tests/cli/RunVormime.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 
@@ -20,27 +19,17 @@ class RegisteredModule : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const g_registered =
     ::testing::AddGlobalTestEnvironment(new RegisteredModule);
 
-int runShell(const std::string& command, std::string& out) {
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int st = pclose(p);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
 }  // namespace
 
 Result vormime(const std::string& args, const std::string& redirect) {
   Result r{-1, ""};
-  r.status = runShell(std::string(VORMIME_PATH) + " " + args + " " + redirect, r.out);
+  r.status = runCommand(std::string(VORMIME_PATH) + " " + args + " " + redirect, r.out);
   return r;
 }
 
 Result runShellCommand(const std::string& command) {
   Result r{-1, ""};
-  r.status = runShell(command, r.out);
+  r.status = runCommand(command, r.out);
   return r;
 }
 
@@ -54,10 +43,10 @@ CliRun runVormime(const std::string& args, const std::string& stdinPath) {
   TempDir dir;
   const std::string errFile = dir.file("stderr");
   CliRun r{-1, "", ""};
-  r.status = runShell("VORLUND_ACP=1252 " + std::string(VORMIME_PATH) + " " + args + " <" +
-                          shellQuote(stdinPath.empty() ? "/dev/null" : stdinPath) + " 2>" +
-                          shellQuote(errFile),
-                      r.out);
+  r.status = runCommand("VORLUND_ACP=1252 " + std::string(VORMIME_PATH) + " " + args + " <" +
+                            shellQuote(stdinPath.empty() ? "/dev/null" : stdinPath) + " 2>" +
+                            shellQuote(errFile),
+                        r.out);
   r.err = readWholeFile(errFile);
   return r;
 }
@@ -86,7 +75,7 @@ MeasuredRun runVormimeMeasured(const std::vector<std::string>& args, const std::
     command.append(" ").append(shellQuote(word));
   for (const std::string& a : args) command.append(" ").append(shellQuote(a));
   std::string printed;
-  if (runShell(command, printed) != 0) return {-1, 0};
+  if (runCommand(command, printed) != 0) return {-1, 0};
   MeasuredRun r{-1, 0};
   if (std::sscanf(printed.c_str(), "%d %ld", &r.status, &r.peakKiB) != 2) return {-1, 0};
   return r;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,9 +28,8 @@ TEST(VormimeCert, ImportListShowAndRemove) {
   writeWholeFile(dir.file("empty"), "");
   writeWholeFile(dir.file("cut.pem"), user.pem().substr(0, 100));
   const std::string p12 = dir.file("user.p12");
-  ASSERT_EQ(std::system(("openssl pkcs12 -export -in " + dir.file("user.pem") + " -certfile " +
-                         dir.file("ca.pem") + " -passout file:" + dir.file("pass") + " -out " + p12)
-                            .c_str()),
+  ASSERT_EQ(runQuietly("openssl pkcs12 -export -in " + dir.file("user.pem") + " -certfile " +
+                       dir.file("ca.pem") + " -passout file:" + dir.file("pass") + " -out " + p12),
             0);
 
   // The file's certificate with its key into MY, the other one into CA.

@@ -3,7 +3,6 @@
 // says why.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "tests/cli/RunVormime.h"
@@ -39,9 +38,7 @@ class VormimeSecure : public ::testing::Test {
   void SetUp() override {
     writeWholeFile(file("msg.eml"), kMessage);
     writeWholeFile(file("ca.pem"), ca_.pem());
-    writeWholeFile(file("alice.pem"), alice_.pem());
-    writeWholeFile(file("alice.key"), keyPem(alice_));
-    writeWholeFile(file("bob.pem"), bob_.pem());
+    writeCertsAndKeys(dir_, {{"alice", &alice_}, {"bob", &bob_}});
     writeWholeFile(file("pass"), "s3cret\n");
     ASSERT_EQ(shell("openssl pkcs12 -export -in " + file("alice.pem") + " -inkey " +
                     file("alice.key") + " -passout pass:s3cret -out " + file("alice.p12")),
@@ -55,9 +52,7 @@ class VormimeSecure : public ::testing::Test {
   }
 
   std::string file(const std::string& name) const { return dir_.file(name); }
-  static int shell(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str());
-  }
+  static int shell(const std::string& command) { return runQuietly(command); }
   int opensslVerify(const std::string& name) {
     return shell("openssl smime -verify -in " + file(name) + " -CAfile " + file("ca.pem") +
                  " -out " + file(name + ".content"));
@@ -117,7 +112,6 @@ TEST_F(VormimeSecure, OurMessagesAreAcceptedByOpenSslAndGpgsm) {
       << readWholeFile(file("gpgsm.log"));
 
   // Encrypted for bob with each cipher: OpenSSL gets back exactly what was encrypted.
-  writeWholeFile(file("bob.key"), keyPem(bob_));
   for (const char* cipher : {"aes", "3des", "rc2", "des"}) {
     SCOPED_TRACE(cipher);
     r = runVormime("encrypt --cipher " + std::string(cipher) + " --to " + file("bob.pem") + " " +

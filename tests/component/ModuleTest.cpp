@@ -3,10 +3,8 @@
 // walk_parts example). Nothing of the component is linked into this test.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -47,16 +45,6 @@ HRESULT moduleCanUnload() {
   return hr;
 }
 
-int runProgram(const std::string& command, std::string& out) {
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 BSTR bstr(const std::string& ascii) {
   std::u16string wide(ascii.begin(), ascii.end());
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
@@ -74,7 +62,7 @@ IVorlundMime* createByProgId() {
 
 TEST(ComponentModule, ExportsOnlyItsEntryPoints) {
   std::string symbols;
-  ASSERT_EQ(runProgram("nm -D --defined-only " + kModule + " | awk '{print $3}'", symbols), 0);
+  ASSERT_EQ(runCommand("nm -D --defined-only " + kModule + " | awk '{print $3}'", symbols), 0);
   EXPECT_EQ(symbols,
             "DllCanUnloadNow\nDllGetClassObject\nDllMain\nDllRegisterServer\n"
             "DllUnregisterServer\n");
@@ -84,13 +72,13 @@ TEST(ComponentModule, AnotherProgramCreatesTheObjectByProgId) {
   const std::string walk = std::string(WALK_PARTS_PATH) + " " + kSample + " 2>&1";
   ASSERT_EQ(runEntry(kModule, "DllUnregisterServer"), S_OK);
   std::string out;
-  EXPECT_EQ(runProgram(walk, out), 1);
+  EXPECT_EQ(runCommand(walk, out), 1);
   EXPECT_NE(out.find("VorlundMime.VorlundMime is not registered (0x800401F3)"), std::string::npos)
       << out;
 
   ASSERT_EQ(runEntry(kModule, "DllRegisterServer"), S_OK);
   out.clear();
-  ASSERT_EQ(runProgram(walk, out), 0) << out;
+  ASSERT_EQ(runCommand(walk, out), 0) << out;
   EXPECT_EQ(out,
             "1  multipart/mixed  6 parts\n"
             "1.1  multipart/alternative  2 parts\n"

@@ -9,15 +9,14 @@
 
 #include "foundation/Conversion.h"
 #include "foundation/DataBuffer.h"
-#include "foundation/StringBuffer.h"
 #include "mime/ContentCoding.h"
+#include "tests/mime/EntityText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 const ContentCoding coder;
 
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), sb.getSize()); }
 std::string str(const DataBuffer& d) {
   return std::string(reinterpret_cast<const char*>(d.getData()), d.getSize());
 }

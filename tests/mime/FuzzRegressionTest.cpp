@@ -6,23 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "foundation/StringBuffer.h"
-#include "mime/MimeMessage2.h"
-#include "mime/MimeParser.h"
-#include "mime/MimeWriter.h"
+#include "tests/mime/EntityText.h"
 
 namespace {
 
-std::string str(const StringBuffer& s) { return std::string(s.getString(), s.getSize()); }
-
-std::string rewrite(const std::string& text) {
-  StringBuffer in(text.data(), static_cast<uint32_t>(text.size()), 0);
-  MimeMessage2 entity;
-  loadEntity(entity, in, nullptr);
-  StringBuffer out;
-  writeEntire(entity, out);
-  return str(out);
-}
+std::string rewrite(const std::string& text) { return written(*loaded(text)); }
 
 // The input, then each written text in turn.
 std::vector<std::string> rounds(const std::string& input, int n) {

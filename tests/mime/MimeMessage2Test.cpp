@@ -2,16 +2,10 @@
 
 #include <string>
 
-#include "mime/MimeMessage2.h"
 #include "tests/mime/ContentTypeEdit.h"
+#include "tests/mime/EntityText.h"
 
 namespace {
-
-std::string field(const MimeMessage2& e, const char* name) {
-  StringBuffer out;
-  e.getHeaderField(name, out);
-  return out.getString();
-}
 
 std::string names(const MimeMessage2& e) {
   std::string all;
@@ -21,16 +15,6 @@ std::string names(const MimeMessage2& e) {
     all += std::string(n.getString()) + ",";
   }
   return all;
-}
-
-std::string get(void (MimeMessage2::*getter)(StringBuffer&) const, const MimeMessage2& e) {
-  StringBuffer out;
-  (e.*getter)(out);
-  return out.getString();
-}
-
-std::string body(const MimeMessage2& e) {
-  return std::string(reinterpret_cast<const char*>(e.body().getData()), e.body().getSize());
 }
 
 }  // namespace

@@ -4,34 +4,10 @@
 #include <string>
 
 #include "log/Logger.h"
-#include "mime/MimeMessage2.h"
-#include "mime/MimeParser.h"
 #include "mime/XmlForm.h"
+#include "tests/mime/EntityText.h"
 
 namespace {
-
-std::string field(const MimeMessage2& e, const char* name) {
-  StringBuffer out;
-  e.getHeaderField(name, out);
-  return out.getString();
-}
-
-std::string body(const MimeMessage2& e) {
-  return std::string(reinterpret_cast<const char*>(e.body().getData()), e.body().getSize());
-}
-
-std::string get(void (MimeMessage2::*getter)(StringBuffer&) const, const MimeMessage2& e) {
-  StringBuffer out;
-  (e.*getter)(out);
-  return out.getString();
-}
-
-std::unique_ptr<MimeMessage2> loaded(const std::string& text, LogBase* log = nullptr) {
-  auto e = std::make_unique<MimeMessage2>();
-  StringBuffer sb(text.data(), static_cast<uint32_t>(text.size()), 0);
-  loadEntity(*e, sb, log);
-  return e;
-}
 
 const char* kMixed =
     "From: a@example.com\r\n"

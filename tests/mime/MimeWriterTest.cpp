@@ -7,23 +7,13 @@
 #include <regex>
 #include <string>
 
-#include "mime/MimeMessage2.h"
-#include "mime/MimeParser.h"
-#include "mime/MimeWriter.h"
 #include "tests/mime/ContentTypeEdit.h"
+#include "tests/mime/EntityText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 using Kind = MimeMessage2::MultipartKind;
-
-std::string str(const StringBuffer& s) { return std::string(s.getString(), s.getSize()); }
-
-std::string mime(const MimeMessage2& e) {
-  StringBuffer out;
-  writeEntire(e, out);
-  return str(out);
-}
 
 // One field as written in a charset (a name, or "" for none).
 std::string field(const char* name, const std::string& value, const char* charset) {
@@ -101,8 +91,8 @@ TEST(MimeWriter, WritesMultipartLayout) {
   const std::string sub =
       "--" + bd + "\r\ncontent-type: text/plain;\r\n\t charset=\"us-ascii\"\r\n\r\n";
   const std::string body = sub + "one\r\n" + sub + "two\r\n--" + bd + "--\r\n";
-  EXPECT_EQ(mime(m), "content-type: multipart/mixed;\r\n\tboundary=\"" + bd + "\"\r\n\r\n" +
-                         "This is a multi-part message in MIME format.\r\n\r\n" + body);
+  EXPECT_EQ(written(m), "content-type: multipart/mixed;\r\n\tboundary=\"" + bd + "\"\r\n\r\n" +
+                            "This is a multi-part message in MIME format.\r\n\r\n" + body);
   StringBuffer only;
   writeBody(m, only);
   EXPECT_EQ(str(only), body);
@@ -112,7 +102,7 @@ TEST(MimeWriter, WritesMultipartLayout) {
   inner->appendPart(new MimeMessage2);
   inner->getPart(0)->body().append("bare", 4);
   m.appendPart(inner);
-  const std::string all = mime(m);
+  const std::string all = written(m);
   EXPECT_EQ(all.find("This is"), all.rfind("This is"));
   EXPECT_NE(all.find("--" + str(inner->boundary()) + "\r\n\r\nbare\r\n"), std::string::npos);
 }
@@ -133,7 +123,7 @@ TEST(MimeWriter, WritesSignedContentFromItsRawText) {
   EXPECT_EQ(str(out), expected);
   // Without its signature it is an ordinary multipart, so its content is not lost.
   s.removePart(1);
-  EXPECT_NE(mime(s).find("\r\n\r\nnow changed\r\n--SB--\r\n"), std::string::npos);
+  EXPECT_NE(written(s).find("\r\n\r\nnow changed\r\n--SB--\r\n"), std::string::npos);
 }
 
 TEST(MimeWriter, EncodesBodiesInTheirCharset) {
@@ -252,7 +242,7 @@ TEST(MimeWriter, ReadsBackAndInteroperates) {
 
   TempDir dir;
   writeWholeFile(dir.file("m.eml"), str(text));
-  writeWholeFile(dir.file("j.eml"), mime(*j));
+  writeWholeFile(dir.file("j.eml"), written(*j));
   const std::string cmd =
       "python3 -c 'import sys, email, email.policy\n"
       "for f in sys.argv[1:]:\n"

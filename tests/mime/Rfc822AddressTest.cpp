@@ -4,17 +4,13 @@
 #include <string>
 
 #include "foundation/ExtPtrArray.h"
-#include "foundation/StringBuffer.h"
 #include "mime/Rfc822Address.h"
+#include "tests/mime/EntityText.h"
 
 namespace {
 
 using namespace std::string_literals;
 using P = Rfc822ParseHelp;
-
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), sb.getSize()); }
-// In a block of exactly its length plus the NUL, so reading past it trips the sanitizer.
-StringBuffer exact(const std::string& s) { return StringBuffer(s.data(), s.size(), 0); }
 
 std::unique_ptr<Rfc822Address> parse(const std::string& text) {
   return std::unique_ptr<Rfc822Address>(P::parseAddress(exact(text)));

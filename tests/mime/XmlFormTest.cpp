@@ -6,28 +6,14 @@
 #include <vector>
 
 #include "foundation/ExtPtrArray.h"
-#include "foundation/StringBuffer.h"
-#include "mime/MimeMessage2.h"
-#include "mime/MimeParser.h"
 #include "mime/Rfc822Address.h"
 #include "mime/TreeNode.h"
 #include "mime/XmlForm.h"
+#include "tests/mime/EntityText.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-std::string str(const StringBuffer& s) { return std::string(s.getString(), s.getSize()); }
-
-StringBuffer exact(const std::string& s) {
-  return StringBuffer(s.data(), static_cast<uint32_t>(s.size()), 0);
-}
-
-std::unique_ptr<MimeMessage2> fromMime(const std::string& text) {
-  auto e = std::make_unique<MimeMessage2>();
-  loadEntity(*e, exact(text), nullptr);
-  return e;
-}
 
 std::string xmlOf(MimeMessage2& e) {
   StringBuffer out;
@@ -35,16 +21,12 @@ std::string xmlOf(MimeMessage2& e) {
   return str(out);
 }
 
-std::string body(const MimeMessage2& e) {
-  return std::string(reinterpret_cast<const char*>(e.body().getData()), e.body().getSize());
-}
-
 std::unique_ptr<MimeMessage2> fromXml(const std::string& xml) {
   return std::unique_ptr<MimeMessage2>(loadXml(exact(xml), nullptr, nullptr));
 }
 
 TEST(XmlWriter, FieldsParametersAndAddresses) {
-  auto e = fromMime(
+  auto e = loaded(
       "From: \"Joe Bloggs\" <joe@example.com>\r\n"
       "Reply-To: nobody here <>\r\n"
       "To: undisclosed-recipients:;\r\n"
@@ -79,7 +61,7 @@ TEST(XmlWriter, FieldsParametersAndAddresses) {
 
   // Attribute values are escaped with quotes and apostrophes too; 8-bit values in the
   // header text travel as one Q word labelled "8bit", escaped like any text.
-  e = fromMime(
+  e = loaded(
       "Received: from h\xFCgel <by> x; Mon, 1 Jan 2024\r\n"
       "Content-Type: text/plain; charset=iso-8859-1; x-q=\"a'<b>&\"\r\n\r\nbody");
   StringBuffer out;
@@ -95,7 +77,7 @@ TEST(XmlWriter, FieldsParametersAndAddresses) {
 TEST(XmlWriter, ParameterLimitKeepsTheNextField) {
   std::string type = "Content-Type: application/x-test";
   for (int i = 1; i <= 45; ++i) type += "; p" + std::to_string(i) + "=" + std::to_string(i);
-  auto e = fromMime(type + "\r\nSubject: after\r\n\r\nx");
+  auto e = loaded(type + "\r\nSubject: after\r\n\r\nx");
   StringBuffer out;
   EXPECT_EQ(writeXmlHeader(*e, out), 2);
   const std::string xml = str(out);
@@ -117,7 +99,7 @@ TEST(XmlWriter, BodiesAndEmptyHeaders) {
   EXPECT_EQ(str(out), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n");
 
   // A body with "]]>" is switched to base64, and the entity keeps the switch.
-  auto e = fromMime("Content-Type: text/plain\r\n\r\nbody ]]> here\r\n");
+  auto e = loaded("Content-Type: text/plain\r\n\r\nbody ]]> here\r\n");
   EXPECT_EQ(xmlOf(*e),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n"
             "<mime_message>\n<header>\n<content-type>\ntext/plain\n</content-type>\n"
@@ -129,13 +111,13 @@ TEST(XmlWriter, BodiesAndEmptyHeaders) {
   EXPECT_EQ(body(*back), "body ]]> here\r\n");
 
   // Text without line ends, tabs or markup bytes needs no CDATA; any of them does.
-  e = fromMime("Subject: s\r\n\r\nplain-text");
+  e = loaded("Subject: s\r\n\r\nplain-text");
   EXPECT_NE(xmlOf(*e).find("<body>\nplain-text\n</body>"), std::string::npos);
-  e = fromMime("Subject: s\r\n\r\na>b");
+  e = loaded("Subject: s\r\n\r\na>b");
   EXPECT_NE(xmlOf(*e).find("<body>\n<![CDATA[a>b]]>\n</body>"), std::string::npos);
 
   // Sub-parts nest, each in a "subpart" element; one with an empty header is left out.
-  e = fromMime(
+  e = loaded(
       "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
       "--b\r\nContent-Type: text/plain\r\n\r\none\r\n"
       "--b\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: "
@@ -226,7 +208,7 @@ const char kRich[] =
     "--outer--\r\n";
 
 TEST(XmlRoundTrip, SameFieldsBodiesAndParts) {
-  auto original = fromMime(kRich);
+  auto original = loaded(kRich);
   ASSERT_EQ(original->getNumParts(), 3);
   const std::string xml = xmlOf(*original);
   auto back = fromXml(xml);

@@ -48,8 +48,10 @@ inline bool addToSystemStore(const char16_t* name, DWORD location, const TestCer
 }
 
 // A context whose key is in a container of the user's, linked by its key-provider property,
-// and a copy of it in the user's personal store, as an import leaves them.
-inline ContextPtr installWithKey(const TestCert& cert, const std::u16string& container) {
+// and a copy of it in the user's personal store, as an import leaves them (unless
+// `intoPersonalStore` is false).
+inline ContextPtr installWithKey(const TestCert& cert, const std::u16string& container,
+                                 bool intoPersonalStore = true) {
   EXPECT_TRUE(writeKeyContainer(container, false, cert.key.get()));
   ContextPtr c = contextOf(cert);
   std::u16string name = container;
@@ -57,6 +59,7 @@ inline ContextPtr installWithKey(const TestCert& cert, const std::u16string& con
   info.pwszContainerName = name.data();
   info.dwProvType = PROV_RSA_FULL;
   EXPECT_TRUE(CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  if (!intoPersonalStore) return c;
   HCERTSTORE my = openSystemStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER);
   EXPECT_TRUE(CertAddCertificateContextToStore(my, c.get(), CERT_STORE_ADD_NEW, nullptr));
   CertCloseStore(my, 0);
@@ -66,12 +69,6 @@ inline ContextPtr installWithKey(const TestCert& cert, const std::u16string& con
 // The bytes of a string as the blob the system's calls take (they do not write to it).
 inline CRYPT_DATA_BLOB blobOf(const std::string& s) {
   return {DWORD(s.size()), reinterpret_cast<BYTE*>(const_cast<char*>(s.data()))};
-}
-
-// NAME.pem and NAME.key of the certificate in the directory, for `openssl` to read.
-inline void writeCertAndKey(const TempDir& dir, const std::string& name, const TestCert& cert) {
-  writeWholeFile(dir.file(name + ".pem"), cert.pem());
-  writeWholeFile(dir.file(name + ".key"), keyPem(cert));
 }
 
 inline int countIn(HCERTSTORE s) {

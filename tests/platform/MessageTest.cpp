@@ -6,7 +6,6 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -43,15 +42,12 @@ class Messages : public FreshCertRoot {
   void SetUp() override {
     FreshCertRoot::SetUp();
     writeWholeFile(files_.file("ca.pem"), ca_.pem());
-    for (const auto& [name, cert] : {std::pair<const char*, TestCert*>{"alice", &alice_},
-                                     {"bob", &bob_},
-                                     {"carol", &carol_},
-                                     {"dave", &dave_}})
-      writeCertAndKey(files_, name, *cert);
-    aliceCtx_ = inContainer(alice_, u"alice-box");
+    writeCertsAndKeys(files_,
+                      {{"alice", &alice_}, {"bob", &bob_}, {"carol", &carol_}, {"dave", &dave_}});
+    aliceCtx_ = installWithKey(alice_, u"alice-box", false);
     bobCtx_ = inMemory("bob");
     carolCtx_ = contextOf(carol_);
-    daveCtx_ = inContainer(dave_, u"dave-box");
+    daveCtx_ = installWithKey(dave_, u"dave-box", false);
     for (PCCERT_CONTEXT c : {aliceCtx_.get(), bobCtx_.get(), carolCtx_.get(), daveCtx_.get()})
       ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), c, CERT_STORE_ADD_NEW, nullptr));
   }
@@ -65,18 +61,6 @@ class Messages : public FreshCertRoot {
     spec.extensions = {{"keyUsage", "digitalSignature,keyAgreement"},
                        {"extendedKeyUsage", "emailProtection"}};
     return makeCert(spec);
-  }
-
-  ContextPtr inContainer(const TestCert& cert, const std::u16string& container) {
-    EXPECT_TRUE(writeKeyContainer(container, false, cert.key.get()));
-    ContextPtr c = contextOf(cert);
-    CRYPT_KEY_PROV_INFO info{};
-    std::u16string name = container;
-    info.pwszContainerName = name.data();
-    info.dwProvType = PROV_RSA_FULL;
-    info.dwKeySpec = AT_KEYEXCHANGE;
-    EXPECT_TRUE(CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
-    return c;
   }
 
   // A key the context holds for its life only, from a PKCS #12 file imported without a container.
@@ -94,9 +78,7 @@ class Messages : public FreshCertRoot {
   }
 
   std::string file(const std::string& name) const { return files_.file(name); }
-  int openssl(const std::string& args) {
-    return std::system(("openssl " + args + " >/dev/null 2>&1").c_str());
-  }
+  int openssl(const std::string& args) { return runQuietly("openssl " + args); }
   void put(const std::string& name, const std::vector<BYTE>& b) {
     writeWholeFile(file(name), textOf(b));
   }
@@ -347,7 +329,7 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   spec.issuer = &ca_;
   spec.extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}};
   const TestCert erin = makeCert(spec);
-  writeCertAndKey(files_, "erin", erin);
+  writeCertsAndKeys(files_, {{"erin", &erin}});
   ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
                                                CERT_STORE_ADD_NEW, nullptr));
   ASSERT_EQ(openssl(sign + signer("erin") + " -keyid -nocerts -out " + file("keyid")), 0);

@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -174,9 +173,8 @@ TEST_F(Siblings, KeysFromPkcs12FilesAndStoresReachTheMimeModule) {
   const TestCert user = makeUser("keyed", ca);
   writeWholeFile(dir_.file("user.pem"), user.pem() + keyPem(user));
   const std::string p12 = dir_.file("user.p12");
-  ASSERT_EQ(std::system(("openssl pkcs12 -export -legacy -in " + dir_.file("user.pem") +
-                         " -passout pass:geheim -out " + p12)
-                            .c_str()),
+  ASSERT_EQ(runQuietly("openssl pkcs12 -export -legacy -in " + dir_.file("user.pem") +
+                       " -passout pass:geheim -out " + p12),
             0);
   IVorlundCert* cert = create<IVorlundCert>(u"VorlundCert.VorlundCert", IID_IVorlundCert);
   ASSERT_NE(cert, nullptr);
@@ -213,10 +211,8 @@ TEST_F(Siblings, KeysFromPkcs12FilesAndStoresReachTheMimeModule) {
   delete signature;
   writeWholeFile(dir_.file("content"), content);
   writeWholeFile(dir_.file("ca.pem"), ca.pem());
-  EXPECT_EQ(std::system(("openssl cms -verify -binary -inform DER -in " + dir_.file("signature") +
-                         " -content " + dir_.file("content") + " -CAfile " + dir_.file("ca.pem") +
-                         " -out /dev/null 2>/dev/null")
-                            .c_str()),
+  EXPECT_EQ(runQuietly("openssl cms -verify -binary -inform DER -in " + dir_.file("signature") +
+                       " -content " + dir_.file("content") + " -CAfile " + dir_.file("ca.pem")),
             0);
 
   // A certificate in the user's personal store, found by thumbprint and by address.

@@ -11,7 +11,7 @@
 #include "smime/CertificateStore.h"
 #include "smime/VR_Registry.h"
 #include "tests/platform/CertTestSupport.h"
-#include "tests/smime/RecordingLog.h"
+#include "tests/support/RecordingLog.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 

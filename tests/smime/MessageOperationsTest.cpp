@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -20,8 +19,8 @@
 #include "smime/CspSettings.h"
 #include "smime/VR_Crypt.h"
 #include "tests/platform/CertTestSupport.h"
-#include "tests/smime/RecordingLog.h"
 #include "tests/support/Gpgsm.h"
+#include "tests/support/RecordingLog.h"
 
 namespace {
 
@@ -50,11 +49,9 @@ class MessageOperations : public FreshCertRoot {
     FreshCertRoot::SetUp();
     writeWholeFile(file("ca.pem"), ca_.pem());
     writeWholeFile(file("data"), kText);
-    for (const auto& [name, cert] :
-         {std::pair<const char*, TestCert*>{"alice", &alice_}, {"bob", &bob_}, {"carol", &carol_}})
-      writeCertAndKey(files_, name, *cert);
-    alice_rec_ = install(alice_, u"alice-box");
-    bob_rec_ = install(bob_, u"bob-box");
+    writeCertsAndKeys(files_, {{"alice", &alice_}, {"bob", &bob_}, {"carol", &carol_}});
+    alice_rec_ = std::make_unique<Certificate>(installWithKey(alice_, u"alice-box").release());
+    bob_rec_ = std::make_unique<Certificate>(installWithKey(bob_, u"bob-box").release());
     carol_rec_ = std::make_unique<Certificate>(contextOf(carol_).release());
   }
   void TearDown() override {
@@ -62,15 +59,8 @@ class MessageOperations : public FreshCertRoot {
     FreshCertRoot::TearDown();
   }
 
-  // A record whose key is in a container, its certificate in the user's personal store.
-  std::unique_ptr<Certificate> install(const TestCert& cert, const std::u16string& container) {
-    return std::make_unique<Certificate>(installWithKey(cert, container).release());
-  }
-
   std::string file(const std::string& name) const { return files_.file(name); }
-  int run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str());
-  }
+  int run(const std::string& command) { return runQuietly(command); }
   void put(const std::string& name, const DataBuffer& b) { writeWholeFile(file(name), textOf(b)); }
   std::unique_ptr<DataBuffer> get(const std::string& name) {
     auto b = std::make_unique<DataBuffer>();

@@ -14,7 +14,7 @@
 #include "smime/CspSettings.h"
 #include "smime/VR_Crypt.h"
 #include "tests/platform/CertTestSupport.h"
-#include "tests/smime/RecordingLog.h"
+#include "tests/support/RecordingLog.h"
 
 namespace {
 

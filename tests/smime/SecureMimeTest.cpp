@@ -8,16 +8,14 @@
 #include <vector>
 
 #include "foundation/ExtPtrArray.h"
-#include "mime/MimeMessage2.h"
-#include "mime/MimeParser.h"
-#include "mime/MimeWriter.h"
 #include "platform/KeyContainer.h"
 #include "smime/Certificate.h"
 #include "smime/CspSettings.h"
 #include "smime/SecureMime.h"
 #include "smime/VR_Crypt.h"
+#include "tests/mime/EntityText.h"
 #include "tests/platform/CertTestSupport.h"
-#include "tests/smime/RecordingLog.h"
+#include "tests/support/RecordingLog.h"
 
 namespace {
 
@@ -37,26 +35,6 @@ const char kMessage[] =
     "<p>figures</p>\r\n"
     "--b1--\r\n";
 
-std::string textOf(const MimeMessage2& e) {
-  StringBuffer out;
-  writeEntire(e, out);
-  return std::string(out.getString(), out.getSize());
-}
-
-std::unique_ptr<MimeMessage2> loaded(const std::string& text) {
-  auto e = std::make_unique<MimeMessage2>();
-  StringBuffer sb;
-  sb.appendN(text.data(), int64_t(text.size()));
-  loadEntity(*e, sb, nullptr);
-  return e;
-}
-
-std::string field(const MimeMessage2& e, const char* name) {
-  StringBuffer v;
-  e.getHeaderField(name, v);
-  return v.getString();
-}
-
 bool has(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -75,13 +53,9 @@ class SecureMime : public FreshCertRoot {
 
   void SetUp() override {
     FreshCertRoot::SetUp();
-    alice_ = install(aliceCert_, u"alice-box");
-    bob_ = install(bobCert_, u"bob-box");
+    alice_ = std::make_unique<Certificate>(installWithKey(aliceCert_, u"alice-box").release());
+    bob_ = std::make_unique<Certificate>(installWithKey(bobCert_, u"bob-box").release());
     keyless_ = std::make_unique<Certificate>(contextOf(makeUser("carol", ca_)).release());
-  }
-
-  std::unique_ptr<Certificate> install(const TestCert& cert, const std::u16string& container) {
-    return std::make_unique<Certificate>(installWithKey(cert, container).release());
   }
 
   void TearDown() override {
@@ -95,14 +69,14 @@ class SecureMime : public FreshCertRoot {
 
 TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
   auto e = loaded(kMessage);
-  const std::string original = textOf(*e);
+  const std::string original = written(*e);
   RecordingLog log;
   ASSERT_TRUE(addDetachedSignature(*e, *alice_, state_, log));
   ASSERT_EQ(e->getNumParts(), 2);
   ASSERT_EQ(signers_.getSize(), 1);
   EXPECT_TRUE(e->isMultipartSigned());
 
-  const std::string signedText = textOf(*e);
+  const std::string signedText = written(*e);
   const std::string boundary = e->boundary().getString();
   EXPECT_EQ(signedText.substr(0, signedText.find("\r\n\r\n")),
             "content-type: multipart/signed;\r\n\tboundary=\"" + boundary +
@@ -119,9 +93,8 @@ TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
   // OpenSSL accepts it as written.
   writeWholeFile(files_.file("signed.eml"), signedText);
   writeWholeFile(files_.file("ca.pem"), ca_.pem());
-  EXPECT_EQ(std::system(("openssl smime -verify -in " + files_.file("signed.eml") + " -CAfile " +
-                         files_.file("ca.pem") + " -out " + files_.file("out") + " 2>/dev/null")
-                            .c_str()),
+  EXPECT_EQ(runQuietly("openssl smime -verify -in " + files_.file("signed.eml") + " -CAfile " +
+                       files_.file("ca.pem") + " -out " + files_.file("out")),
             0);
   EXPECT_EQ(readWholeFile(files_.file("out")), original);
 
@@ -160,7 +133,7 @@ TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
   std::string tampered = signedText;
   tampered.replace(tampered.find("figures</p>"), 7, "FIGURES");
   auto bad = loaded(tampered);
-  const std::string before = textOf(*bad);
+  const std::string before = written(*bad);
   RecordingLog badLog;
   EXPECT_FALSE(unwrap(*bad, badLog));
   EXPECT_TRUE(has(badLog.lines, "error: Failed to verify detached digital signature"));
@@ -168,7 +141,7 @@ TEST_F(SecureMime, DetachedSignatureSurvivesSaveAndReload) {
   EXPECT_EQ(field(*bad, "X-SignaturesValid"), "no");
   bad->setHeaderField("X-NumPartsSigned", "");
   bad->setHeaderField("X-SignaturesValid", "");
-  EXPECT_EQ(textOf(*bad), before);
+  EXPECT_EQ(written(*bad), before);
 
   // A SHA-2 hash chosen in the settings is named by micalg.
   csp_.providerName.append("Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)");
@@ -192,7 +165,7 @@ TEST_F(SecureMime, EnvelopedSignedDataUnwrapsInOneCall) {
   EXPECT_TRUE(e->isSignedData());
   EXPECT_EQ(e->getNumParts(), 0);
   EXPECT_EQ(field(*e, "From"), "alice@example.org");  // the other fields stay
-  EXPECT_NE(textOf(*e).find("content-type: application/x-pkcs7-mime;"), std::string::npos);
+  EXPECT_NE(written(*e).find("content-type: application/x-pkcs7-mime;"), std::string::npos);
   ASSERT_TRUE(encryptEntity(*e, *bob_, state_, log));
   EXPECT_TRUE(e->isEncrypted());
   EXPECT_EQ(signers_.getSize(), 1);
@@ -213,28 +186,28 @@ TEST_F(SecureMime, EnvelopedSignedDataUnwrapsInOneCall) {
   ASSERT_EQ(e->getNumParts(), 2);
   // The text part arrives as it was, body and charset.
   auto fresh = loaded(kMessage);
-  EXPECT_EQ(textOf(*e->getPart(0)), textOf(*fresh->getPart(0)));
+  EXPECT_EQ(written(*e->getPart(0)), written(*fresh->getPart(0)));
 
   // Enveloped for someone else: the entity stays as it was.
   auto other = loaded(kMessage);
   ASSERT_TRUE(encryptEntity(*other, *keyless_, state_, log));
-  const std::string sealed = textOf(*other);
+  const std::string sealed = written(*other);
   state_.unwrapExtras = false;
   RecordingLog otherLog;
   EXPECT_FALSE(unwrap(*other, otherLog));
   EXPECT_TRUE(has(otherLog.lines, "error: Failed to decrypt message"));
   EXPECT_TRUE(has(otherLog.lines, "error: Not all data was decrypted"));
-  EXPECT_EQ(textOf(*other), sealed);  // no summary fields without unwrapExtras either
+  EXPECT_EQ(written(*other), sealed);  // no summary fields without unwrapExtras either
   EXPECT_EQ(recipients_.getSize(), 0);
 }
 
 TEST_F(SecureMime, FailedWrapsLeaveTheEntityAsItWas) {
   auto e = loaded(kMessage);
-  const std::string original = textOf(*e);
+  const std::string original = written(*e);
   for (auto wrap : {addDetachedSignature, convertToSigned}) {
     RecordingLog log;
     EXPECT_FALSE(wrap(*e, *keyless_, state_, log));
-    EXPECT_EQ(textOf(*e), original);
+    EXPECT_EQ(written(*e), original);
     EXPECT_EQ(signers_.getSize(), 0);
   }
 }
@@ -242,17 +215,17 @@ TEST_F(SecureMime, FailedWrapsLeaveTheEntityAsItWas) {
 TEST_F(SecureMime, WalkStopsWhereThePartSays) {
   // Nothing secured: 1, no fields, no messages.
   auto plain = loaded(kMessage);
-  const std::string plainText = textOf(*plain);
+  const std::string plainText = written(*plain);
   RecordingLog plainLog;
   EXPECT_TRUE(unwrap(*plain, plainLog));
   EXPECT_TRUE(plainLog.lines.empty());
-  EXPECT_EQ(textOf(*plain), plainText);
+  EXPECT_EQ(written(*plain), plainText);
 
   // A signed part inside multipart/mixed is left wrapped, though it is reported.
   auto inner = loaded(kMessage);
   RecordingLog log;
   ASSERT_TRUE(addDetachedSignature(*inner, *alice_, state_, log));
-  const std::string signedPart = textOf(*inner);
+  const std::string signedPart = written(*inner);
   auto mixed = loaded("Content-Type: multipart/mixed; boundary=\"m\"\r\n\r\n--m\r\n" + signedPart +
                       "\r\n--m--\r\n");
   RecordingLog mixedLog;
@@ -289,14 +262,14 @@ TEST_F(SecureMime, WalkStopsWhereThePartSays) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     auto m = loaded(*c.text);
-    const std::string before = textOf(*m);
+    const std::string before = written(*m);
     RecordingLog caseLog;
     EXPECT_EQ(unwrap(*m, caseLog), c.result);
     EXPECT_EQ(std::count(caseLog.lines.begin(), caseLog.lines.end(), c.error), 1);
     EXPECT_EQ(field(*m, "X-NumPartsSigned"), "1");
     m->setHeaderField("X-NumPartsSigned", "");
     m->setHeaderField("X-SignaturesValid", "");
-    EXPECT_EQ(textOf(*m), before);
+    EXPECT_EQ(written(*m), before);
   }
 
   // Signed-data nested fifty deep (binary, so that each layer adds only its own size):

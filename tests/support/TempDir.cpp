@@ -1,5 +1,8 @@
 #include "tests/support/TempDir.h"
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,4 +28,14 @@ std::string readWholeFile(const std::string& path) {
 void writeWholeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+int runCommand(const std::string& command, std::string& out) {
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -21,3 +21,6 @@ class TempDir {
 // Whole-file helpers for tests.
 std::string readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const std::string& bytes);
+// Runs a shell command line, appending its standard output to `out`; its exit status, or -1
+// when it did not exit.
+int runCommand(const std::string& command, std::string& out);

@@ -4,7 +4,10 @@
 #include <openssl/rsa.h>
 #include <openssl/x509v3.h>
 
+#include <cstdlib>
 #include <stdexcept>
+
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -85,26 +88,43 @@ TestCert makeCert(const CertSpec& spec) {
   return out;
 }
 
-TestCert makeCa(const std::string& cn, const TestCert* issuer, long notAfterDays) {
+namespace {
+
+// CN=<cn> of the test organisation, valid from 30 days ago, its serial taken from the name.
+CertSpec namedSpec(const std::string& cn, const TestCert* issuer, long notAfterDays) {
   CertSpec spec;
   spec.subject = {{"C", "DE"}, {"O", "Vorlund Test"}, {"CN", cn}};
   spec.issuer = issuer;
   spec.notBeforeDays = -30;
   spec.notAfterDays = notAfterDays;
   spec.serial = long(std::hash<std::string>()(cn) & 0x7FFFFFFF);
+  return spec;
+}
+
+}  // namespace
+
+TestCert makeCa(const std::string& cn, const TestCert* issuer, long notAfterDays) {
+  CertSpec spec = namedSpec(cn, issuer, notAfterDays);
   spec.extensions = {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "keyCertSign,cRLSign"}};
   return makeCert(spec);
 }
 
 TestCert makeUser(const std::string& cn, const TestCert& issuer, long notAfterDays) {
-  CertSpec spec;
-  spec.subject = {{"C", "DE"}, {"O", "Vorlund Test"}, {"CN", cn}};
-  spec.issuer = &issuer;
-  spec.notBeforeDays = -30;
-  spec.notAfterDays = notAfterDays;
-  spec.serial = long(std::hash<std::string>()(cn) & 0x7FFFFFFF);
+  CertSpec spec = namedSpec(cn, &issuer, notAfterDays);
   spec.extensions = {{"keyUsage", "digitalSignature,keyEncipherment"},
                      {"extendedKeyUsage", "emailProtection"},
                      {"subjectAltName", "email:" + cn + "@example.org"}};
   return makeCert(spec);
+}
+
+void writeCertsAndKeys(const TempDir& dir,
+                       const std::vector<std::pair<std::string, const TestCert*>>& certs) {
+  for (const auto& [name, cert] : certs) {
+    writeWholeFile(dir.file(name + ".pem"), cert->pem());
+    writeWholeFile(dir.file(name + ".key"), keyPem(*cert));
+  }
+}
+
+int runQuietly(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
 }

@@ -6,7 +6,10 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+class TempDir;
 
 struct NameEntry {
   std::string key;       // an OpenSSL short name or a dotted OID
@@ -42,3 +45,8 @@ TestCert makeCa(const std::string& cn, const TestCert* issuer = nullptr, long no
 TestCert makeUser(const std::string& cn, const TestCert& issuer, long notAfterDays = 365);
 // The key as PKCS #8 PEM.
 std::string keyPem(const TestCert& cert);
+// NAME.pem and NAME.key in the directory for each certificate, for `openssl` to read.
+void writeCertsAndKeys(const TempDir& dir,
+                       const std::vector<std::pair<std::string, const TestCert*>>& certs);
+// Runs a shell command, its output thrown away; its exit status.
+int runQuietly(const std::string& command);
