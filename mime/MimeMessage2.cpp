@@ -49,6 +49,10 @@ const bool* bytesKeptThroughUtf8(int32_t codePage) {
   return found->second.data();
 }
 
+bool keepsAscii(const bool* kept) {
+  return std::all_of(kept, kept + 0x80, [](bool k) { return k; });
+}
+
 bool beginsNoCase(const StringBuffer& s, const char* prefix) {
   return strncasecmp(s.getString(), prefix, std::strlen(prefix)) == 0;
 }
@@ -249,7 +253,7 @@ bool MimeMessage2::appendWindowInOwnCharset(DataBuffer& out) const {
   const uint32_t n = out.getSize() - start;
   // ASCII is kept by every such page but a few EBCDIC ones, so eight ASCII bytes at a time
   // are passed over only when the page keeps all of ASCII.
-  const bool asciiKept = std::all_of(kept, kept + 0x80, [](bool k) { return k; });
+  const bool asciiKept = keepsAscii(kept);
   bool lost = false;
   uint32_t i = 0;
   for (; asciiKept && i + 8 <= n; i += 8) {
@@ -353,6 +357,21 @@ bool MimeMessage2::windowText(const char** text, uint32_t* n, bool* base64) cons
   *text = window_.text;
   *n = window_.n;
   *base64 = window_.coding == BodyCoding::kBase64;
+  return true;
+}
+
+bool MimeMessage2::quotedPrintableWindow(int32_t codePage, const char** text, uint32_t* n,
+                                         const bool** escapable) const {
+  if (window_.loaded == nullptr || window_.coding != BodyCoding::kQuotedPrintable ||
+      codePage != window_.codePage)
+    return false;
+  // In its own charset the window reads as its decoded bytes when each of them comes back
+  // from UTF-8 as itself; the literal bytes of quoted-printable text are ASCII.
+  const bool* kept = codePage != 0 ? bytesKeptThroughUtf8(codePage) : nullptr;
+  if (codePage != 0 && (kept == nullptr || !keepsAscii(kept))) return false;
+  *escapable = kept;
+  *text = window_.text;
+  *n = window_.n;
   return true;
 }
 
