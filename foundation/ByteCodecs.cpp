@@ -244,13 +244,25 @@ inline bool qpEscapes(unsigned char c, uint32_t column, const unsigned char* nex
   return k == 0 || (k == 2 && b[0] == '\r' && b[1] == '\n');
 }
 
-// A blank followed by byte c in the text is written literally: c is a literal byte, or a
-// control or 8-bit byte the scan refuses on reaching it, never the start of a line end.
-inline bool blankStaysLiteralBefore(unsigned char c) { return c != '=' && c != '\r'; }
+// A blank at p (short of `end`) is written literally when what follows starts neither a line
+// end nor a soft break: a literal byte, an escape (one of CR would be refused where the scan
+// finds LF after it), or a byte the scan refuses on reaching it.
+inline bool blankStaysLiteral(const unsigned char* p, const unsigned char* end) {
+  return end - p > 2 && p[1] != '\r' && (p[1] != '=' || p[2] != '\r');
+}
 
-// Eight bytes that are all literal wherever they stand in a line: "!" to "~" but "=", and
-// the space.
-inline bool plainQpBytes(const unsigned char* p) {
+// The upper-case hex digits' values, 0xFF for every other byte.
+constexpr std::array<unsigned char, 256> kUpperHexValues = [] {
+  std::array<unsigned char, 256> t{};
+  for (auto& v : t) v = 0xFF;
+  for (unsigned char i = 0; i < 16; ++i) t[static_cast<unsigned char>(kHex[i])] = i;
+  return t;
+}();
+
+// How many of the eight bytes at p come before the first that is not literal wherever it
+// stands in a line ("!" to "~" but "=", and the space). The bytes are read as one word with the
+// first in its low byte; a borrow of the tests only reaches bytes after the first that fails.
+inline uint32_t plainQpBytes(const unsigned char* p) {
   constexpr uint64_t kOnes = 0x0101010101010101ULL;
   constexpr uint64_t kHigh = 0x8080808080808080ULL;
   uint64_t w;
@@ -258,7 +270,49 @@ inline bool plainQpBytes(const unsigned char* p) {
   const uint64_t del = w ^ (kOnes * 0x7F);
   const uint64_t eq = w ^ (kOnes * '=');
   const uint64_t below = (w - kOnes * ' ') & ~w;
-  return ((w | below | ((del - kOnes) & ~del) | ((eq - kOnes) & ~eq)) & kHigh) == 0;
+  const uint64_t stops = (w | below | ((del - kOnes) & ~del) | ((eq - kOnes) & ~eq)) & kHigh;
+  return stops == 0 ? 8 : static_cast<uint32_t>(__builtin_ctzll(stops)) / 8;
+}
+
+// Passes over what is written so wherever it stands inside a line short of its last column:
+// literal bytes (a word at a time where it can; a blank when no line end or soft break follows)
+// and escapes of bytes the encoder always escapes. Stops at anything that needs the full
+// rules, which the caller applies; p stays short of `end`.
+const unsigned char* skipPlainQp(const unsigned char* p, const unsigned char* end, uint32_t limit,
+                                 const bool* escapable, uint32_t* column) {
+  uint32_t col = *column;
+  for (;;) {
+    if (*p == '=') {
+      if (col + 3 >= limit || end - p <= 3 || (p[1] == 'F' && p[2] == 'F')) break;
+      const unsigned hi = kUpperHexValues[p[1]], lo = kUpperHexValues[p[2]];
+      if ((hi | lo) > 0x0F) break;
+      const auto b = static_cast<unsigned char>(hi << 4 | lo);
+      if (isQpLiteral(b) || b == ' ' || b == '\t' || b == '\r' ||
+          (escapable != nullptr && !escapable[b]))
+        break;
+      p += 3;
+      col += 3;
+      continue;
+    }
+    if (col + 8 < limit && end - p > 8) {
+      uint32_t k = plainQpBytes(p);
+      if (k > 0 && p[k - 1] == ' ' && !blankStaysLiteral(p + k - 1, end)) --k;
+      if (k > 0) {
+        p += k;
+        col += k;
+        continue;
+      }
+    }
+    if (col + 1 < limit && end - p > 1 &&
+        (isQpLiteral(*p) || ((*p == ' ' || *p == '\t') && blankStaysLiteral(p, end)))) {
+      ++p;
+      ++col;
+      continue;
+    }
+    break;
+  }
+  *column = col;
+  return p;
 }
 
 // One line of quoted-printable text (trailing blanks and line end already cut off) into d.
@@ -509,20 +563,9 @@ bool copyQuotedPrintableLines(const char* text, uint32_t n, int32_t lineLength,
   };
   uint32_t column = 0;
   while (p < end) {
-    // Inside a line and short of its last column, literal bytes need no look further than the
-    // byte after a blank: eight at a time, then one by one.
-    if (column > 0) {
-      while (column + 8 < limit && end - p > 8 && plainQpBytes(p) &&
-             (p[7] != ' ' || blankStaysLiteralBefore(p[8]))) {
-        p += 8;
-        column += 8;
-      }
-      while (column + 1 < limit && end - p > 1 &&
-             (isQpLiteral(*p) || ((*p == ' ' || *p == '\t') && blankStaysLiteralBefore(p[1])))) {
-        ++p;
-        ++column;
-      }
-    }
+    // Most of a line needs no look beyond the next few bytes; line starts, line ends, the
+    // last columns and the rest take the rules below.
+    if (column > 0) p = skipPlainQp(p, end, limit, escapable, &column);
     const unsigned char c = *p;
     if (c == '\r') {
       if (end - p < 2 || p[1] != '\n') return refuse();
