@@ -192,7 +192,7 @@ inline bool isQLiteral(unsigned char c) {
 
 // "=FFFFFFxx" with the first two Fs in either case and the other four in upper case, and
 // xx two hex digits; `q` points at the "=" and has at least 9 bytes.
-bool isSignExtendedEscape(const unsigned char* q) {
+inline bool isSignExtendedEscape(const unsigned char* q) {
   auto f = [](unsigned char c) { return (c & 0x7F) == 'F' || (c & 0x7F) == 'f'; };
   if (!f(q[1]) || !f(q[2])) return false;
   for (int k = 3; k <= 6; ++k)
