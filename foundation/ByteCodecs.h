@@ -45,9 +45,9 @@ void decodeBase64(const char* text, uint32_t n, DataBuffer& out);
 void encodeQuotedPrintable(const void* bytes, uint32_t n, int32_t lineLength, StringBuffer& out);
 // Appends quoted-printable `text` itself when it is exactly what encodeQuotedPrintable writes
 // at `lineLength` for the bytes decodeQuotedPrintable reads from it, so they need not be
-// decoded and encoded again; nothing is what no text encodes to. With `escapable` given (256
-// entries), an escape of a byte it does not mark refuses the text too; the literal bytes of
-// such text are all ASCII. On refusal this is false and nothing is appended.
+// decoded and encoded again (empty text appends nothing and is taken). With `escapable` given
+// (256 entries), an escape of a byte it does not mark refuses the text too; the literal bytes
+// of such text are all ASCII. On refusal this is false and nothing is appended.
 bool copyQuotedPrintableLines(const char* text, uint32_t n, int32_t lineLength,
                               const bool* escapable, StringBuffer& out);
 
