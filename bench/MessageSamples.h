@@ -21,7 +21,8 @@ std::string bigMessage(size_t total);
 // `parts` parts of a few hundred bytes each, text and small attachments mixed.
 std::string manyPartsMessage(int parts);
 
-// 0: the 50 MB message, 1: the 10,000-part one; built once.
+// 0: the 50 MB message, 1: the 10,000-part one, 2: the 50 MB message as this library writes
+// it back (quoted-printable lines of 72 where the generator writes 76); built once.
 const std::string& message(int which);
 
 // Loads the message as the component loads a file: its text in a block of its own that the

@@ -31,6 +31,9 @@ constexpr std::array<unsigned char, 80> kBase64Values = [] {
 constexpr uint32_t kQpSlice = 8192;
 constexpr uint32_t kQpWorstPerByte = 6;
 constexpr uint32_t kQpDecodeStartRoom = 3000;
+// Quoted-printable text found to be as the encoder writes it is copied in runs of lines about
+// this long, each while the scan has just read it.
+constexpr uint32_t kQpCopyRun = 16384;
 
 inline char* writeHex(char* d, unsigned char c) {
   d[0] = '=';
@@ -189,12 +192,127 @@ inline bool isQLiteral(unsigned char c) {
 
 // "=FFFFFFxx" with the first two Fs in either case and the other four in upper case, and
 // xx two hex digits; `q` points at the "=" and has at least 9 bytes.
-bool isSignExtendedEscape(const unsigned char* q) {
+inline bool isSignExtendedEscape(const unsigned char* q) {
   auto f = [](unsigned char c) { return (c & 0x7F) == 'F' || (c & 0x7F) == 'f'; };
   if (!f(q[1]) || !f(q[2])) return false;
   for (int k = 3; k <= 6; ++k)
     if ((q[k] & 0x7F) != 'F') return false;
   return hexValue(q[7] & 0x7F) >= 0 && hexValue(q[8] & 0x7F) >= 0;
+}
+
+// The first `want` bytes (at most 4) that the text from `q` decodes to, soft breaks skipped,
+// into `b`; returns how many there are, fewer at the end of the text or at a token the encoder
+// would not write (the scan refuses that token once it reaches it, so for accepted text the
+// bytes are exact).
+uint32_t peekQpBytes(const unsigned char* q, const unsigned char* end, unsigned char* b,
+                     uint32_t want) {
+  uint32_t k = 0;
+  while (k < want && q < end) {
+    if (*q != '=') {
+      b[k++] = *q++;
+    } else if (end - q >= 3 && q[1] == '\r' && q[2] == '\n') {
+      q += 3;
+    } else if (end - q >= 3 && upperHexValue(q[1]) >= 0 && upperHexValue(q[2]) >= 0) {
+      b[k++] = static_cast<unsigned char>(upperHexValue(q[1]) * 16 + upperHexValue(q[2]));
+      q += 3;
+    } else {
+      break;
+    }
+  }
+  return k;
+}
+
+inline bool crlfFollows(const unsigned char* q, const unsigned char* end) {
+  unsigned char b[2];
+  return peekQpBytes(q, end, b, 2) == 2 && b[0] == '\r' && b[1] == '\n';
+}
+
+// Whether encodeQuotedPrintable writes byte c as an escape at `column`, the bytes after it
+// decoded from `next` on: the encoder's rules but for line ends and soft breaks.
+inline bool qpEscapes(unsigned char c, uint32_t column, const unsigned char* next,
+                      const unsigned char* end) {
+  if (c == '.') return column == 0;
+  if (c == 'F') {
+    unsigned char b[4];
+    return column == 0 && peekQpBytes(next, end, b, 4) == 4 && std::memcmp(b, "rom ", 4) == 0;
+  }
+  if (isQpLiteral(c)) return false;
+  if (c != ' ' && c != '\t' && c != '\r') return true;
+  unsigned char b[2];
+  const uint32_t k = peekQpBytes(next, end, b, 2);
+  if (c == '\r') return k == 0 || b[0] != '\n';
+  return k == 0 || (k == 2 && b[0] == '\r' && b[1] == '\n');
+}
+
+// A blank at p (short of `end`) is written literally when what follows starts neither a line
+// end nor a soft break: a literal byte, an escape (one of CR would be refused where the scan
+// finds LF after it), or a byte the scan refuses on reaching it.
+inline bool blankStaysLiteral(const unsigned char* p, const unsigned char* end) {
+  return end - p > 2 && p[1] != '\r' && (p[1] != '=' || p[2] != '\r');
+}
+
+// The upper-case hex digits' values, 0xFF for every other byte.
+constexpr std::array<unsigned char, 256> kUpperHexValues = [] {
+  std::array<unsigned char, 256> t{};
+  for (auto& v : t) v = 0xFF;
+  for (unsigned char i = 0; i < 16; ++i) t[static_cast<unsigned char>(kHex[i])] = i;
+  return t;
+}();
+
+// How many of the eight bytes at p come before the first that is not literal wherever it
+// stands in a line ("!" to "~" but "=", and the space). The bytes are read as one word with the
+// first in its low byte; a borrow of the tests only reaches bytes after the first that fails.
+inline uint32_t plainQpBytes(const unsigned char* p) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  const uint64_t del = w ^ (kOnes * 0x7F);
+  const uint64_t eq = w ^ (kOnes * '=');
+  const uint64_t below = (w - kOnes * ' ') & ~w;
+  const uint64_t stops = (w | below | ((del - kOnes) & ~del) | ((eq - kOnes) & ~eq)) & kHigh;
+  return stops == 0 ? 8 : static_cast<uint32_t>(__builtin_ctzll(stops)) / 8;
+}
+
+// Passes over what is written so wherever it stands inside a line short of its last column:
+// literal bytes (a word at a time where it can; a blank when no line end or soft break follows)
+// and escapes of bytes the encoder always escapes. Stops at anything that needs the full
+// rules, which the caller applies; p stays short of `end`.
+const unsigned char* skipPlainQp(const unsigned char* p, const unsigned char* end, uint32_t limit,
+                                 const bool* escapable, uint32_t* column) {
+  uint32_t col = *column;
+  for (;;) {
+    if (*p == '=') {
+      if (col + 3 >= limit || end - p <= 3 || (p[1] == 'F' && p[2] == 'F')) break;
+      const unsigned hi = kUpperHexValues[p[1]], lo = kUpperHexValues[p[2]];
+      if ((hi | lo) > 0x0F) break;
+      const auto b = static_cast<unsigned char>(hi << 4 | lo);
+      if (isQpLiteral(b) || b == ' ' || b == '\t' || b == '\r' ||
+          (escapable != nullptr && !escapable[b]))
+        break;
+      p += 3;
+      col += 3;
+      continue;
+    }
+    if (col + 8 < limit && end - p > 8) {
+      uint32_t k = plainQpBytes(p);
+      if (k > 0 && p[k - 1] == ' ' && !blankStaysLiteral(p + k - 1, end)) --k;
+      if (k > 0) {
+        p += k;
+        col += k;
+        continue;
+      }
+    }
+    if (col + 1 < limit && end - p > 1 &&
+        (isQpLiteral(*p) || ((*p == ' ' || *p == '\t') && blankStaysLiteral(p, end)))) {
+      ++p;
+      ++col;
+      continue;
+    }
+    break;
+  }
+  *column = col;
+  return p;
 }
 
 // One line of quoted-printable text (trailing blanks and line end already cut off) into d.
@@ -424,6 +542,64 @@ void encodeQuotedPrintable(const void* bytes, uint32_t n, int32_t lineLength, St
     }
     out.addLength(static_cast<uint32_t>(d - start));
   }
+}
+
+bool copyQuotedPrintableLines(const char* text, uint32_t n, int32_t lineLength,
+                              const bool* escapable, StringBuffer& out) {
+  if (text == nullptr || n == 0) return true;
+  const uint32_t limit = lineLength < 1 ? 1 : static_cast<uint32_t>(lineLength);
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* const end = p + n;
+  const unsigned char* copied = p;
+  uint32_t appended = 0;
+  auto copyThrough = [&](const unsigned char* q) {
+    out.appendN(reinterpret_cast<const char*>(copied), q - copied);
+    appended += static_cast<uint32_t>(q - copied);
+    copied = q;
+  };
+  auto refuse = [&] {
+    out.shorten(appended);
+    return false;
+  };
+  uint32_t column = 0;
+  while (p < end) {
+    // Most of a line needs no look beyond the next few bytes; line starts, line ends, the
+    // last columns and the rest take the rules below.
+    if (column > 0) p = skipPlainQp(p, end, limit, escapable, &column);
+    const unsigned char c = *p;
+    if (c == '\r') {
+      if (end - p < 2 || p[1] != '\n') return refuse();
+      p += 2;
+      column = 0;
+      if (static_cast<uint32_t>(p - copied) >= kQpCopyRun) copyThrough(p);
+      continue;
+    }
+    if (c == '=') {
+      if (end - p < 3 || upperHexValue(p[1]) < 0 || upperHexValue(p[2]) < 0) return refuse();
+      // The decoder reads "=FFFFFFxx" as the one byte xx.
+      if (p[1] == 'F' && p[2] == 'F' && end - p >= 9 && isSignExtendedEscape(p)) return refuse();
+      const auto b = static_cast<unsigned char>(upperHexValue(p[1]) * 16 + upperHexValue(p[2]));
+      if (!qpEscapes(b, column, p + 3, end) || (escapable != nullptr && !escapable[b]))
+        return refuse();
+      p += 3;
+      column += 3;
+    } else if ((isQpLiteral(c) || c == ' ' || c == '\t') && !qpEscapes(c, column, p + 1, end)) {
+      ++p;
+      ++column;
+    } else {
+      return refuse();
+    }
+    // A full line ends here: a CRLF of the bytes' own, else a soft break that no CRLF follows.
+    if (column >= limit) {
+      if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') continue;
+      if (end - p < 3 || p[0] != '=' || p[1] != '\r' || p[2] != '\n' || crlfFollows(p + 3, end))
+        return refuse();
+      p += 3;
+      column = 0;
+    }
+  }
+  copyThrough(end);
+  return true;
 }
 
 bool decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) {

@@ -43,6 +43,13 @@ void decodeBase64(const char* text, uint32_t n, DataBuffer& out);
 // "From " and "." at a line start are escaped so mail transports leave them alone; a space
 // or tab before CRLF or at the very end is escaped so it survives trailing-blank stripping.
 void encodeQuotedPrintable(const void* bytes, uint32_t n, int32_t lineLength, StringBuffer& out);
+// Appends quoted-printable `text` itself when it is exactly what encodeQuotedPrintable writes
+// at `lineLength` for the bytes decodeQuotedPrintable reads from it, so they need not be
+// decoded and encoded again (empty text appends nothing and is taken). With `escapable` given
+// (256 entries), an escape of a byte it does not mark refuses the text too; the literal bytes
+// of such text are all ASCII. On refusal this is false and nothing is appended.
+bool copyQuotedPrintableLines(const char* text, uint32_t n, int32_t lineLength,
+                              const bool* escapable, StringBuffer& out);
 
 // Body quoted-printable decoding, ending at the first NUL. Literal bytes lose bit 7, line
 // ends come out as CRLF (none after the last line when it has no LF), trailing blanks of a

@@ -1,12 +1,15 @@
 // Feeds arbitrary bytes through the conversion engine between every pair of code page kinds
 // and through the base64 and quoted-printable decoders: nothing may crash, read past its
-// input or loop.
+// input or loop; and quoted-printable text may be copied only when it is what re-encoding
+// writes.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "charset/EncodingConvert.h"
 #include "foundation/ByteCodecs.h"
 #include "foundation/DataBuffer.h"
+#include "foundation/StringBuffer.h"
 
 namespace {
 
@@ -33,5 +36,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   decodeBase64Strict(reinterpret_cast<const char*>(text), n, decoded);
   decodeQuotedPrintable(reinterpret_cast<const char*>(text), n, decoded);
   decodeQ(reinterpret_cast<const char*>(text), n, decoded);
+
+  // Quoted-printable text is copied as it stands exactly when encoding the bytes it decodes to
+  // gives it back.
+  DataBuffer qpBytes;
+  decodeQuotedPrintable(reinterpret_cast<const char*>(text), n, qpBytes);
+  const int32_t lineLength = data[1] % 4 == 0 ? 1 + data[0] % 8 : 72;
+  StringBuffer copied;
+  StringBuffer again;
+  const bool copy =
+      copyQuotedPrintableLines(reinterpret_cast<const char*>(text), n, lineLength, nullptr, copied);
+  encodeQuotedPrintable(qpBytes.getData(), qpBytes.getSize(), lineLength, again);
+  const bool same = again.getSize() == n && std::memcmp(again.getString(), text, n) == 0;
+  if (copy != same || copied.getSize() != (copy ? n : 0)) __builtin_trap();
   return 0;
 }

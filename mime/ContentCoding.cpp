@@ -155,6 +155,11 @@ void ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
   ::encodeQuotedPrintable(bytes, n, lineLength_, out);
 }
 
+bool ContentCoding::copyQuotedPrintableLines(const char* text, uint32_t n, const bool* escapable,
+                                             StringBuffer& out) const {
+  return ::copyQuotedPrintableLines(text, n, lineLength_, escapable, out);
+}
+
 bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) const {
   return ::decodeQuotedPrintable(text, n, out);
 }

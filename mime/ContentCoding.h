@@ -32,6 +32,11 @@ class ContentCoding {
   // Never fails on content.
   void decodeBase64(const char* text, uint32_t n, DataBuffer& out) const;
   void encodeQuotedPrintable(const void* bytes, uint32_t n, StringBuffer& out) const;
+  // Quoted-printable `text` itself when it is what encodeQuotedPrintable gives for the bytes
+  // it decodes to, each escape standing for a byte `escapable` marks (null: any); false,
+  // nothing appended, otherwise.
+  bool copyQuotedPrintableLines(const char* text, uint32_t n, const bool* escapable,
+                                StringBuffer& out) const;
   bool decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) const;
   void encodeQ(const void* bytes, uint32_t n, StringBuffer& out) const;
   void decodeQ(const char* text, uint32_t n, DataBuffer& out) const;

@@ -28,25 +28,31 @@ constexpr int32_t kUsAscii = 20127;
 // other code page). Such a page converts byte by byte, so a text made only of these bytes
 // reads in its own charset as exactly the bytes it was decoded to, and a body still held as
 // a window is given in its charset without the two conversions.
-const bool* bytesKeptThroughUtf8(int32_t codePage) {
+struct KeptBytes {
+  std::array<bool, 256> byte{};
+  bool ascii = false;  // all of 0-127: every page but a few EBCDIC ones
+};
+
+const KeptBytes* bytesKeptThroughUtf8(int32_t codePage) {
   if (!isSingleByteTablePage(codePage)) return nullptr;
   static std::mutex guard;
-  static std::map<int32_t, std::array<bool, 256>> known;
+  static std::map<int32_t, KeptBytes> known;
   const std::lock_guard<std::mutex> lock(guard);
   auto found = known.find(codePage);
   if (found == known.end()) {
-    std::array<bool, 256> kept{};
+    KeptBytes kept;
     for (int b = 0; b < 256; ++b) {
       const unsigned char byte = static_cast<unsigned char>(b);
       DataBuffer utf8;
       DataBuffer back;
       convertCodePage(codePage, CP_UTF8, &byte, 1, utf8);
       convertCodePage(CP_UTF8, codePage, utf8.getData(), utf8.getSize(), back);
-      kept[b] = back.getSize() == 1 && back.getData()[0] == byte;
+      kept.byte[b] = back.getSize() == 1 && back.getData()[0] == byte;
     }
+    kept.ascii = std::all_of(kept.byte.begin(), kept.byte.begin() + 0x80, [](bool k) { return k; });
     found = known.emplace(codePage, kept).first;
   }
-  return found->second.data();
+  return &found->second;
 }
 
 bool beginsNoCase(const StringBuffer& s, const char* prefix) {
@@ -241,18 +247,17 @@ void MimeMessage2::decodeBody(BodyCoding coding, const char* text, uint32_t n, i
 }
 
 bool MimeMessage2::appendWindowInOwnCharset(DataBuffer& out) const {
-  const bool* kept = bytesKeptThroughUtf8(window_.codePage);
-  if (kept == nullptr) return false;
+  const KeptBytes* page = bytesKeptThroughUtf8(window_.codePage);
+  if (page == nullptr) return false;
+  const bool* kept = page->byte.data();
   const uint32_t start = out.getSize();
   decodeTransfer(window_.coding, window_.text, window_.n, out);
   const unsigned char* p = out.getData() + start;
   const uint32_t n = out.getSize() - start;
-  // ASCII is kept by every such page but a few EBCDIC ones, so eight ASCII bytes at a time
-  // are passed over only when the page keeps all of ASCII.
-  const bool asciiKept = std::all_of(kept, kept + 0x80, [](bool k) { return k; });
+  // Eight ASCII bytes at a time are passed over only when the page keeps all of ASCII.
   bool lost = false;
   uint32_t i = 0;
-  for (; asciiKept && i + 8 <= n; i += 8) {
+  for (; page->ascii && i + 8 <= n; i += 8) {
     uint64_t w;
     std::memcpy(&w, p + i, 8);
     if ((w & 0x8080808080808080ULL) == 0) continue;
@@ -353,6 +358,21 @@ bool MimeMessage2::windowText(const char** text, uint32_t* n, bool* base64) cons
   *text = window_.text;
   *n = window_.n;
   *base64 = window_.coding == BodyCoding::kBase64;
+  return true;
+}
+
+bool MimeMessage2::quotedPrintableWindow(int32_t codePage, const char** text, uint32_t* n,
+                                         const bool** escapable) const {
+  if (window_.loaded == nullptr || window_.coding != BodyCoding::kQuotedPrintable ||
+      codePage != window_.codePage)
+    return false;
+  // In its own charset the window reads as its decoded bytes when each of them comes back
+  // from UTF-8 as itself; the literal bytes of quoted-printable text are ASCII.
+  const KeptBytes* page = codePage != 0 ? bytesKeptThroughUtf8(codePage) : nullptr;
+  if (codePage != 0 && (page == nullptr || !page->ascii)) return false;
+  *escapable = page != nullptr ? page->byte.data() : nullptr;
+  *text = window_.text;
+  *n = window_.n;
   return true;
 }
 

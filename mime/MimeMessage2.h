@@ -153,6 +153,12 @@ class MimeMessage2 : public VorlundObject {
   // whether it is base64 (else its bytes are the text as it stands); false for any other body,
   // quoted-printable windows included.
   bool windowText(const char** text, uint32_t* n, bool* base64) const;
+  // The loaded text of a quoted-printable window whose decoded bytes are the bytes written for
+  // the body in code page `codePage`, provided each escape in it stands for a byte that
+  // `*escapable` marks (null: any byte): a window read without conversion for 0, or one read in
+  // its own single-byte charset, which keeps all of ASCII. False for any other body.
+  bool quotedPrintableWindow(int32_t codePage, const char** text, uint32_t* n,
+                             const bool** escapable) const;
   // Appends the body, converted from UTF-8 to `codePage` unless that is 0 or 65001.
   void getBodyBytes(DataBuffer& out, int32_t codePage) const;
   // The code page whose text a body in `charset` is held as UTF-8 for: the charset's code page

@@ -88,19 +88,25 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
   const StringBuffer& encoding = entity.encoding();
   const ContentCoding coder;
   const int32_t codePage = entity.textCodePage(entity.charset());
-  // A window that needs no conversion is written from the loaded text itself where that
-  // gives the same bytes: taken as it stands, or base64 broken into lines anew.
+  // A window is written from the loaded text itself where that gives the same bytes: taken
+  // as it stands, base64 broken into lines anew, or quoted-printable already in the encoder's
+  // form (also in its own single-byte charset, which the writer would read it back in).
   const char* text = nullptr;
   uint32_t length = 0;
   bool base64 = false;
+  const bool toQuotedPrintable = encoding.equalsIgnoreCase("quoted-printable");
   if (codePage == 0 && entity.windowText(&text, &length, &base64)) {
     const bool toBase64 = encoding.equalsIgnoreCase("base64");
     if (base64 && toBase64 && coder.rewrapBase64Lines(text, length, out)) return;
-    if (!base64 && !toBase64 && !encoding.equalsIgnoreCase("quoted-printable")) {
+    if (!base64 && !toBase64 && !toQuotedPrintable) {
       out.appendN(text, length);
       return;
     }
   }
+  const bool* escapable = nullptr;
+  if (toQuotedPrintable && entity.quotedPrintableWindow(codePage, &text, &length, &escapable) &&
+      coder.copyQuotedPrintableLines(text, length, escapable, out))
+    return;
   const unsigned char* bytes = nullptr;
   uint32_t n = 0;
   const bool inCharset = entity.readBodyInCharset(scratch.decoded, codePage, &bytes, &n);
@@ -117,7 +123,7 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
   }
   if (encoding.equalsIgnoreCase("base64")) {
     coder.encodeBase64Lines(bytes, n, out);
-  } else if (encoding.equalsIgnoreCase("quoted-printable")) {
+  } else if (toQuotedPrintable) {
     coder.encodeQuotedPrintable(bytes, n, out);
   } else {
     out.expectNumBytes(n);

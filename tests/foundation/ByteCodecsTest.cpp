@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <random>
 #include <string>
@@ -50,6 +51,35 @@ std::string randomBytes(std::mt19937& rng, size_t n) {
   std::string s(n, '\0');
   for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
   return s;
+}
+
+// Bytes for quoted-printable, where line structure matters: line ends, blanks, dots and
+// "From " are made frequent.
+std::string qpBytes(std::mt19937& rng, size_t pieces) {
+  static const std::string kPieces[] = {"\r\n", "\r",    "\n", " ", "\t",
+                                        ".",    "From ", "=",  "a", "\xe9"};
+  std::string bytes;
+  for (size_t i = pieces; i > 0; --i)
+    bytes += rng() % 3 == 0 ? randomBytes(rng, 1 + rng() % 5) : kPieces[rng() % 10];
+  return bytes;
+}
+
+// Quoted-printable text written back as the writer does: copied when copyQuotedPrintableLines
+// takes it, else decoded and encoded again. Gives 1 for a copy, 0 for a refusal and -1 when
+// the copy is not taken exactly for the text that encoding its decoded bytes gives back
+// unchanged (and whose decoded bytes `escapable` all marks), or a refusal appended anything.
+int copyChecked(const std::string& text, int32_t lineLength, const bool* escapable = nullptr) {
+  std::vector<char> exact(text.begin(), text.end());
+  StringBuffer out("kept");
+  const bool copied = copyQuotedPrintableLines(exact.data(), static_cast<uint32_t>(exact.size()),
+                                               lineLength, escapable, out);
+  const std::string bytes = unqp(text);
+  const bool marked = escapable == nullptr || std::all_of(bytes.begin(), bytes.end(), [&](char c) {
+                        return escapable[static_cast<unsigned char>(c)];
+                      });
+  const bool same =
+      std::string(out.getString(), out.getSize()) == (copied ? "kept" + text : "kept");
+  return copied == (qp(bytes, lineLength) == text && marked) && same ? copied : -1;
 }
 
 }  // namespace
@@ -169,13 +199,9 @@ TEST(QuotedPrintable, Decoding) {
 
 TEST(QuotedPrintable, RoundTripsAnyBytes) {
   std::mt19937 rng(11);
-  // Line structure matters, so line ends, blanks, dots and "From " are made frequent.
-  const std::string pieces[] = {"\r\n", "\r", "\n", " ", "\t", ".", "From ", "=", "a", "\xe9"};
   std::string big;
   for (int round = 0; round < 300; ++round) {
-    std::string bytes;
-    for (size_t i = rng() % 120; i > 0; --i)
-      bytes += rng() % 3 == 0 ? randomBytes(rng, 1 + rng() % 5) : pieces[rng() % 10];
+    const std::string bytes = qpBytes(rng, rng() % 120);
     const std::string text = qp(bytes);
     for (unsigned char c : text)
       ASSERT_TRUE(c == '\r' || c == '\n' || c == '\t' || (c >= 32 && c < 127));
@@ -183,6 +209,73 @@ TEST(QuotedPrintable, RoundTripsAnyBytes) {
     big += bytes;
   }
   ASSERT_EQ(unqp(qp(big)), big);  // across the encoder's slices
+}
+
+TEST(QuotedPrintable, EncoderTextIsCopiedAsItStands) {
+  const std::string a71(71, 'a'), a72(72, 'a');
+  // Copied: the encoder's own text.
+  for (const std::string& text :
+       {std::string(), a72 + "=\r\n" + std::string(28, 'a'), a71 + "=E9=\r\nb", a72 + "\r\nb",
+        a72 + "=\r\n=2Ex", a71 + "=20\r\n", a72 + "=\r\n", a71 + " =\r\nb"})
+    EXPECT_EQ(copyChecked(text, 72), 1) << text;
+  for (const char* text :
+       {"two\r\nlines\r\n", "a=20\r\nb=09\r\nc  d\te=20", "x=0Dy=0Az=0D\r\n=0D\r\n",
+        "=2Edot\r\n=46rom here\r\nFrom\r\nx.From=20", "1=3D2 caf=C3=A9=7F=01~<>=FF=FF"})
+    EXPECT_EQ(copyChecked(text, 72), 1) << text;
+  EXPECT_EQ(copyChecked("abc=\r\ndef=\r\n", 3), 1);
+  // Refused: text that decoding and encoding again would change.
+  for (const std::string& text :
+       {std::string("ab\0c", 4), a72 + "a", a71 + "=\r\nb", a72 + "=\r\n\r\nb", a71 + " =\r\n",
+        a72 + "aaaa=\r\nb", a71 + "=E9b", a71 + "=20"})
+    EXPECT_EQ(copyChecked(text, 72), 0) << text;
+  for (const char* text : {"trailing \r\nblank", "tab\t", "caf=e9", "=41", "a=0D=0Ab", "lone\nLF",
+                           "lone\rCR", ".dot", "From here", "a=2E", "a=20b", "=46ree", "caf\xe9",
+                           "del\x7f", "end=", "x=4\r\ny", "=FFFFFF41", "=\r\nx"})
+    EXPECT_EQ(copyChecked(text, 72), 0) << text;
+  // An escape of a byte the caller cannot take refuses the text.
+  bool noE9[256];
+  std::fill(noE9, noE9 + 256, true);
+  noE9[0xE9] = false;
+  EXPECT_EQ(copyChecked("caf=E9", 72, noE9), 0);
+  EXPECT_EQ(copyChecked("caf=C3=A9", 72, noE9), 1);
+
+  // Whatever the bytes and line length, the encoder's text is copied; after random edits it
+  // is copied exactly when it is still what encoding its decoded bytes gives.
+  std::mt19937 rng(29);
+  const std::string edits = "= \t\r\n.Fa0E9ef\xe9";
+  std::string big;
+  int copiedEdits = 0;
+  for (int round = 0; round < 300; ++round) {
+    const std::string bytes = qpBytes(rng, rng() % 100);
+    big += bytes;
+    for (int32_t lineLength : {1, 2, 3, 4, 7, 72, 76}) {
+      const std::string text = qp(bytes, lineLength);
+      ASSERT_EQ(copyChecked(text, lineLength), 1) << round << " " << lineLength << " " << text;
+      for (int k = 0; k < 8 && !text.empty(); ++k) {
+        std::string edited = text;
+        for (int e = 1 + rng() % 2; e > 0; --e) {
+          const size_t at = rng() % (edited.size() + 1);
+          const char c = rng() % 4 == 0 ? static_cast<char>(rng()) : edits[rng() % edits.size()];
+          if (rng() % 3 == 0)
+            edited.insert(at, 1, c);
+          else if (at < edited.size())
+            edited[at] =
+                rng() % 4 == 0
+                    ? static_cast<char>(std::tolower(static_cast<unsigned char>(edited[at])))
+                    : c;
+        }
+        const int r = copyChecked(edited, lineLength, rng() % 2 == 0 ? noE9 : nullptr);
+        ASSERT_NE(r, -1) << round << " " << lineLength << " " << edited;
+        copiedEdits += r;
+      }
+    }
+  }
+  EXPECT_GT(copiedEdits, 100);
+  // Across the runs the copy goes out in, and refused after some of them went out.
+  const std::string text = qp(big);
+  ASSERT_GT(text.size(), 40000u);
+  EXPECT_EQ(copyChecked(text, 72), 1);
+  EXPECT_EQ(copyChecked(text + "=0A=0D\n", 72), 0);
 }
 
 TEST(QForm, EncodingAndDecoding) {
