@@ -497,6 +497,20 @@ void encodeQuotedPrintable(const void* bytes, uint32_t n, int32_t lineLength, St
     char* const start = out.appendPointer((sliceEnd - i) * kQpWorstPerByte + 3);
     char* d = start;
     while (i < sliceEnd) {
+      if (column > 0 && static_cast<uint32_t>(column) + 8 < static_cast<uint32_t>(limit) &&
+          sliceEnd - i > 8) {
+        // Up to eight bytes at once that are literal here, short of the line's last column; a
+        // trailing blank waits for what follows it.
+        uint32_t k = plainQpBytes(p + i);
+        if (k > 0 && p[i + k - 1] == ' ') --k;
+        if (k > 0) {
+          std::memcpy(d, p + i, 8);
+          d += k;
+          i += k;
+          column += static_cast<int32_t>(k);
+          continue;
+        }
+      }
       const unsigned char c = p[i];
       if (crlfAt(i)) {
         *d++ = '\r';

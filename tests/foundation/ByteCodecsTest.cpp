@@ -56,11 +56,12 @@ std::string randomBytes(std::mt19937& rng, size_t n) {
 // Bytes for quoted-printable, where line structure matters: line ends, blanks, dots and
 // "From " are made frequent.
 std::string qpBytes(std::mt19937& rng, size_t pieces) {
-  static const std::string kPieces[] = {"\r\n", "\r",    "\n", " ", "\t",
-                                        ".",    "From ", "=",  "a", "\xe9"};
+  // Runs of words long enough to be written a word at a time.
+  static const std::string kPieces[] = {
+      "\r\n", "\r", "\n", " ", "\t", ".", "From ", "=", "a", "\xe9", "plain words, ", "  "};
   std::string bytes;
   for (size_t i = pieces; i > 0; --i)
-    bytes += rng() % 3 == 0 ? randomBytes(rng, 1 + rng() % 5) : kPieces[rng() % 10];
+    bytes += rng() % 3 == 0 ? randomBytes(rng, 1 + rng() % 5) : kPieces[rng() % std::size(kPieces)];
   return bytes;
 }
 
