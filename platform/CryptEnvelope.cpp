@@ -4,6 +4,7 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -182,6 +183,35 @@ BIO* newFixedBlockBio(FixedBlock* block) {
   return bio;
 }
 
+// Encrypts the content of a message made with CMS_PARTIAL and sets it, as CMS_final would.
+// The ciphertext goes to `scratch` and then into the message's buffer in one piece: written
+// there as it is made, that buffer would grow by a third at a time, copying and clearing what
+// it held at every step.
+bool encryptContent(CMS_ContentInfo* cms, const BYTE* data, size_t n, BYTE* scratch, size_t room) {
+  BIO* chain = CMS_dataInit(cms, nullptr);  // the cipher, then the message's buffer
+  if (chain == nullptr) return false;
+  BIO* buffer = BIO_pop(chain);
+  FixedBlock block{scratch, room, 0};
+  BIO* sink = newFixedBlockBio(&block);
+  bool ok = buffer != nullptr && sink != nullptr;
+  if (ok) BIO_push(chain, sink);
+  for (size_t at = 0; ok && at < n;) {
+    const int piece = int(std::min<size_t>(n - at, 1 << 30));
+    ok = BIO_write(chain, data + at, piece) == piece;
+    at += size_t(piece);
+  }
+  ok = ok && BIO_flush(chain) == 1;
+  if (sink != nullptr) {
+    BIO_pop(chain);
+    BIO_free(sink);
+  }
+  if (buffer != nullptr) BIO_push(chain, buffer);
+  ok = ok && (block.used == 0 || BIO_write(buffer, scratch, int(block.used)) == int(block.used)) &&
+       CMS_dataFinal(cms, chain) == 1;
+  BIO_free_all(chain);
+  return ok;
+}
+
 // The length of the encrypted content, which the decrypted content never exceeds.
 DWORD cipherLength(CMS_ContentInfo* cms) {
   ASN1_OCTET_STRING** cipher = CMS_get0_content(cms);
@@ -275,11 +305,21 @@ BOOL CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD recipientCount,
   // padded to whole blocks, and at most four more bytes in each of the five lengths around it.
   const bool sizing = encrypted == nullptr;
   const DWORD inSize = sizing || data == nullptr ? 0 : dataSize;
-  BIO* in = BIO_new_mem_buf(inSize > 0 ? data : reinterpret_cast<const BYTE*>(""), int(inSize));
-  CmsPtr cms(CMS_encrypt_ex(certs, in, cipher, CMS_BINARY, libContext(), nullptr));
-  BIO_free(in);
+  CmsPtr cms(
+      CMS_encrypt_ex(certs, nullptr, cipher, CMS_BINARY | CMS_PARTIAL, libContext(), nullptr));
   sk_X509_pop_free(certs, X509_free);
   EVP_CIPHER_free(cipher);
+  // The caller's buffer, which the encoding overwrites afterwards, serves as the ciphertext's
+  // scratch when it has room for it.
+  std::vector<BYTE> own;
+  BYTE* scratch = encrypted;
+  const size_t cipherRoom = size_t(inSize) + EVP_MAX_BLOCK_LENGTH;
+  if (sizing || *size < cipherRoom) {
+    own.resize(cipherRoom);
+    scratch = own.data();
+  }
+  if (cms && !encryptContent(cms.get(), inSize > 0 ? data : nullptr, inSize, scratch, cipherRoom))
+    cms.reset();
   ERR_clear_error();
   if (!cms) return fail(NTE_BAD_KEY_CRYPT);
   // Encoded straight into the caller's buffer when it has room.
