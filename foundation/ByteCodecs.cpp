@@ -616,6 +616,138 @@ bool copyQuotedPrintableLines(const char* text, uint32_t n, int32_t lineLength,
   return true;
 }
 
+bool rewrapQuotedPrintable(const char* text, uint32_t n, int32_t lineLength, const bool* escapable,
+                           StringBuffer& out) {
+  if (text == nullptr || n == 0) return true;
+  const int32_t limit = lineLength < 1 ? 1 : lineLength;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* const end = p + n;
+  const uint32_t start = out.getSize();
+  auto skipSoftBreaks = [&](const unsigned char* q) {
+    while (end - q >= 3 && q[0] == '=' && q[1] == '\r' && q[2] == '\n') q += 3;
+    return q;
+  };
+  // The byte of the token at q and the token's length; 0 for what only the decoder's full
+  // rules read (lower-case or broken escapes, bare line ends, blanks it drops as trailing).
+  auto token = [&](const unsigned char* q, unsigned char* b) -> uint32_t {
+    const unsigned char c = *q;
+    if (c == '=') {
+      if (end - q < 3 || upperHexValue(q[1]) < 0 || upperHexValue(q[2]) < 0) return 0;
+      if (q[1] == 'F' && q[2] == 'F' && end - q >= 9 && isSignExtendedEscape(q)) return 0;
+      *b = static_cast<unsigned char>(upperHexValue(q[1]) * 16 + upperHexValue(q[2]));
+      return 3;
+    }
+    if (c == ' ' || c == '\t') {
+      const unsigned char* r = q;
+      while (r < end && (*r == ' ' || *r == '\t')) ++r;
+      if (r == end || *r == '\r' || *r == '\n') return 0;
+    } else if (!isQpLiteral(c)) {
+      return 0;
+    }
+    *b = c;
+    return 1;
+  };
+  int32_t column = 0;
+  while (p < end) {
+    // A slice of the text at a time into room for the most it can give.
+    const unsigned char* const sliceEnd = end - p > kQpSlice ? p + kQpSlice : end;
+    char* const room = out.appendPointer(static_cast<uint32_t>(sliceEnd - p) * kQpWorstPerByte + 3);
+    char* d = room;
+    while (p < sliceEnd) {
+      if (end - p > 8) {
+        if (column > 0 && column + 8 < limit) {
+          // Literal bytes inside a line are written as they stand, as the encoder writes them.
+          uint32_t k = plainQpBytes(p);
+          // A trailing blank stays literal before an escape of anything but CR; else it waits
+          // for the rules below.
+          if (k > 0 && p[k - 1] == ' ' &&
+              !(end - (p + k) > 2 && p[k] == '=' && kUpperHexValues[p[k + 1]] <= 0x0F &&
+                kUpperHexValues[p[k + 2]] <= 0x0F && !(p[k + 1] == '0' && p[k + 2] == 'D')))
+            --k;
+          if (k > 0) {
+            std::memcpy(d, p, 8);
+            d += k;
+            p += k;
+            column += static_cast<int32_t>(k);
+            continue;
+          }
+        }
+        if (p[0] == '=' && column + 3 < limit && !(p[1] == 'F' && p[2] == 'F')) {
+          // So is an escape of a byte the encoder escapes wherever it stands.
+          const unsigned hi = kUpperHexValues[p[1]], lo = kUpperHexValues[p[2]];
+          const auto b = static_cast<unsigned char>(hi << 4 | lo);
+          if ((hi | lo) <= 0x0F && !isQpLiteral(b) && b != ' ' && b != '\t' && b != '\r' &&
+              (escapable == nullptr || escapable[b])) {
+            std::memcpy(d, p, 3);
+            d += 3;
+            p += 3;
+            column += 3;
+            continue;
+          }
+        }
+      }
+      if (end - p >= 3 && p[0] == '=' && p[1] == '\r' && p[2] == '\n') {
+        p += 3;  // the text's own soft break
+        continue;
+      }
+      if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
+        *d++ = '\r';
+        *d++ = '\n';
+        p += 2;
+        column = 0;
+        continue;
+      }
+      unsigned char b = 0;
+      const uint32_t used = token(p, &b);
+      if (used == 0 || (escapable != nullptr && !escapable[b])) {
+        out.addLength(static_cast<uint32_t>(d - room));
+        out.shorten(out.getSize() - start);
+        return false;
+      }
+      const unsigned char* next = p + used;
+      unsigned char ahead[4];
+      const uint32_t k = peekQpBytes(next, end, ahead, 4);
+      const bool crlfNext = k >= 2 && ahead[0] == '\r' && ahead[1] == '\n';
+      if (b == '\r' && k >= 1 && ahead[0] == '\n') {
+        // An escaped CR before a LF: the pair is a line end, when the LF is a token read here.
+        const unsigned char* lf = skipSoftBreaks(next);
+        unsigned char b2 = 0;
+        const uint32_t used2 = token(lf, &b2);
+        if (used2 == 0 || b2 != '\n') {
+          out.addLength(static_cast<uint32_t>(d - room));
+          out.shorten(out.getSize() - start);
+          return false;
+        }
+        *d++ = '\r';
+        *d++ = '\n';
+        p = lf + used2;
+        column = 0;
+        continue;
+      }
+      const bool escape =
+          (column == 0 &&
+           (b == '.' || (b == 'F' && k == 4 && std::memcmp(ahead, "rom ", 4) == 0))) ||
+          (!isQpLiteral(b) && !((b == ' ' || b == '\t') && k >= 1 && !crlfNext));
+      if (escape) {
+        d = writeHex(d, b);
+        column += 3;
+      } else {
+        *d++ = static_cast<char>(b);
+        ++column;
+      }
+      p = next;
+      if (column >= limit && !crlfNext) {
+        *d++ = '=';
+        *d++ = '\r';
+        *d++ = '\n';
+        column = 0;
+      }
+    }
+    out.addLength(static_cast<uint32_t>(d - room));
+  }
+  return true;
+}
+
 bool decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) {
   if (text == nullptr || n == 0) return true;
   const auto* p = reinterpret_cast<const unsigned char*>(text);

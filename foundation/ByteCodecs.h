@@ -50,6 +50,13 @@ void encodeQuotedPrintable(const void* bytes, uint32_t n, int32_t lineLength, St
 // of such text are all ASCII. On refusal this is false and nothing is appended.
 bool copyQuotedPrintableLines(const char* text, uint32_t n, int32_t lineLength,
                               const bool* escapable, StringBuffer& out);
+// Appends what encodeQuotedPrintable writes at `lineLength` for the bytes decodeQuotedPrintable
+// reads from `text`, taken from the text's own escapes and literal bytes (its soft line breaks
+// dropped), when the text uses only what it reads exactly: upper-case escapes, CRLF line ends,
+// literal bytes and blanks no line end follows. `escapable` as above. On refusal this is false
+// and nothing is appended.
+bool rewrapQuotedPrintable(const char* text, uint32_t n, int32_t lineLength, const bool* escapable,
+                           StringBuffer& out);
 
 // Body quoted-printable decoding, ending at the first NUL. Literal bytes lose bit 7, line
 // ends come out as CRLF (none after the last line when it has no LF), trailing blanks of a

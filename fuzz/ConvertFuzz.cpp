@@ -49,5 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   encodeQuotedPrintable(qpBytes.getData(), qpBytes.getSize(), lineLength, again);
   const bool same = again.getSize() == n && std::memcmp(again.getString(), text, n) == 0;
   if (copy != same || copied.getSize() != (copy ? n : 0)) __builtin_trap();
+  // Broken into lines anew, the text gives what encoding again gives, or nothing.
+  StringBuffer rewrapped;
+  if (rewrapQuotedPrintable(reinterpret_cast<const char*>(text), n, lineLength, nullptr, rewrapped)
+          ? rewrapped.getSize() != again.getSize() ||
+                std::memcmp(rewrapped.getString(), again.getString(), again.getSize()) != 0
+          : rewrapped.getSize() != 0)
+    __builtin_trap();
   return 0;
 }

@@ -160,6 +160,11 @@ bool ContentCoding::copyQuotedPrintableLines(const char* text, uint32_t n, const
   return ::copyQuotedPrintableLines(text, n, lineLength_, escapable, out);
 }
 
+bool ContentCoding::rewrapQuotedPrintable(const char* text, uint32_t n, const bool* escapable,
+                                          StringBuffer& out) const {
+  return ::rewrapQuotedPrintable(text, n, lineLength_, escapable, out);
+}
+
 bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) const {
   return ::decodeQuotedPrintable(text, n, out);
 }

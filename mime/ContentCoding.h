@@ -37,6 +37,11 @@ class ContentCoding {
   // nothing appended, otherwise.
   bool copyQuotedPrintableLines(const char* text, uint32_t n, const bool* escapable,
                                 StringBuffer& out) const;
+  // What encodeQuotedPrintable gives for the bytes `text` decodes to, taken from the text's
+  // own tokens with its lines broken anew, when the text uses only forms read exactly; false,
+  // nothing appended, otherwise.
+  bool rewrapQuotedPrintable(const char* text, uint32_t n, const bool* escapable,
+                             StringBuffer& out) const;
   bool decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) const;
   void encodeQ(const void* bytes, uint32_t n, StringBuffer& out) const;
   void decodeQ(const char* text, uint32_t n, DataBuffer& out) const;

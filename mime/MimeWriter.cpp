@@ -89,8 +89,9 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
   const ContentCoding coder;
   const int32_t codePage = entity.textCodePage(entity.charset());
   // A window is written from the loaded text itself where that gives the same bytes: taken
-  // as it stands, base64 broken into lines anew, or quoted-printable already in the encoder's
-  // form (also in its own single-byte charset, which the writer would read it back in).
+  // as it stands, base64 broken into lines anew, or quoted-printable in the encoder's form or
+  // broken into lines anew from its own tokens (also in its own single-byte charset, which the
+  // writer would read it back in).
   const char* text = nullptr;
   uint32_t length = 0;
   bool base64 = false;
@@ -105,7 +106,8 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
   }
   const bool* escapable = nullptr;
   if (toQuotedPrintable && entity.quotedPrintableWindow(codePage, &text, &length, &escapable) &&
-      coder.copyQuotedPrintableLines(text, length, escapable, out))
+      (coder.copyQuotedPrintableLines(text, length, escapable, out) ||
+       coder.rewrapQuotedPrintable(text, length, escapable, out)))
     return;
   const unsigned char* bytes = nullptr;
   uint32_t n = 0;

@@ -69,7 +69,27 @@ std::string qpBytes(std::mt19937& rng, size_t pieces) {
 // takes it, else decoded and encoded again. Gives 1 for a copy, 0 for a refusal and -1 when
 // the copy is not taken exactly for the text that encoding its decoded bytes gives back
 // unchanged (and whose decoded bytes `escapable` all marks), or a refusal appended anything.
+// The same for rewrapQuotedPrintable: 1 when it wrote what encoding the decoded bytes at
+// `lineLength` gives, 0 when it refused and appended nothing, -1 otherwise.
+int rewrapChecked(const std::string& text, int32_t lineLength, const bool* escapable = nullptr) {
+  std::vector<char> exact(text.begin(), text.end());
+  StringBuffer out("kept");
+  const bool done = rewrapQuotedPrintable(exact.data(), static_cast<uint32_t>(exact.size()),
+                                          lineLength, escapable, out);
+  const std::string bytes = unqp(text);
+  const bool marked = escapable == nullptr || std::all_of(bytes.begin(), bytes.end(), [&](char c) {
+                        return escapable[static_cast<unsigned char>(c)];
+                      });
+  const std::string got(out.getString(), out.getSize());
+  if (!done) return got == "kept" ? 0 : -1;
+  return marked && got == "kept" + qp(bytes, lineLength) ? 1 : -1;
+}
+
 int copyChecked(const std::string& text, int32_t lineLength, const bool* escapable = nullptr) {
+  // Whatever the copy does, breaking the same text into lines anew never writes other bytes
+  // than encoding again, and takes every text the copy takes.
+  const int rewrapped = rewrapChecked(text, lineLength, escapable);
+  if (rewrapped < 0) return -1;
   std::vector<char> exact(text.begin(), text.end());
   StringBuffer out("kept");
   const bool copied = copyQuotedPrintableLines(exact.data(), static_cast<uint32_t>(exact.size()),
@@ -80,6 +100,7 @@ int copyChecked(const std::string& text, int32_t lineLength, const bool* escapab
                       });
   const bool same =
       std::string(out.getString(), out.getSize()) == (copied ? "kept" + text : "kept");
+  if (copied && rewrapped != 1) return -1;
   return copied == (qp(bytes, lineLength) == text && marked) && same ? copied : -1;
 }
 
@@ -233,6 +254,11 @@ TEST(QuotedPrintable, EncoderTextIsCopiedAsItStands) {
                            "lone\rCR", ".dot", "From here", "a=2E", "a=20b", "=46ree", "caf\xe9",
                            "del\x7f", "end=", "x=4\r\ny", "=FFFFFF41", "=\r\nx"})
     EXPECT_EQ(copyChecked(text, 72), 0) << text;
+  // Broken anew: blanks before escapes, escaped line ends, soft breaks of another length.
+  for (const char* text :
+       {"abcdefg =0D=0Ax", "abcdefg =E9x", "abcdefg =0D\r\nx", "abcdefg =\r\n=0D=0Ay",
+        "a b c d e f g h i j k l m n o p q r s t u v w x y z =\r\n0 1 2 3 4 5 6 7 8 9 =E9\r\n"})
+    EXPECT_EQ(rewrapChecked(text, 7) + rewrapChecked(text, 72), 2) << text;
   // An escape of a byte the caller cannot take refuses the text.
   bool noE9[256];
   std::fill(noE9, noE9 + 256, true);
@@ -252,6 +278,9 @@ TEST(QuotedPrintable, EncoderTextIsCopiedAsItStands) {
     for (int32_t lineLength : {1, 2, 3, 4, 7, 72, 76}) {
       const std::string text = qp(bytes, lineLength);
       ASSERT_EQ(copyChecked(text, lineLength), 1) << round << " " << lineLength << " " << text;
+      // Written at another length, the text is broken into lines anew.
+      for (int32_t other : {1, 7, 72, 76})
+        ASSERT_EQ(rewrapChecked(text, other), 1) << round << " " << lineLength << " " << other;
       for (int k = 0; k < 8 && !text.empty(); ++k) {
         std::string edited = text;
         for (int e = 1 + rng() % 2; e > 0; --e) {
