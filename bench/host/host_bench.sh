@@ -11,6 +11,7 @@
 #
 #   bash bench/host/host_bench.sh [BUILD_DIR]     (default build/release; REPS, SIZES)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build/release}
 reps=${REPS:-5}
 sizes=${SIZES:-"10 50 200"}
@@ -38,8 +39,7 @@ fi
 run() {
   local into=$1 stdout=$2
   shift 2
-  /usr/bin/time -f "%U %S %M %e" -o "$work/t" "$@" >"$stdout"
-  awk '{ printf "%.3f %d %.3f\n", $1 + $2, $3, $4 }' "$work/t" >>"$into"
+  python3 "$here/cputime.py" "$stdout" "$@" >>"$into" || exit 1
 }
 median() { sort -n -k"$2" "$1" | awk -v k="$2" '{ v[NR] = $k } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -72,7 +72,7 @@ for mb in $sizes; do
     factor=$([ "$path" = SaveMime ] && echo 2 || echo 4)
     awk -v mb="$mb" -v p="$path" -v o="$ours_s" -v g="$gm_s" -v ok="$ours_kb" -v gk="$gm_kb" \
       -v ow="$ours_w" -v gw="$gm_w" -v n="$n" -v f="$factor" 'BEGIN {
-        printf "%-6s %-9s %9.2f %9.2f %9.2f %9.2f %9.1f %9.1f %7.2f %9.1f\n", mb "MB", p, o, g,
+        printf "%-6s %-9s %9.3f %9.3f %9.3f %9.3f %9.1f %9.1f %7.2f %9.1f\n", mb "MB", p, o, g,
           ow, gw, ok / 1024, gk / 1024, (o > 0 ? g / o : 0), f * n / 1048576 + 20 }'
   done
   rm -f "$work/out.eml" "$work/gout.eml"

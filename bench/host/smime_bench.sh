@@ -9,6 +9,7 @@
 #
 #   bash bench/host/smime_bench.sh [BUILD_DIR]     (default build/release; REPS, SIZE in MB)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "${1:-build/release}")
 reps=${REPS:-9}
 size=${SIZE:-10}
@@ -33,19 +34,9 @@ echo bench >pass
 "$build/bench/vorlund_bench_sample" "$size" big.eml
 n=$(stat -c %s big.eml)
 
-cpu() {  # prints the CPU seconds of the command, to the microsecond (time(1) gives 10 ms)
-  python3 -c '
-import os, sys
-pid = os.fork()
-if pid == 0:
-    fd = os.open(os.devnull, os.O_RDWR)
-    os.dup2(fd, 1)
-    os.dup2(fd, 2)
-    os.execvp(sys.argv[1], sys.argv[1:])
-_, status, ru = os.wait4(pid, 0)
-if status != 0:
-    sys.exit("failed: " + " ".join(sys.argv[1:]))
-print("%.4f" % (ru.ru_utime + ru.ru_stime))' "$@" || exit 1
+cpu() {  # prints the CPU seconds of the command
+  python3 "$here/cputime.py" /dev/null "$@" | cut -d' ' -f1
+  [ "${PIPESTATUS[0]}" = 0 ] || exit 1
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
