@@ -65,11 +65,14 @@ std::string qpBytes(std::mt19937& rng, size_t pieces) {
   return bytes;
 }
 
-// Quoted-printable text written back as the writer does: copied when copyQuotedPrintableLines
-// takes it, else decoded and encoded again. Gives 1 for a copy, 0 for a refusal and -1 when
-// the copy is not taken exactly for the text that encoding its decoded bytes gives back
-// unchanged (and whose decoded bytes `escapable` all marks), or a refusal appended anything.
-// The same for rewrapQuotedPrintable: 1 when it wrote what encoding the decoded bytes at
+// Whether `escapable` (null: any byte) marks every byte of `bytes`.
+bool allMarked(const std::string& bytes, const bool* escapable) {
+  return escapable == nullptr || std::all_of(bytes.begin(), bytes.end(), [&](char c) {
+           return escapable[static_cast<unsigned char>(c)];
+         });
+}
+
+// rewrapQuotedPrintable checked: 1 when it wrote what encoding the decoded bytes at
 // `lineLength` gives, 0 when it refused and appended nothing, -1 otherwise.
 int rewrapChecked(const std::string& text, int32_t lineLength, const bool* escapable = nullptr) {
   std::vector<char> exact(text.begin(), text.end());
@@ -77,14 +80,15 @@ int rewrapChecked(const std::string& text, int32_t lineLength, const bool* escap
   const bool done = rewrapQuotedPrintable(exact.data(), static_cast<uint32_t>(exact.size()),
                                           lineLength, escapable, out);
   const std::string bytes = unqp(text);
-  const bool marked = escapable == nullptr || std::all_of(bytes.begin(), bytes.end(), [&](char c) {
-                        return escapable[static_cast<unsigned char>(c)];
-                      });
   const std::string got(out.getString(), out.getSize());
   if (!done) return got == "kept" ? 0 : -1;
-  return marked && got == "kept" + qp(bytes, lineLength) ? 1 : -1;
+  return allMarked(bytes, escapable) && got == "kept" + qp(bytes, lineLength) ? 1 : -1;
 }
 
+// Quoted-printable text written back as the writer does: copied when copyQuotedPrintableLines
+// takes it, else decoded and encoded again. Gives 1 for a copy, 0 for a refusal and -1 when
+// the copy is not taken exactly for the text that encoding its decoded bytes gives back
+// unchanged (and whose decoded bytes `escapable` all marks), or a refusal appended anything.
 int copyChecked(const std::string& text, int32_t lineLength, const bool* escapable = nullptr) {
   // Whatever the copy does, breaking the same text into lines anew never writes other bytes
   // than encoding again, and takes every text the copy takes.
@@ -95,9 +99,7 @@ int copyChecked(const std::string& text, int32_t lineLength, const bool* escapab
   const bool copied = copyQuotedPrintableLines(exact.data(), static_cast<uint32_t>(exact.size()),
                                                lineLength, escapable, out);
   const std::string bytes = unqp(text);
-  const bool marked = escapable == nullptr || std::all_of(bytes.begin(), bytes.end(), [&](char c) {
-                        return escapable[static_cast<unsigned char>(c)];
-                      });
+  const bool marked = allMarked(bytes, escapable);
   const bool same =
       std::string(out.getString(), out.getSize()) == (copied ? "kept" + text : "kept");
   if (copied && rewrapped != 1) return -1;
