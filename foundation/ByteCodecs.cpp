@@ -200,6 +200,16 @@ inline bool isSignExtendedEscape(const unsigned char* q) {
   return hexValue(q[7] & 0x7F) >= 0 && hexValue(q[8] & 0x7F) >= 0;
 }
 
+// The byte of the escape at q ("=" and two upper-case hex digits) when the decoder reads it as
+// exactly that; false for a broken or lower-case escape and for the "=FFFFFFxx" form, which
+// the decoder reads as the one byte xx.
+inline bool exactEscapeAt(const unsigned char* q, const unsigned char* end, unsigned char* b) {
+  if (end - q < 3 || upperHexValue(q[1]) < 0 || upperHexValue(q[2]) < 0) return false;
+  if (q[1] == 'F' && q[2] == 'F' && end - q >= 9 && isSignExtendedEscape(q)) return false;
+  *b = static_cast<unsigned char>(upperHexValue(q[1]) * 16 + upperHexValue(q[2]));
+  return true;
+}
+
 // The first `want` bytes (at most 4) that the text from `q` decodes to, soft breaks skipped,
 // into `b`; returns how many there are, fewer at the end of the text or at a token the encoder
 // would not write (the scan refuses that token once it reaches it, so for accepted text the
@@ -589,11 +599,9 @@ bool copyQuotedPrintableLines(const char* text, uint32_t n, int32_t lineLength,
       continue;
     }
     if (c == '=') {
-      if (end - p < 3 || upperHexValue(p[1]) < 0 || upperHexValue(p[2]) < 0) return refuse();
-      // The decoder reads "=FFFFFFxx" as the one byte xx.
-      if (p[1] == 'F' && p[2] == 'F' && end - p >= 9 && isSignExtendedEscape(p)) return refuse();
-      const auto b = static_cast<unsigned char>(upperHexValue(p[1]) * 16 + upperHexValue(p[2]));
-      if (!qpEscapes(b, column, p + 3, end) || (escapable != nullptr && !escapable[b]))
+      unsigned char b = 0;
+      if (!exactEscapeAt(p, end, &b) || !qpEscapes(b, column, p + 3, end) ||
+          (escapable != nullptr && !escapable[b]))
         return refuse();
       p += 3;
       column += 3;
@@ -632,10 +640,7 @@ bool rewrapQuotedPrintable(const char* text, uint32_t n, int32_t lineLength, con
   auto token = [&](const unsigned char* q, unsigned char* b) -> uint32_t {
     const unsigned char c = *q;
     if (c == '=') {
-      if (end - q < 3 || upperHexValue(q[1]) < 0 || upperHexValue(q[2]) < 0) return 0;
-      if (q[1] == 'F' && q[2] == 'F' && end - q >= 9 && isSignExtendedEscape(q)) return 0;
-      *b = static_cast<unsigned char>(upperHexValue(q[1]) * 16 + upperHexValue(q[2]));
-      return 3;
+      return exactEscapeAt(q, end, b) ? 3 : 0;
     }
     if (c == ' ' || c == '\t') {
       const unsigned char* r = q;
