@@ -146,46 +146,24 @@ bool parseStore(std::string_view bytes, std::vector<StoredCert>* certs, std::str
 
 namespace {
 
-// The length of the DER element at p (its header included); 0 when it overruns n bytes.
-size_t derElementLength(const unsigned char* p, size_t n) {
-  if (n < 2) return 0;
-  size_t length = p[1], head = 2;
-  if (length & 0x80) {
-    const size_t k = length & 0x7F;
-    if (k == 0 || k > 4 || n < 2 + k) return 0;
-    length = 0;
-    for (size_t i = 0; i < k; ++i) length = (length << 8) | p[2 + i];
-    head += k;
-  }
-  return length <= n - head ? head + length : 0;
-}
-
 // The subject name of a certificate's DER, read without parsing the rest: the sixth field
 // of the to-be-signed part, or the fifth when the version is left out.
 X509_NAME* subjectOfDer(const unsigned char* der, size_t n) {
-  auto enter = [](const unsigned char*& p, size_t& left) {
-    const size_t whole = derElementLength(p, left);
-    if (whole == 0 || p[0] != 0x30) return false;
-    const size_t head = (p[1] & 0x80) ? 2 + (p[1] & 0x7F) : 2;
-    left = whole - head;
-    p += head;
-    return true;
-  };
-  auto skip = [](const unsigned char*& p, size_t& left) {
-    const size_t whole = derElementLength(p, left);
-    p += whole;
-    left -= whole;
-    return whole != 0;
-  };
-  const unsigned char* p = der;
-  size_t left = n;
-  if (!enter(p, left) || !enter(p, left)) return nullptr;  // certificate, to-be-signed part
-  if (left > 0 && p[0] == 0xA0 && !skip(p, left)) return nullptr;
-  for (int field = 0; field < 4; ++field)  // serial, signature, issuer, validity
-    if (!skip(p, left)) return nullptr;
-  const size_t whole = derElementLength(p, left);
-  if (whole == 0) return nullptr;
-  X509_NAME* name = d2i_X509_NAME(nullptr, &p, long(whole));
+  DerElement cert, tbs, field;
+  if (!elementAt(der, 0, n, &cert) || cert.tag != V_ASN1_SEQUENCE ||
+      !elementAt(der, cert.contentStart(), cert.end(), &tbs) || tbs.tag != V_ASN1_SEQUENCE)
+    return nullptr;
+  size_t at = tbs.contentStart();
+  if (elementAt(der, at, tbs.end(), &field) && field.cls == V_ASN1_CONTEXT_SPECIFIC &&
+      field.tag == 0)
+    at = field.end();            // the version
+  for (int i = 0; i < 4; ++i) {  // serial, signature, issuer, validity
+    if (!elementAt(der, at, tbs.end(), &field)) return nullptr;
+    at = field.end();
+  }
+  if (!elementAt(der, at, tbs.end(), &field)) return nullptr;  // the subject
+  const unsigned char* p = der + at;
+  X509_NAME* name = d2i_X509_NAME(nullptr, &p, long(field.end() - at));
   ERR_clear_error();
   return name;
 }
