@@ -10,11 +10,21 @@
 #include <string>
 
 #include "platform/Com.h"
+#include "platform/HugePagesInternal.h"
 
 // --- Task allocator ---
 
-LPVOID CoTaskMemAlloc(size_t cb) { return std::malloc(cb == 0 ? 1 : cb); }
-LPVOID CoTaskMemRealloc(LPVOID p, size_t cb) { return std::realloc(p, cb == 0 ? 1 : cb); }
+LPVOID CoTaskMemAlloc(size_t cb) {
+  void* p = std::malloc(cb == 0 ? 1 : cb);
+  preferHugePages(p, cb);
+  return p;
+}
+
+LPVOID CoTaskMemRealloc(LPVOID p, size_t cb) {
+  void* q = std::realloc(p, cb == 0 ? 1 : cb);
+  preferHugePages(q, cb);
+  return q;
+}
 void CoTaskMemFree(LPVOID p) { std::free(p); }
 
 // --- BSTR ---
