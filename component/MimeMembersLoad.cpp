@@ -29,6 +29,32 @@ bool saveText(BSTR fileName, const StringBuffer& text, LogBase* log) {
   return writeFileUtf8(path.getUtf8(), text.getString(), text.getSize(), log);
 }
 
+class FileSink : public TextSink {
+ public:
+  explicit FileSink(FileInPieces& file) : file_(file) {}
+  bool take(const char* text, uint32_t n) override { return file_.write(text, n); }
+
+ private:
+  FileInPieces& file_;
+};
+
+// The entity's text written to the file as it is made, where the file is written through one
+// name form (the other form is a second attempt with the whole text); else made whole first.
+bool saveMime(const MimeMessage2& entity, BSTR fileName, LogBase* log) {
+  XString path;
+  path.setFromBSTR(fileName);
+  if (path.isEmpty() || !writtenThroughAnsi(path)) {
+    StringBuffer out;
+    writeEntire(entity, out);
+    return saveText(fileName, out, log);
+  }
+  FileInPieces file(log);
+  if (!file.open(path.getAnsi())) return false;
+  FileSink sink(file);
+  writeEntireTo(entity, sink);
+  return file.close();
+}
+
 }  // namespace
 
 HRESULT CVorlundMime::LoadMime(BSTR mimeMsg, LONG* success) {
@@ -112,9 +138,7 @@ HRESULT CVorlundMime::SaveMime(BSTR fileName, LONG* success) {
   MemberFrame frame(*this, "SaveMime");
   MimeMessage2* e = frame.entity();
   if (e == nullptr) return S_OK;
-  StringBuffer out;
-  writeEntire(*e, out);
-  *success = saveText(fileName, out, &log_) ? 1 : 0;
+  *success = saveMime(*e, fileName, &log_) ? 1 : 0;
   return S_OK;
 }
 

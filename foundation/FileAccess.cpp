@@ -178,72 +178,88 @@ uint32_t fileSizeUtf8(const char* utf8Path, LogBase* log, bool& ok) {
   return fileSize(name.getAnsi(), log, ok);
 }
 
-namespace {
-
-// Writes all bytes to an open handle and closes it. A file that replaces another is in place
-// only once the close has put it there, so a close that cannot is a failed write too. False
-// with the system's last error telling why.
-bool writeAndClose(HANDLE h, const void* bytes, uint32_t n) {
-  if (bytes != nullptr && n > 0) {
-    DWORD written = 0;
-    if (!WriteFile(h, bytes, n, &written, nullptr) || written != n) {
-      const DWORD why = GetLastError();
-      CloseHandle(h);
-      SetLastError(why);
-      return false;
-    }
-  }
-  return CloseHandle(h) != FALSE;
+bool writeFile(const char* ansiPath, const void* bytes, uint32_t n, LogBase* log) {
+  FileInPieces file(log);
+  if (!file.open(ansiPath)) return false;
+  file.write(bytes, n);
+  return file.close();
 }
 
-}  // namespace
+FileInPieces::~FileInPieces() { close(); }
 
-bool writeFile(const char* ansiPath, const void* bytes, uint32_t n, LogBase* log) {
+bool FileInPieces::open(const char* ansiPath) {
   if (isBlank(ansiPath)) return false;
-  LogBase& l = logOrNull(log);
-  HANDLE h = openFileAnsi(ansiPath, FileOpenMode::kCreateForWrite, log);
-  if (h == INVALID_HANDLE_VALUE) {
+  name_.setString(ansiPath);
+  handle_ = openFileAnsi(ansiPath, FileOpenMode::kCreateForWrite, log_);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    LogBase& l = logOrNull(log_);
     l.logData("filename", ansiPath);
     l.logError("Failed to write complete file (7)");
     return false;
   }
-  if (!writeAndClose(h, bytes, n)) {
-    StringBuffer osText;
-    osText.appendLastWindowsError();
-    l.logData("filename", ansiPath);
-    l.logError(osText.getString());
-    l.logError("Failed to write complete file (1)");
+  return true;
+}
+
+bool FileInPieces::openWide(XString& name) {
+  if (name.isEmpty()) return false;
+  wide_ = true;
+  handle_ = openFileWide(name, FileOpenMode::kCreateForWrite, log_);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    LogBase& l = logOrNull(log_);
+    l.logData("utf8Filename", name.getUtf8());
+    l.logError("Failed to write complete file (6)");
     return false;
   }
   return true;
 }
 
+bool FileInPieces::write(const void* bytes, uint32_t n) {
+  if (handle_ == INVALID_HANDLE_VALUE || failed_) return false;
+  if (bytes == nullptr || n == 0) return true;
+  DWORD written = 0;
+  if (!WriteFile(handle_, bytes, n, &written, nullptr) || written != n) {
+    failed_ = true;
+    why_ = GetLastError();
+  }
+  return !failed_;
+}
+
+bool FileInPieces::close() {
+  if (handle_ == INVALID_HANDLE_VALUE) return false;
+  // A file that replaces another is in place only once the close has put it there, and the
+  // platform leaves the old file as it was when a write failed.
+  const bool closed = CloseHandle(handle_) != FALSE;
+  handle_ = INVALID_HANDLE_VALUE;
+  if (failed_) SetLastError(why_);
+  if (closed && !failed_) return true;
+  StringBuffer osText;
+  osText.appendLastWindowsError();
+  LogBase& l = logOrNull(log_);
+  if (!wide_) l.logData("filename", name_.getString());
+  l.logError(osText.getString());
+  l.logError(wide_ ? "Failed to write complete file (3)" : "Failed to write complete file (1)");
+  return false;
+}
+
 bool writeFile(const OLECHAR* widePath, const void* bytes, uint32_t n, LogBase* log) {
   if (isBlank(widePath)) return false;
-  LogBase& l = logOrNull(log);
   XString name;
   name.setFromUnicode(widePath);
-  HANDLE h = openFileWide(name, FileOpenMode::kCreateForWrite, log);
-  if (h == INVALID_HANDLE_VALUE) {
-    l.logData("utf8Filename", name.getUtf8());
-    l.logError("Failed to write complete file (6)");
-    return false;
-  }
-  if (!writeAndClose(h, bytes, n)) {
-    StringBuffer osText;
-    osText.appendLastWindowsError();
-    l.logError(osText.getString());
-    l.logError("Failed to write complete file (3)");
-    return false;
-  }
-  return true;
+  FileInPieces file(log);
+  if (!file.openWide(name)) return false;
+  file.write(bytes, n);
+  return file.close();
+}
+
+bool writtenThroughAnsi(XString& name) {
+  return name.isAnsiCompatible() || WindowsVersion().isWin9x();
 }
 
 bool writeFileUtf8(const char* utf8Path, const void* bytes, uint32_t n, LogBase* log) {
   if (isBlank(utf8Path)) return false;
   XString name;
   name.setFromUtf8(utf8Path);
-  if (!name.isAnsiCompatible() && !WindowsVersion().isWin9x()) {
+  if (!writtenThroughAnsi(name)) {
     if (writeFile(name.getUnicode(), bytes, n, log)) return true;
   }
   return writeFile(name.getAnsi(), bytes, n, log);

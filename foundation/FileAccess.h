@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "foundation/StringBuffer.h"
 #include "platform/FileApi.h"
 #include "platform/WinTypes.h"
 
@@ -47,6 +48,36 @@ bool writeFile(const char* ansiPath, const void* bytes, uint32_t n, LogBase* log
 bool writeFile(const OLECHAR* widePath, const void* bytes, uint32_t n, LogBase* log);
 // The wide form first when the name is not ANSI-compatible, falling back to the ANSI form.
 bool writeFileUtf8(const char* utf8Path, const void* bytes, uint32_t n, LogBase* log);
+// Whether writeFileUtf8 writes the name through the ANSI form alone.
+bool writtenThroughAnsi(XString& name);
+
+// A file written in pieces as they are made, so a large text need not be held whole: created
+// or replaced as writeFile(ansiPath) does it, with its messages, and in place only once closed
+// after every piece was written.
+class FileInPieces {
+ public:
+  explicit FileInPieces(LogBase* log) : log_(log) {}
+  // Closes a file still open.
+  ~FileInPieces();
+  FileInPieces(const FileInPieces&) = delete;
+  FileInPieces& operator=(const FileInPieces&) = delete;
+
+  bool open(const char* ansiPath);
+  // Through the wide-character functions, with their messages.
+  bool openWide(XString& name);
+  // False once a write has failed; later pieces are not written.
+  bool write(const void* bytes, uint32_t n);
+  // False when the file was not opened, a write failed or the close did.
+  bool close();
+
+ private:
+  LogBase* log_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  StringBuffer name_;
+  bool wide_ = false;
+  bool failed_ = false;
+  DWORD why_ = 0;
+};
 
 void getCurrentDirectory(XString& out);
 // CloseHandle unless the handle is INVALID_HANDLE_VALUE.

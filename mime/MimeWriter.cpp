@@ -17,12 +17,27 @@ constexpr size_t kUuidTextLength = 36;
 // Keeps the layout of the boundary should the UUID text ever not be had.
 constexpr const char* kNullUuidText = "00000000-0000-0000-0000-000000000000";
 
+// The written text is handed on once it is this long, at the end of a part.
+constexpr uint32_t kPieceSize = 1 << 20;
+
 // Buffers reused from body to body while a tree is written, so a long message does not take
-// fresh memory for every body it decodes or converts.
+// fresh memory for every body it decodes or converts; and where the text goes in pieces.
 struct BodyScratch {
   DataBuffer decoded;
   DataBuffer converted;
+  TextSink* sink = nullptr;
+  bool refused = false;
 };
+
+// Hands the text written so far to the sink, when there is one and enough text; false once
+// the sink has refused a piece.
+bool passOn(BodyScratch& scratch, StringBuffer& out, uint32_t atLeast) {
+  if (scratch.sink == nullptr || scratch.refused) return !scratch.refused;
+  if (out.getSize() < atLeast) return true;
+  scratch.refused = !scratch.sink->take(out.getString(), out.getSize());
+  out.clear();
+  return !scratch.refused;
+}
 
 void writeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out);
 void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out);
@@ -78,6 +93,7 @@ void writeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffe
     appendDelimiter(boundary, out);
     writePart(*part, scratch, out);
     out.append("\r\n");
+    if (!passOn(scratch, out, kPieceSize)) return;
   }
   appendCloseDelimiter(boundary, out);
 }
@@ -163,16 +179,32 @@ void makeBoundary(StringBuffer& out) {
   if (text != nullptr) RpcStringFreeA(&text);
 }
 
+namespace {
+
+void writeEntireWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuffer& out) {
+  entity.header().writeText(out, nullptr, entity.charset());
+  out.append("\r\n\r\n");
+  if (entity.getNumParts() > 0) out.append(kPreamble);
+  writeBodyWith(entity, scratch, out);
+}
+
+}  // namespace
+
 void writeEntire(const MimeMessage2& entity, StringBuffer& out) {
   // Room for the whole text at once: a large message grown by doubling would be copied, and
   // its fresh memory touched, about twice over.
   const uint64_t size = estimatedSize(entity);
   if (size + out.getSize() < 0x7FFF0000ULL) out.expectNumBytes(static_cast<uint32_t>(size));
-  entity.header().writeText(out, nullptr, entity.charset());
-  out.append("\r\n\r\n");
-  if (entity.getNumParts() > 0) out.append(kPreamble);
   BodyScratch scratch;
-  writeBodyWith(entity, scratch, out);
+  writeEntireWith(entity, scratch, out);
+}
+
+bool writeEntireTo(const MimeMessage2& entity, TextSink& sink) {
+  StringBuffer out;
+  BodyScratch scratch;
+  scratch.sink = &sink;
+  writeEntireWith(entity, scratch, out);
+  return passOn(scratch, out, 1);
 }
 
 void writeBody(const MimeMessage2& entity, StringBuffer& out) {

@@ -6,6 +6,8 @@
 // is declared with those classes.
 #pragma once
 
+#include <cstdint>
+
 class MimeMessage2;
 class StringBuffer;
 
@@ -15,6 +17,19 @@ void makeBoundary(StringBuffer& out);
 
 // The header, a blank line, the preamble line when the entity has sub-parts, then the body.
 void writeEntire(const MimeMessage2& entity, StringBuffer& out);
+
+// Takes the text of writeEntireTo in pieces as it is written.
+class TextSink {
+ public:
+  virtual ~TextSink() = default;
+  // False stops the writing.
+  virtual bool take(const char* text, uint32_t n) = 0;
+};
+
+// The text of writeEntire handed to `sink` in pieces of about a megabyte (a piece is longer
+// where one body is), so a large message is never held whole. False when the sink refused a
+// piece; nothing more is written then.
+bool writeEntireTo(const MimeMessage2& entity, TextSink& sink);
 
 // Everything after the header's blank line, without the preamble: a leaf's encoded body, or
 // the sub-parts between boundary lines. The first part of a multipart/signed with two parts

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/FileApi.h"
 #include "platform/PlatformRoot.h"
 #include "tests/component/MimeTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -115,6 +116,25 @@ TEST(FileMembers, MimeFilesRoundTripAndFailures) {
   EXPECT_NE(errorXml(back).find("Failed to open file"), std::string::npos);
   EXPECT_EQ(withFile(back, &IVorlundMime::SaveMime, dir.path()), 0);
   EXPECT_NE(errorText(back).find("Failed to write complete file"), std::string::npos);
+
+  // A message of several megabytes goes to the file in pieces: the same text, and a disk that
+  // fills up after the first piece leaves the old file.
+  std::string big = "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n";
+  for (int i = 0; i < 5; ++i)
+    big +=
+        "--XX\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+        std::string(700000, static_cast<char>('a' + i)) + "=E9\r\n";
+  big += "--XX--\r\n";
+  ASSERT_EQ(loadMime(m, big), 1);
+  const std::string path = dir.file("out.eml");
+  EXPECT_EQ(withFile(m, &IVorlundMime::SaveMime, path), 1);
+  EXPECT_TRUE(readWholeFile(path) == mimeOf(m));
+  const std::string old = readWholeFile(path);
+  simulateWriteLimit(path.c_str(), 1500000);
+  EXPECT_EQ(withFile(m, &IVorlundMime::SaveMime, path), 0);
+  EXPECT_NE(errorText(m).find("Failed to write complete file (1)"), std::string::npos);
+  EXPECT_TRUE(readWholeFile(path) == old);
 }
 
 TEST(FileMembers, TraceFilesOnlyWhenTheirDirectoryExists) {
