@@ -2,6 +2,7 @@
 #include "component/CVorlundMime.h"
 #include "component/MemberFrame.h"
 #include "component/TraceFile.h"
+#include "foundation/Conversion.h"
 #include "foundation/FileAccess.h"
 #include "foundation/ProgressMonitor.h"
 #include "foundation/XString.h"
@@ -36,6 +37,21 @@ class FileSink : public TextSink {
 
  private:
   FileInPieces& file_;
+};
+
+// GetMime's text, converted into its string and traced a piece at a time.
+class StringSink : public TextSink {
+ public:
+  StringSink(BstrBuilder& text, TraceInPieces& trace) : text_(text), trace_(trace) {}
+  bool take(const char* text, uint32_t n) override {
+    trace_.append(text, n);
+    text_.add(text, n);
+    return true;
+  }
+
+ private:
+  BstrBuilder& text_;
+  TraceInPieces& trace_;
 };
 
 // The entity's text written to the file as it is made, where the file is written through one
@@ -114,12 +130,25 @@ HRESULT CVorlundMime::LoadXmlFile(BSTR fileName, LONG* success) {
 HRESULT CVorlundMime::GetMime(BSTR* mime) {
   if (mime == nullptr) return E_POINTER;
   MemberFrame frame(*this, "GetMime");
-  StringBuffer out;
-  if (MimeMessage2* e = frame.entity()) {
-    writeEntire(*e, out);
-    appendTrace("getMime.txt", '-', out);
+  MimeMessage2* e = frame.entity();
+  const int32_t codePage = ansiCodePage();
+  if (e == nullptr || !BstrBuilder::cutsAtLineFeeds(codePage)) {
+    StringBuffer out;
+    if (e != nullptr) {
+      writeEntire(*e, out);
+      appendTrace("getMime.txt", '-', out);
+    }
+    *mime = bstrFromAnsi(out);
+    return S_OK;
   }
-  *mime = bstrFromAnsi(out);
+  // The text goes into the string as it is written, never held whole beside it.
+  BstrBuilder text(codePage);
+  {
+    TraceInPieces trace("getMime.txt", '-');
+    StringSink sink(text, trace);
+    writeEntireTo(*e, sink);
+  }
+  *mime = text.take();
   return S_OK;
 }
 

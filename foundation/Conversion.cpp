@@ -43,58 +43,86 @@ bool convertCodePageSb(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t
 int32_t ansiCodePage() { return static_cast<int32_t>(GetACP()); }
 
 namespace {
-
-// A long text becomes a BSTR a piece at a time, cut after a line feed: no single- or
-// double-byte table, EUC form or UTF-8 has 0x0A inside a character. Not cut: the UTF-16 and
-// UTF-32 forms, UTF-7, and the ISO-2022, HZ, GB18030 and other forms numbered 50000-59999.
+// A long text becomes a BSTR a piece at a time, cut after a line feed.
 constexpr uint32_t kBstrPiece = 1 << 20;
+constexpr UINT kFirstRoom = 1 << 16;
+}  // namespace
 
-bool cutsAtLineFeeds(int32_t cp) {
+bool BstrBuilder::cutsAtLineFeeds(int32_t cp) {
   return cp != 65000 && (cp < 50000 || cp > 59999) && cp != CP_UTF16LE && cp != CP_UTF16BE &&
          cp != 12000 && cp != 12001;
 }
 
-// Converted straight into the string, sized at one unit a byte (no code page cut this way
-// gives more, but a piece that did would grow it), so no second copy of the result is held.
-BSTR bstrInPieces(int32_t codePage, const char* bytes, uint32_t n) {
-  BSTR out = SysAllocStringLen(nullptr, n);
-  if (out == nullptr) return nullptr;
-  UINT used = 0;
-  UINT room = n;
-  DataBuffer piece;
-  for (uint32_t at = 0; at < n;) {
-    uint32_t end = n;
-    if (n - at > kBstrPiece) {
-      const void* lf = std::memchr(bytes + at + kBstrPiece, '\n', n - at - kBstrPiece);
-      if (lf != nullptr) end = static_cast<uint32_t>(static_cast<const char*>(lf) - bytes) + 1;
-    }
-    piece.setSize(0);
-    convertCodePage(codePage, CP_UTF16LE, bytes + at, end - at, piece);
-    const UINT units = piece.getSize() / 2;
-    if (units > room - used) {
-      room = used + units + (room >> 3);
-      if (!SysReAllocStringLen(&out, nullptr, room)) {
-        SysFreeString(out);
-        return nullptr;
-      }
-    }
-    std::memcpy(out + used, piece.getData(), static_cast<size_t>(units) * 2);
-    used += units;
-    at = end;
+BstrBuilder::~BstrBuilder() {
+  SysFreeString(text_);
+  delete spill_;
+}
+
+void BstrBuilder::add(const char* bytes, uint32_t n) {
+  if (n == 0 || bytes == nullptr) return;
+  platformConvert(static_cast<UINT>(codePage_), CP_UTF16LE, bytes, n, *this);
+}
+
+unsigned char* BstrBuilder::reserve(size_t extra) {
+  const uint64_t wanted = used_ + (static_cast<uint64_t>(extra) + 1) / 2;
+  if (!failed_ && wanted > room_) {
+    // Doubling: a large string grows by remapping its pages, never copied or touched twice.
+    uint64_t grown = room_ < kFirstRoom ? kFirstRoom : static_cast<uint64_t>(room_) * 2;
+    if (grown < wanted) grown = wanted;
+    if (grown > 0x3FFFFFF0ULL) grown = wanted;
+    if (grown <= 0x3FFFFFF0ULL && SysReAllocStringLen(&text_, nullptr, static_cast<UINT>(grown)))
+      room_ = static_cast<UINT>(grown);
+    else
+      failed_ = true;
   }
-  if (used != room && !SysReAllocStringLen(&out, nullptr, used)) {
-    BSTR exact = SysAllocStringLen(out, used);
-    SysFreeString(out);
-    return exact;
+  if (failed_) {
+    // The conversion still needs room; what it writes there is dropped.
+    if (spill_ == nullptr) spill_ = new DataBuffer;
+    spill_->setSize(0);
+    spill_->ensureCapacity(static_cast<uint32_t>(extra < 0xFFFFFFF0u ? extra : 0xFFFFFFF0u));
+    return spill_->getData();
   }
+  return reinterpret_cast<unsigned char*>(text_ + used_);
+}
+
+void BstrBuilder::commit(const unsigned char* end) {
+  if (failed_) return;
+  used_ = static_cast<UINT>((end - reinterpret_cast<unsigned char*>(text_)) / 2);
+}
+
+BSTR BstrBuilder::take() {
+  BSTR out = nullptr;
+  if (!failed_) {
+    if (text_ == nullptr) {
+      out = SysAllocStringLen(nullptr, 0);
+    } else if (used_ == room_ || SysReAllocStringLen(&text_, nullptr, used_)) {
+      out = text_;
+      text_ = nullptr;
+    } else {
+      out = SysAllocStringLen(text_, used_);
+    }
+  }
+  SysFreeString(text_);
+  text_ = nullptr;
+  used_ = room_ = 0;
+  failed_ = false;
   return out;
 }
 
-}  // namespace
-
 BSTR bstrFromCodePage(int32_t codePage, const char* bytes, uint32_t n) {
-  if (bytes != nullptr && n > 2 * kBstrPiece && cutsAtLineFeeds(codePage))
-    return bstrInPieces(codePage, bytes, n);
+  if (bytes != nullptr && n > 2 * kBstrPiece && BstrBuilder::cutsAtLineFeeds(codePage)) {
+    BstrBuilder built(codePage);
+    for (uint32_t at = 0; at < n;) {
+      uint32_t end = n;
+      if (n - at > kBstrPiece) {
+        const void* lf = std::memchr(bytes + at + kBstrPiece, '\n', n - at - kBstrPiece);
+        if (lf != nullptr) end = static_cast<uint32_t>(static_cast<const char*>(lf) - bytes) + 1;
+      }
+      built.add(bytes + at, end - at);
+      at = end;
+    }
+    return built.take();
+  }
   DataBuffer utf16;
   if (n > 0 && bytes != nullptr) convertCodePage(codePage, CP_UTF16LE, bytes, n, utf16);
   return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(utf16.getData()), utf16.getSize() / 2);

@@ -35,6 +35,38 @@ bool convertCodePageSb(int32_t fromCp, int32_t toCp, const void* bytes, uint32_t
 // The ANSI code page as the platform reports it now.
 int32_t ansiCodePage();
 
+// A BSTR made a piece at a time, each piece of text converted straight into it, for a text too
+// long to hold twice. Pieces are converted apart, so each but the last must end after a line
+// feed, in a code page that cutsAtLineFeeds.
+class BstrBuilder final : public CodePageOutput {
+ public:
+  explicit BstrBuilder(int32_t codePage) : codePage_(codePage) {}
+  ~BstrBuilder();
+  BstrBuilder(const BstrBuilder&) = delete;
+  BstrBuilder& operator=(const BstrBuilder&) = delete;
+
+  // No single- or double-byte table, EUC form or UTF-8 has 0x0A inside a character; the UTF-16
+  // and UTF-32 forms, UTF-7 and the ISO-2022, HZ, GB18030 and other forms numbered 50000-59999
+  // do, or keep a state across lines.
+  static bool cutsAtLineFeeds(int32_t codePage);
+  // Converts n bytes of the code page onto the end of the string.
+  void add(const char* bytes, uint32_t n);
+  // The string, exactly as long as what was added (empty for nothing); null when it could not
+  // be made that long. The builder is empty afterwards.
+  BSTR take();
+
+  unsigned char* reserve(size_t extra) override;
+  void commit(const unsigned char* end) override;
+
+ private:
+  int32_t codePage_;
+  BSTR text_ = nullptr;
+  UINT used_ = 0;  // UTF-16 units
+  UINT room_ = 0;
+  bool failed_ = false;
+  DataBuffer* spill_ = nullptr;  // where a conversion goes once the string cannot grow
+};
+
 // A fresh BSTR of n bytes read in `codePage`; an empty BSTR for no text.
 BSTR bstrFromCodePage(int32_t codePage, const char* bytes, uint32_t n);
 // Appends the BSTR's UTF-16 converted to `codePage`; a null BSTR appends nothing.

@@ -117,8 +117,9 @@ TEST(FileMembers, MimeFilesRoundTripAndFailures) {
   EXPECT_EQ(withFile(back, &IVorlundMime::SaveMime, dir.path()), 0);
   EXPECT_NE(errorText(back).find("Failed to write complete file"), std::string::npos);
 
-  // A message of several megabytes goes to the file in pieces: the same text, and a disk that
-  // fills up after the first piece leaves the old file.
+  // A message of several megabytes goes to the file and into GetMime's string in pieces: the
+  // same text, every body whole, and a disk that fills up after the first piece leaves the
+  // old file.
   std::string big = "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n";
   for (int i = 0; i < 5; ++i)
     big +=
@@ -130,6 +131,12 @@ TEST(FileMembers, MimeFilesRoundTripAndFailures) {
   const std::string path = dir.file("out.eml");
   EXPECT_EQ(withFile(m, &IVorlundMime::SaveMime, path), 1);
   EXPECT_TRUE(readWholeFile(path) == mimeOf(m));
+  MimeRef again;
+  ASSERT_EQ(withFile(again, &IVorlundMime::LoadMimeFile, path), 1);
+  ASSERT_EQ(numParts(again), 5);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_TRUE(bodyBytes(MimeRef(partOf(again, i))) ==
+                std::string(700000, static_cast<char>('a' + i)) + "\xC3\xA9");
   const std::string old = readWholeFile(path);
   simulateWriteLimit(path.c_str(), 1500000);
   EXPECT_EQ(withFile(m, &IVorlundMime::SaveMime, path), 0);
