@@ -189,6 +189,44 @@ TEST(Base64, RoundTripsAtEveryLineLength) {
   }
   EXPECT_TRUE(rewrap("QU\nJD\r\nQQ=\r\n=", 72, got));
   EXPECT_EQ(got, "keptQUJDQQ==\r\n");
+  // Whole lines of several lengths, the writer's among them, and random edits of them: taken
+  // exactly when the text without its CR and LF is the one-line base64 of the bytes it decodes
+  // to, and then written as encoding those bytes writes them.
+  const std::string edits = "=\r\n Aa+/-!\x80";
+  int taken = 0, refused = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string bytes = randomBytes(rng, rng() % 400);
+    const int32_t from = std::vector<int32_t>{16, 64, 72, 76, 1000}[rng() % 5];
+    std::string text = b64(bytes, from);
+    for (int e = rng() % 4; e > 0 && !text.empty(); --e) {
+      const size_t at = rng() % text.size();
+      const char c = rng() % 4 == 0 ? static_cast<char>(rng()) : edits[rng() % edits.size()];
+      if (rng() % 3 == 0)
+        text.insert(at, 1, c);
+      else if (rng() % 2 == 0)
+        text[at] = c;
+      else
+        text.erase(at, 1);
+    }
+    std::string plain;
+    for (char c : text)
+      if (c != '\r' && c != '\n') plain += c;
+    std::string oneLine;
+    if (!plain.empty()) {
+      StringBuffer sb;
+      const std::string decoded = unb64(plain);
+      encodeBase64(decoded.data(), static_cast<uint32_t>(decoded.size()), sb);
+      oneLine.assign(sb.getString(), sb.getSize());
+    }
+    for (int32_t to : {72, 76}) {
+      const bool ok = rewrap(text, to, got);
+      ASSERT_EQ(ok, !plain.empty() && oneLine == plain) << round << " " << to << " " << text;
+      ASSERT_EQ(got, ok ? "kept" + b64(unb64(plain), to) : "kept") << round << " " << to;
+      ++(ok ? taken : refused);
+    }
+  }
+  EXPECT_GT(taken, 1000);
+  EXPECT_GT(refused, 1000);
 }
 
 TEST(QuotedPrintable, Encoding) {
