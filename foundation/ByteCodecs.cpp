@@ -1,7 +1,16 @@
 #include "foundation/ByteCodecs.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+
+// SSE2, which every x86-64 machine has, checks 16 bytes at once where the codecs pass over text
+// as it stands; elsewhere, or built with VORLUND_NO_SIMD defined (so the portable code can be
+// tried on x86-64 too), the same checks go a byte or a word at a time.
+#if defined(__SSE2__) && !defined(VORLUND_NO_SIMD)
+#define VORLUND_SSE2 1
+#include <emmintrin.h>
+#endif
 
 #include "foundation/DataBuffer.h"
 #include "foundation/Fatal.h"
@@ -30,6 +39,8 @@ constexpr std::array<unsigned char, 80> kBase64Values = [] {
 // (3 characters per byte plus a soft break after it) stays small for large bodies.
 constexpr uint32_t kQpSlice = 8192;
 constexpr uint32_t kQpWorstPerByte = 6;
+// Beyond that, room for the widest store of bytes that are then left behind.
+constexpr uint32_t kQpSliceSlack = 64;
 constexpr uint32_t kQpDecodeStartRoom = 3000;
 // Quoted-printable text found to be as the encoder writes it is copied in runs of lines about
 // this long, each while the scan has just read it.
@@ -123,6 +134,62 @@ constexpr std::array<unsigned char, 256> kAlphabetValues = [] {
   return t;
 }();
 
+#if defined(VORLUND_SSE2)
+// All ones in the lanes of v that hold alphabet bytes. A letter is a byte whose lower-case form
+// (bit 5 set) is "a".."z", a digit is "0".."9", and "+" and "/" are the two bytes that give "/"
+// with bit 2 set; each range test is one signed compare after moving the range to the bottom
+// of the signed bytes.
+inline __m128i alphabetLanes(__m128i v) {
+  const __m128i letter = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)),
+                                                     _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                                        _mm_set1_epi8(static_cast<char>(-0x80 + 26)));
+  const __m128i digit =
+      _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+                     _mm_set1_epi8(static_cast<char>(-0x80 + 10)));
+  const __m128i sign = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x04)), _mm_set1_epi8('/'));
+  return _mm_or_si128(_mm_or_si128(letter, digit), sign);
+}
+#endif
+
+// How many bytes from p on are alphabet bytes, p short of `end`.
+inline uint32_t alphabetRun(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* q = p;
+#if defined(VORLUND_SSE2)
+  for (; end - q >= 16; q += 16) {
+    const auto ok = static_cast<uint32_t>(
+        _mm_movemask_epi8(alphabetLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)))));
+    if (ok != 0xFFFF) return static_cast<uint32_t>(q - p) + __builtin_ctz(~ok);
+  }
+#else
+  for (; end - q >= 8; q += 8) {
+    if ((kAlphabetValues[q[0]] | kAlphabetValues[q[1]] | kAlphabetValues[q[2]] |
+         kAlphabetValues[q[3]] | kAlphabetValues[q[4]] | kAlphabetValues[q[5]] |
+         kAlphabetValues[q[6]] | kAlphabetValues[q[7]]) > 63)
+      break;
+  }
+#endif
+  while (q < end && kAlphabetValues[*q] < 64) ++q;
+  return static_cast<uint32_t>(q - p);
+}
+
+// Whether the `len` bytes at p (at least 16) are all alphabet bytes, with one branch at the end.
+inline bool allAlphabet(const unsigned char* p, uint32_t len) {
+#if defined(VORLUND_SSE2)
+  __m128i ok = _mm_set1_epi8(-1);
+  uint32_t i = 0;
+  for (; i + 16 <= len; i += 16)
+    ok = _mm_and_si128(ok, alphabetLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))));
+  if (i < len)  // the last bytes, overlapping some already checked
+    ok = _mm_and_si128(
+        ok, alphabetLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + len - 16))));
+  return _mm_movemask_epi8(ok) == 0xFFFF;
+#else
+  unsigned char values = 0;
+  for (uint32_t i = 0; i < len; ++i) values |= kAlphabetValues[p[i]];
+  return values < 64;
+#endif
+}
+
 inline bool isBase64Blank(unsigned char c) {
   return c == '\t' || c == '\n' || c == '\r' || c == ' ';
 }
@@ -184,7 +251,9 @@ inline int upperHexValue(unsigned char c) {
   return -1;
 }
 
-inline bool isQpLiteral(unsigned char c) { return (c >= 33 && c <= 60) || (c >= 62 && c <= 126); }
+constexpr bool isQpLiteral(unsigned char c) {
+  return (c >= 33 && c <= 60) || (c >= 62 && c <= 126);
+}
 
 inline bool isQLiteral(unsigned char c) {
   return (c >= 33 && c <= 60) || c == 62 || (c >= 64 && c <= 94) || (c >= 96 && c <= 126);
@@ -282,6 +351,131 @@ inline uint32_t plainQpBytes(const unsigned char* p) {
   const uint64_t below = (w - kOnes * ' ') & ~w;
   const uint64_t stops = (w | below | ((del - kOnes) & ~del) | ((eq - kOnes) & ~eq)) & kHigh;
   return stops == 0 ? 8 : static_cast<uint32_t>(__builtin_ctzll(stops)) / 8;
+}
+
+// The bytes whose escape the encoder writes wherever they stand: all but the literal bytes,
+// the blanks and CR (whose escapes depend on what follows).
+constexpr std::array<bool, 256> kQpAlwaysEscaped = [] {
+  std::array<bool, 256> t{};
+  for (unsigned c = 0; c < 256; ++c)
+    t[c] = !isQpLiteral(static_cast<unsigned char>(c)) && c != ' ' && c != '\t' && c != '\r';
+  return t;
+}();
+
+// Every byte marked: the table of a caller that gave none.
+constexpr std::array<bool, 256> kAllMarked = [] {
+  std::array<bool, 256> t{};
+  for (auto& v : t) v = true;
+  return t;
+}();
+
+// The bytes verbatimQpRun may read from where it starts.
+constexpr uint32_t kVerbatimQpRead = 80;
+
+// Of the 16 bytes at p (the text goes on for two more), in bit i for p[i]: in *eqs the "="s,
+// and in the result those that end a run of what the encoder writes as it stands: the bytes
+// that are not literal wherever they stand ("!" to "~" but "=", and the space), but "=" where
+// it starts an escape of 0x80 to 0xFE, which the encoder always escapes (0xFF aside, whose
+// escape may start the sign-extended form; the escapes of other bytes take the rules one by
+// one). Where `suspects` is given, it gets those escapes whose first digit is in
+// `suspectDigits`, a range of the characters from "8" to "F".
+struct QpDigitRange {
+  char first;
+  char last;
+};
+inline uint32_t qpStops16(const unsigned char* p, QpDigitRange suspectDigits, uint32_t* eqs,
+                          uint32_t* suspects) {
+#if defined(VORLUND_SSE2)
+  auto bytes = [](char c) { return _mm_set1_epi8(c); };
+  auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+  // Whether each byte is first..first+count-1: the range moved to the bottom of the signed bytes.
+  auto in = [](__m128i v, char first, int count) {
+    return _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - first))),
+                          _mm_set1_epi8(static_cast<char>(-0x80 + count)));
+  };
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i eq = is(v, '=');
+  *eqs = static_cast<uint32_t>(_mm_movemask_epi8(eq));
+  // Controls and the bytes from 0x80 on are the ones below the space as signed bytes.
+  __m128i stops = _mm_or_si128(_mm_cmplt_epi8(v, bytes(' ')), is(v, 0x7F));
+  if (*eqs != 0) {
+    // The two bytes after each byte: an escape's digits where that byte is "=". The escapes
+    // taken here are those of 0x80 to 0xFE, which most text has most of.
+    const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+    const __m128i high = _mm_or_si128(in(h, '8', 2), in(h, 'A', 6));
+    const __m128i digit = _mm_or_si128(in(l, '0', 10), in(l, 'A', 6));
+    const __m128i ff = _mm_and_si128(is(h, 'F'), is(l, 'F'));
+    const __m128i escape = _mm_andnot_si128(ff, _mm_and_si128(high, digit));
+    stops = _mm_or_si128(stops, _mm_andnot_si128(escape, eq));
+    if (suspects != nullptr) {
+      const __m128i named =
+          in(h, suspectDigits.first, suspectDigits.last - suspectDigits.first + 1);
+      *suspects =
+          static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(named, escape), eq)));
+    }
+  }
+  return static_cast<uint32_t>(_mm_movemask_epi8(stops));
+#else
+  uint32_t s = 0, e = 0, named = 0;
+  for (uint32_t i = 0; i < 16; ++i) {
+    const unsigned char c = p[i];
+    bool stop = c < ' ' || c >= 0x7F;
+    if (c == '=') {
+      e |= 1u << i;
+      const unsigned hi = kUpperHexValues[p[i + 1]], lo = kUpperHexValues[p[i + 2]];
+      stop = (hi | lo) > 0x0F || hi < 8 || (hi & lo) == 0x0F;
+      if (!stop && p[i + 1] >= suspectDigits.first && p[i + 1] <= suspectDigits.last)
+        named |= 1u << i;
+    }
+    s |= static_cast<uint32_t>(stop) << i;
+  }
+  *eqs = e;
+  if (suspects != nullptr) *suspects = named;
+  return s;
+#endif
+}
+
+// How many bytes from p on encodeQuotedPrintable writes as they stand inside a line (past its
+// start), all of them before its last column, which is `left` bytes ahead: literal bytes,
+// blanks before a literal byte or an escape of anything but CR, and escapes of 0x80 to 0xFE
+// that `marked` marks (read only with kSomeUnmarked, for the escapes whose first digit is in
+// `unmarkedDigits`). At most 64 bytes; the text goes on for kVerbatimQpRead bytes from p.
+template <bool kSomeUnmarked>
+inline uint32_t verbatimQpRun(const unsigned char* p, uint32_t left, const bool* marked,
+                              QpDigitRange unmarkedDigits) {
+  const uint32_t most = left < 64 ? left : 64;
+  uint32_t m = most;
+  uint64_t eqs = 0;
+  for (uint32_t o = 0; o < most; o += 16) {
+    uint32_t eq = 0, suspects = 0;
+    uint32_t stops = qpStops16(p + o, unmarkedDigits, &eq, kSomeUnmarked ? &suspects : nullptr);
+    if (kSomeUnmarked) {
+      for (; suspects != 0; suspects &= suspects - 1) {
+        const uint32_t i = o + static_cast<uint32_t>(__builtin_ctz(suspects));
+        if (!marked[kUpperHexValues[p[i + 1]] << 4 | kUpperHexValues[p[i + 2]]])
+          stops |= 1u << (i - o);
+      }
+    }
+    eqs |= static_cast<uint64_t>(eq) << o;
+    if (stops != 0) {
+      const uint32_t at = o + static_cast<uint32_t>(__builtin_ctz(stops));
+      if (at < m) m = at;
+      break;
+    }
+  }
+  // An escape across the end is left to the rules that break the line after it. (Where the run
+  // ends at a byte that stops it, that byte is no escape's digit.)
+  if (m >= 1 && (eqs >> (m - 1) & 1) != 0)
+    m -= 1;
+  else if (m >= 2 && (eqs >> (m - 2) & 1) != 0)
+    m -= 2;
+  // A trailing blank only before a literal byte or an escape of anything but CR.
+  if (m > 0 && p[m - 1] == ' ' && !isQpLiteral(p[m]) &&
+      !(p[m] == '=' && (kUpperHexValues[p[m + 1]] | kUpperHexValues[p[m + 2]]) <= 0x0F &&
+        !(p[m + 1] == '0' && p[m + 2] == 'D')))
+    --m;
+  return m;
 }
 
 // Passes over what is written so wherever it stands inside a line short of its last column:
@@ -407,6 +601,7 @@ void encodeBase64Lines(const void* bytes, uint32_t n, int32_t lineLength, String
 bool rewrapBase64Lines(const char* text, uint32_t n, int32_t lineLength, StringBuffer& out) {
   if (text == nullptr || n == 0 || lineLength <= 0) return false;
   const uint32_t perLine = (static_cast<uint32_t>(lineLength) + 3) / 4;
+  const int64_t lineChars = 4 * static_cast<int64_t>(perLine);
   const uint64_t room = static_cast<uint64_t>(n) + 2 * (n / (4 * perLine) + 2);
   if (room > 0x7FFFFFF0ULL) return false;
   char* const start = out.appendPointer(static_cast<uint32_t>(room));
@@ -419,20 +614,38 @@ bool rewrapBase64Lines(const char* text, uint32_t n, int32_t lineLength, StringB
   unsigned char g[4];
   int k = 0;
   while (p < end) {
-    // Whole groups of four alphabet characters, the usual case, go four bytes at a time.
-    if (k == 0 && !padded && end - p >= 4 &&
-        (kAlphabetValues[p[0]] | kAlphabetValues[p[1]] | kAlphabetValues[p[2]] |
-         kAlphabetValues[p[3]]) < 64) {
-      std::memcpy(d, p, 4);
-      d += 4;
-      p += 4;
-      any = true;
-      if (++onLine == perLine) {
-        *d++ = '\r';
-        *d++ = '\n';
-        onLine = 0;
+    // Whole groups of four alphabet characters, the usual case, go out as they stand: the run
+    // of alphabet bytes is found at once, its groups copied up to each line end at once, and
+    // the text's own line ends after it passed over.
+    if (k == 0 && !padded) {
+      if (onLine == 0 && end - p >= lineChars + 2 && p[lineChars] == '\r' &&
+          p[lineChars + 1] == '\n' && lineChars >= 16 && allAlphabet(p, lineChars)) {
+        // A whole line of the writer's length as the text has it, and its line end.
+        std::memcpy(d, p, lineChars + 2);
+        d += lineChars + 2;
+        p += lineChars + 2;
+        any = true;
+        continue;
       }
-      continue;
+      uint32_t groups = alphabetRun(p, end) / 4;
+      if (groups > 0) {
+        any = true;
+        do {
+          const uint32_t take = groups < perLine - onLine ? groups : perLine - onLine;
+          std::memcpy(d, p, 4 * take);
+          d += 4 * take;
+          p += 4 * take;
+          groups -= take;
+          onLine += take;
+          if (onLine == perLine) {
+            *d++ = '\r';
+            *d++ = '\n';
+            onLine = 0;
+          }
+        } while (groups > 0);
+        while (p < end && (*p == '\r' || *p == '\n')) ++p;
+        continue;
+      }
     }
     const unsigned char c = *p++;
     if (c == '\r' || c == '\n') continue;
@@ -631,9 +844,37 @@ bool rewrapQuotedPrintable(const char* text, uint32_t n, int32_t lineLength, con
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const unsigned char* const end = p + n;
   const uint32_t start = out.getSize();
+  // The full rules at the bottom read a literal byte against `escapable` too. The cases above
+  // them pass literal bytes without that only where it marks every one; with a table that
+  // does not, literal bytes take the one shortcut they have always had (as the encoder does,
+  // eight at a time short of the line's last columns).
+  bool literalsMarked = true;
+  // The first digits of the escapes from 0x80 on of the bytes the table leaves out, from the
+  // lowest to the highest ("F" to "8" where it leaves out none).
+  QpDigitRange unmarkedDigits{'F', '8'};
+  if (escapable != nullptr) {
+    for (unsigned c = 0; c < 256; ++c) {
+      if (escapable[c]) continue;
+      if (c >= 0x80) {
+        unmarkedDigits.first = std::min(unmarkedDigits.first, kHex[c >> 4]);
+        unmarkedDigits.last = std::max(unmarkedDigits.last, kHex[c >> 4]);
+      }
+      if (c == '\t' || c == ' ' || isQpLiteral(static_cast<unsigned char>(c)))
+        literalsMarked = false;
+    }
+  }
+  const bool* const marked = escapable != nullptr ? escapable : kAllMarked.data();
   auto skipSoftBreaks = [&](const unsigned char* q) {
     while (end - q >= 3 && q[0] == '=' && q[1] == '\r' && q[2] == '\n') q += 3;
     return q;
+  };
+  // Whether the text at q starts with a byte the decoder reads as is, or with an escape of
+  // anything but CR: a blank before it stays literal.
+  auto literalOrEscapeAt = [&](const unsigned char* q) {
+    return end - q >= 1 &&
+           (isQpLiteral(*q) ||
+            (*q == '=' && end - q >= 3 && (kUpperHexValues[q[1]] | kUpperHexValues[q[2]]) <= 0x0F &&
+             !(q[1] == '0' && q[2] == 'D')));
   };
   // The byte of the token at q and the token's length; 0 for what only the decoder's full
   // rules read (lower-case or broken escapes, bare line ends, blanks it drops as trailing).
@@ -656,52 +897,99 @@ bool rewrapQuotedPrintable(const char* text, uint32_t n, int32_t lineLength, con
   while (p < end) {
     // A slice of the text at a time into room for the most it can give.
     const unsigned char* const sliceEnd = end - p > kQpSlice ? p + kQpSlice : end;
-    char* const room = out.appendPointer(static_cast<uint32_t>(sliceEnd - p) * kQpWorstPerByte + 3);
+    char* const room =
+        out.appendPointer(static_cast<uint32_t>(sliceEnd - p) * kQpWorstPerByte + kQpSliceSlack);
     char* d = room;
-    while (p < sliceEnd) {
-      if (end - p > 8) {
-        if (column > 0 && column + 8 < limit) {
-          // Literal bytes inside a line are written as they stand, as the encoder writes them.
-          uint32_t k = plainQpBytes(p);
-          // A trailing blank stays literal before an escape of anything but CR; else it waits
-          // for the rules below.
-          if (k > 0 && p[k - 1] == ' ' &&
-              !(end - (p + k) > 2 && p[k] == '=' && kUpperHexValues[p[k + 1]] <= 0x0F &&
-                kUpperHexValues[p[k + 2]] <= 0x0F && !(p[k + 1] == '0' && p[k + 2] == 'D')))
-            --k;
-          if (k > 0) {
-            std::memcpy(d, p, 8);
-            d += k;
-            p += k;
-            column += static_cast<int32_t>(k);
-            continue;
-          }
-        }
-        if (p[0] == '=' && column + 3 < limit && !(p[1] == 'F' && p[2] == 'F')) {
-          // So is an escape of a byte the encoder escapes wherever it stands.
-          const unsigned hi = kUpperHexValues[p[1]], lo = kUpperHexValues[p[2]];
-          const auto b = static_cast<unsigned char>(hi << 4 | lo);
-          if ((hi | lo) <= 0x0F && !isQpLiteral(b) && b != ' ' && b != '\t' && b != '\r' &&
-              (escapable == nullptr || escapable[b])) {
-            std::memcpy(d, p, 3);
-            d += 3;
-            p += 3;
-            column += 3;
-            continue;
-          }
-        }
-      }
-      if (end - p >= 3 && p[0] == '=' && p[1] == '\r' && p[2] == '\n') {
-        p += 3;  // the text's own soft break
-        continue;
-      }
-      if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
+    // A line full after the token just written gets a soft break, unless the text goes on with
+    // a line end.
+    auto breakIfFull = [&] {
+      if (column >= limit && !crlfFollows(p, end)) {
+        *d++ = '=';
         *d++ = '\r';
         *d++ = '\n';
-        p += 2;
         column = 0;
-        continue;
       }
+    };
+    while (p < sliceEnd) {
+      // Each case up to the full rules writes what they write for the token at p, or for a
+      // run of tokens what they write token by token, where the next few bytes tell it.
+      const unsigned char c = *p;
+      if (c == '=') {
+        if (end - p >= 3) {
+          const unsigned hi = kUpperHexValues[p[1]], lo = kUpperHexValues[p[2]];
+          if ((hi | lo) <= 0x0F) {
+            // An escape the encoder writes wherever it stands: of a byte it always escapes (but
+            // in the sign-extended form, which the decoder reads otherwise), or of a blank
+            // before a line end.
+            const auto b = static_cast<unsigned char>(hi << 4 | lo);
+            if ((kQpAlwaysEscaped[b]
+                     ? b != 0xFF || end - p < 9 || !isSignExtendedEscape(p)
+                     : (b == ' ' || b == '\t') && end - p >= 5 && p[3] == '\r' && p[4] == '\n') &&
+                marked[b]) {
+              std::memcpy(d, p, 3);
+              d += 3;
+              p += 3;
+              column += 3;
+              breakIfFull();
+              continue;
+            }
+          } else if (p[1] == '\r' && p[2] == '\n') {
+            p += 3;  // the text's own soft break
+            continue;
+          }
+        }
+      } else if (c == '\r') {
+        if (end - p >= 2 && p[1] == '\n') {
+          *d++ = '\r';
+          *d++ = '\n';
+          p += 2;
+          column = 0;
+          continue;
+        }
+      } else if (literalsMarked) {
+        if ((column > 0 || (c != '.' && c != 'F')) && column + 1 < limit &&
+            end - p >= kVerbatimQpRead) {
+          // Inside a line, short of its last column, most of the text is written as it stands.
+          const auto left = static_cast<uint32_t>(limit - 1 - column);
+          const uint32_t m = unmarkedDigits.first > unmarkedDigits.last
+                                 ? verbatimQpRun<false>(p, left, marked, unmarkedDigits)
+                                 : verbatimQpRun<true>(p, left, marked, unmarkedDigits);
+          if (m > 0) {
+            std::memcpy(d, p, 64);
+            d += m;
+            p += m;
+            column += static_cast<int32_t>(m);
+            continue;
+          }
+        }
+        if (isQpLiteral(c) ? column > 0 || (c != '.' && c != 'F')
+                           : (c == ' ' || c == '\t') && literalOrEscapeAt(p + 1)) {
+          // One such byte anywhere, but a line's leading "." or "F".
+          *d++ = static_cast<char>(c);
+          ++p;
+          ++column;
+          breakIfFull();
+          continue;
+        }
+      } else if (column > 0 && column + 8 < limit && end - p > 8) {
+        // With a table that leaves some literal byte out, literal bytes inside a line are
+        // written eight at a time as they stand; a trailing blank waits for the rules below
+        // unless an escape of anything but CR follows it.
+        uint32_t k = plainQpBytes(p);
+        if (k > 0 && p[k - 1] == ' ' &&
+            !(end - (p + k) > 2 && p[k] == '=' && kUpperHexValues[p[k + 1]] <= 0x0F &&
+              kUpperHexValues[p[k + 2]] <= 0x0F && !(p[k + 1] == '0' && p[k + 2] == 'D')))
+          --k;
+        if (k > 0) {
+          std::memcpy(d, p, 8);
+          d += k;
+          p += k;
+          column += static_cast<int32_t>(k);
+          continue;
+        }
+      }
+      // The full rules for what the cases above leave (soft breaks and CRLF they always take):
+      // the token as the decoder reads it, and what the encoder writes for its byte.
       unsigned char b = 0;
       const uint32_t used = token(p, &b);
       if (used == 0 || (escapable != nullptr && !escapable[b])) {

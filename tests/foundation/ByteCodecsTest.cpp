@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -106,6 +107,101 @@ int copyChecked(const std::string& text, int32_t lineLength, const bool* escapab
   return copied == (qp(bytes, lineLength) == text && marked) && same ? copied : -1;
 }
 
+// Mail text for quoted-printable: lines of words, runs of 8-bit letters long enough to fill
+// the last columns of a line with escapes, and now and then what the encoder treats apart.
+std::string mailBytes(std::mt19937& rng, size_t pieces) {
+  static const std::string kWords[] = {
+      "The quick brown fox jumps over the lazy dog. ", "Caf\xE9 na\xEFve r\xE9sum\xE9 ",
+      "\xCF\xF0\xE8\xE2\xE5\xF2 \xEC\xE8\xF0 ", "\xFC\xF6\xE4\xFC\xF6\xE4\xFC\xF6\xE4\xFC\xF6\xE4"};
+  // "\377FFFFE9 " is 0xFF and "FFFFE9 ".
+  static const std::string kApart[] = {"\r\n", " \r\n", "\t\r\n",    ".",           "From ",
+                                       "=",    "\xFF",  "=FFFFFFE9", "\377FFFFE9 ", "\x7F\x01",
+                                       "\r",   "\n",    "\t",        "  ",          "~"};
+  std::string bytes;
+  for (size_t i = pieces; i > 0; --i) {
+    const unsigned r = rng() % 6;
+    bytes += r == 0  ? std::string(1 + rng() % 80, "abc d"[rng() % 5])
+             : r < 4 ? kWords[rng() % std::size(kWords)]
+                     : kApart[rng() % std::size(kApart)];
+  }
+  return bytes;
+}
+
+// Whether rewrapQuotedPrintable takes the text, by its documented rules: every token one the
+// decoder reads exactly, that is soft breaks, CRLF, upper-case escapes (but the "=FFFFFFxx"
+// form) of bytes `escapable` marks, literal bytes, and blanks that a byte other than CR or LF
+// follows; an escaped CR whose next byte is LF only where that LF is escaped too. (For tables
+// that mark every literal byte and blank.)
+bool rewrapTakes(const std::string& t, const bool* escapable) {
+  const size_t n = t.size();
+  auto at = [&](size_t j) { return static_cast<unsigned char>(t[j]); };
+  auto hex = [](unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+  auto value = [](unsigned char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+  auto anyHex = [&](unsigned char c) { return hex(static_cast<unsigned char>(std::toupper(c))); };
+  auto softBreak = [&](size_t j) { return t.compare(j, 3, "=\r\n") == 0; };
+  auto escapeAt = [&](size_t j, unsigned char* b) {
+    if (j + 3 > n || at(j) != '=' || !hex(at(j + 1)) || !hex(at(j + 2))) return false;
+    if (at(j + 1) == 'F' && at(j + 2) == 'F' && j + 9 <= n) {
+      bool extended = anyHex(at(j + 7) & 0x7F) && anyHex(at(j + 8) & 0x7F);
+      for (size_t k = j + 3; k < j + 7; ++k) extended = extended && (at(k) & 0x7F) == 'F';
+      if (extended) return false;
+    }
+    *b = static_cast<unsigned char>(value(at(j + 1)) * 16 + value(at(j + 2)));
+    return true;
+  };
+  for (size_t i = 0; i < n;) {
+    if (softBreak(i)) {
+      i += 3;
+      continue;
+    }
+    if (t.compare(i, 2, "\r\n") == 0) {
+      i += 2;
+      continue;
+    }
+    const unsigned char c = at(i);
+    unsigned char b = 0;
+    if (c == '=') {
+      if (!escapeAt(i, &b) || (escapable != nullptr && !escapable[b])) return false;
+      i += 3;
+      if (b == '\r') {
+        size_t j = i;
+        while (softBreak(j)) j += 3;
+        if (j < n && at(j) == '\n') return false;
+        if (escapeAt(j, &b) && b == '\n') i = j + 3;
+      }
+      continue;
+    }
+    if (c == ' ' || c == '\t') {
+      size_t j = i;
+      while (j < n && (at(j) == ' ' || at(j) == '\t')) ++j;
+      if (j == n || at(j) == '\r' || at(j) == '\n') return false;
+    } else if (c < 33 || c > 126) {
+      return false;
+    }
+    ++i;
+  }
+  return true;
+}
+
+// Random edits of quoted-printable text, most of them where escapes and line ends are.
+void editQp(std::mt19937& rng, std::string& text) {
+  static const std::string kEdits = "= \t\r\n.Fa0E9ef\xe9~";
+  for (int e = 1 + rng() % 3; e > 0 && !text.empty(); --e) {
+    size_t at = rng() % (text.size() + 1);
+    if (rng() % 2 == 0) {
+      const size_t special = text.find_first_of("=\r", at);
+      if (special != std::string::npos) at = special + rng() % 3;
+    }
+    const char c = rng() % 4 == 0 ? static_cast<char>(rng()) : kEdits[rng() % kEdits.size()];
+    if (rng() % 3 == 0)
+      text.insert(std::min(at, text.size()), 1, c);
+    else if (at < text.size())
+      text[at] = rng() % 4 == 0
+                     ? static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])))
+                     : c;
+  }
+}
+
 }  // namespace
 
 TEST(Base64, Encoding) {
@@ -189,6 +285,45 @@ TEST(Base64, RoundTripsAtEveryLineLength) {
   }
   EXPECT_TRUE(rewrap("QU\nJD\r\nQQ=\r\n=", 72, got));
   EXPECT_EQ(got, "keptQUJDQQ==\r\n");
+
+  // Whole lines of several lengths, the writer's among them, and random edits of them: taken
+  // exactly when the text without its CR and LF is the one-line base64 of the bytes it decodes
+  // to, and then written as encoding those bytes writes them.
+  const std::string edits = "=\r\n Aa+/-!\x80";
+  int taken = 0, refused = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string bytes = randomBytes(rng, rng() % 400);
+    const int32_t from = std::vector<int32_t>{16, 64, 72, 76, 1000}[rng() % 5];
+    std::string text = b64(bytes, from);
+    for (int e = rng() % 4; e > 0 && !text.empty(); --e) {
+      const size_t at = rng() % text.size();
+      const char c = rng() % 4 == 0 ? static_cast<char>(rng()) : edits[rng() % edits.size()];
+      if (rng() % 3 == 0)
+        text.insert(at, 1, c);
+      else if (rng() % 2 == 0)
+        text[at] = c;
+      else
+        text.erase(at, 1);
+    }
+    std::string plain;
+    for (char c : text)
+      if (c != '\r' && c != '\n') plain += c;
+    std::string oneLine;
+    if (!plain.empty()) {
+      StringBuffer sb;
+      const std::string decoded = unb64(plain);
+      encodeBase64(decoded.data(), static_cast<uint32_t>(decoded.size()), sb);
+      oneLine.assign(sb.getString(), sb.getSize());
+    }
+    for (int32_t to : {72, 76}) {
+      const bool ok = rewrap(text, to, got);
+      ASSERT_EQ(ok, !plain.empty() && oneLine == plain) << round << " " << to << " " << text;
+      ASSERT_EQ(got, ok ? "kept" + b64(unb64(plain), to) : "kept") << round << " " << to;
+      ++(ok ? taken : refused);
+    }
+  }
+  EXPECT_GT(taken, 1000);
+  EXPECT_GT(refused, 1000);
 }
 
 TEST(QuotedPrintable, Encoding) {
@@ -308,6 +443,64 @@ TEST(QuotedPrintable, EncoderTextIsCopiedAsItStands) {
   ASSERT_GT(text.size(), 40000u);
   EXPECT_EQ(copyChecked(text, 72), 1);
   EXPECT_EQ(copyChecked(text + "=0A=0D\n", 72), 0);
+}
+
+TEST(QuotedPrintable, MailTextIsBrokenAnewFromItsTokens) {
+  // Text of a 76-column encoder written at 72 and other lengths, as writing loaded text parts
+  // does; random edits of it are taken exactly by the documented rules, and then written as
+  // encoding the bytes they decode to writes them.
+  bool noE9[256], as1252[256], noTilde[256];
+  std::fill(noE9, noE9 + 256, true);
+  std::fill(as1252, as1252 + 256, true);
+  std::fill(noTilde, noTilde + 256, true);
+  noE9[0xE9] = false;
+  for (int c : {0x81, 0x8D, 0x8F, 0x90, 0x9D, 0xE9}) as1252[c] = false;
+  noTilde['~'] = false;  // a table leaving a literal byte out
+  const bool* tables[] = {nullptr, noE9, as1252};
+  std::mt19937 rng(41);
+  std::string big;
+  int taken = 0, refused = 0;
+  for (int round = 0; round < 1500; ++round) {
+    const std::string bytes = mailBytes(rng, rng() % 40);
+    // Without 0xFF, whose escape before "FFFF" is the sign-extended form.
+    std::copy_if(bytes.begin(), bytes.end(), std::back_inserter(big),
+                 [](char c) { return c != '\xFF'; });
+    const int32_t from = std::vector<int32_t>{76, 76, 72, 64, 100, 9}[rng() % 6];
+    const std::string encoded = qp(bytes, from);
+    for (int k = 0; k < 4; ++k) {
+      std::string text = encoded;
+      if (k > 0) editQp(rng, text);
+      const int32_t to = k % 2 == 0 ? 72 : std::vector<int32_t>{3, 8, 64, 75, 76, 77}[rng() % 6];
+      const bool* table = tables[rng() % 3];
+      const int r = rewrapChecked(text, to, table);
+      ASSERT_EQ(r, rewrapTakes(text, table) ? 1 : 0)
+          << round << " " << from << " " << to << " " << text;
+      // The encoder's own text is always taken, but where it wrote the sign-extended form.
+      if (k == 0 && text.find("=FFFFFF") == std::string::npos) {
+        ASSERT_EQ(rewrapChecked(text, to), 1) << round << " " << to << " " << text;
+      }
+      ++(r == 1 ? taken : refused);
+      // With a table that leaves out a literal byte, text holding no such byte (as it stands or
+      // decoded) is taken and written as without a table.
+      if (text.find('~') == std::string::npos && unqp(text).find('~') == std::string::npos) {
+        ASSERT_EQ(rewrapChecked(text, to, noTilde), rewrapChecked(text, to))
+            << round << " " << text;
+      }
+    }
+  }
+  EXPECT_GT(taken, 1000);
+  EXPECT_GT(refused, 1000);
+  // Across the slices the text is written in.
+  const std::string text = qp(big, 76);
+  ASSERT_GT(text.size(), 40000u);
+  EXPECT_EQ(rewrapChecked(text, 72), 1);
+  EXPECT_EQ(rewrapChecked(text, 72, as1252), rewrapTakes(text, as1252) ? 1 : 0);
+  bool no81[256];  // leaves out an escaped byte the text does not have
+  std::fill(no81, no81 + 256, true);
+  no81[0x81] = false;
+  EXPECT_EQ(rewrapChecked(text, 72, no81), 1);
+  EXPECT_EQ(rewrapChecked(text, 72, noTilde), 0);
+  EXPECT_EQ(rewrapChecked(text + "=0A=0D\n", 72), 0);
 }
 
 TEST(QForm, EncodingAndDecoding) {
