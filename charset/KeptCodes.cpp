@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int32_t kMacArabic = 10004;
+
 bool bitAt(const std::vector<uint64_t>& bits, uint32_t i) { return (bits[i >> 6] >> (i & 63)) & 1; }
 void setBit(std::vector<uint64_t>& bits, uint32_t i) { bits[i >> 6] |= uint64_t{1} << (i & 63); }
 
@@ -71,7 +73,9 @@ bool KeptCodes::keeps(const unsigned char* p, uint32_t n) const {
 
 const KeptCodes* codesKeptThroughUtf8(int32_t codePage) {
   const bool multiByte = isMultiByteTablePage(codePage);
-  if (!multiByte && !isSingleByteTablePage(codePage)) return nullptr;
+  // Mac Arabic text has its right-to-left runs put in logical order when read: what comes back
+  // depends on the bytes' neighbours, not on each byte alone.
+  if (codePage == kMacArabic || (!multiByte && !isSingleByteTablePage(codePage))) return nullptr;
   static std::mutex guard;
   static std::map<int32_t, std::unique_ptr<KeptCodes>> known;
   const std::lock_guard<std::mutex> lock(guard);

@@ -105,6 +105,7 @@ std::string quotedPrintableMessage() {
          part("application/octet-stream", qpText(bytes, 72)) +
          part("text/plain; charset=shift_jis", qpText("\x93\xFA\x96\x7B\x8C\xEA", 72)) +
          part("text/plain; charset=windows-1252", qpText(bytes + "\x81", 72)) +
+         part("text/plain; charset=x-mac-arabic", qpText("ab \x8C\x93 cd", 72)) +
          part("text/plain; charset=utf-8", "caf=c3=a9 \r\nnext") + doubleByte + "--q--\r\n";
 }
 
