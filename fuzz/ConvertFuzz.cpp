@@ -1,12 +1,13 @@
 // Feeds arbitrary bytes through the conversion engine between every pair of code page kinds
 // and through the base64 and quoted-printable decoders: nothing may crash, read past its
-// input or loop; and quoted-printable text may be copied only when it is what re-encoding
-// writes.
+// input or loop; a text may be taken as kept in its charset only when it comes back from UTF-8
+// unchanged; and quoted-printable text may be copied only when it is what re-encoding writes.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "charset/EncodingConvert.h"
+#include "charset/KeptCodes.h"
 #include "foundation/ByteCodecs.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
@@ -30,6 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EncodingConvert engine;
   DataBuffer out;
   engine.convert(from, to, text, n, out);
+
+  // A text is taken as kept in its charset exactly when it comes back from UTF-8 unchanged.
+  if (const KeptCodes* kept = codesKeptThroughUtf8(from)) {
+    DataBuffer utf8;
+    DataBuffer back;
+    engine.convert(from, 65001, text, n, utf8);
+    engine.convert(65001, from, utf8.getData(), utf8.getSize(), back);
+    const bool same = back.getSize() == n && (n == 0 || std::memcmp(back.getData(), text, n) == 0);
+    if (kept->keeps(text, n) != same) __builtin_trap();
+  }
 
   DataBuffer decoded;
   decodeBase64(reinterpret_cast<const char*>(text), n, decoded);

@@ -2,15 +2,11 @@
 
 #include <strings.h>
 
-#include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <map>
-#include <mutex>
 
-#include "charset/ConversionTables.h"
+#include "charset/KeptCodes.h"
 #include "foundation/ByteCodecs.h"
 #include "foundation/Conversion.h"
 #include "foundation/Memory.h"
@@ -23,37 +19,6 @@
 namespace {
 
 constexpr int32_t kUsAscii = 20127;
-
-// For a single-byte code page, which bytes come back as themselves from UTF-8 (null for any
-// other code page). Such a page converts byte by byte, so a text made only of these bytes
-// reads in its own charset as exactly the bytes it was decoded to, and a body still held as
-// a window is given in its charset without the two conversions.
-struct KeptBytes {
-  std::array<bool, 256> byte{};
-  bool ascii = false;  // all of 0-127: every page but a few EBCDIC ones
-};
-
-const KeptBytes* bytesKeptThroughUtf8(int32_t codePage) {
-  if (!isSingleByteTablePage(codePage)) return nullptr;
-  static std::mutex guard;
-  static std::map<int32_t, KeptBytes> known;
-  const std::lock_guard<std::mutex> lock(guard);
-  auto found = known.find(codePage);
-  if (found == known.end()) {
-    KeptBytes kept;
-    for (int b = 0; b < 256; ++b) {
-      const unsigned char byte = static_cast<unsigned char>(b);
-      DataBuffer utf8;
-      DataBuffer back;
-      convertCodePage(codePage, CP_UTF8, &byte, 1, utf8);
-      convertCodePage(CP_UTF8, codePage, utf8.getData(), utf8.getSize(), back);
-      kept.byte[b] = back.getSize() == 1 && back.getData()[0] == byte;
-    }
-    kept.ascii = std::all_of(kept.byte.begin(), kept.byte.begin() + 0x80, [](bool k) { return k; });
-    found = known.emplace(codePage, kept).first;
-  }
-  return &found->second;
-}
 
 bool beginsNoCase(const StringBuffer& s, const char* prefix) {
   return strncasecmp(s.getString(), prefix, std::strlen(prefix)) == 0;
@@ -247,25 +212,14 @@ void MimeMessage2::decodeBody(BodyCoding coding, const char* text, uint32_t n, i
 }
 
 bool MimeMessage2::appendWindowInOwnCharset(DataBuffer& out) const {
-  const KeptBytes* page = bytesKeptThroughUtf8(window_.codePage);
+  const KeptCodes* page = codesKeptThroughUtf8(window_.codePage);
   if (page == nullptr) return false;
-  const bool* kept = page->byte.data();
   const uint32_t start = out.getSize();
   decodeTransfer(window_.coding, window_.text, window_.n, out);
-  const unsigned char* p = out.getData() + start;
   const uint32_t n = out.getSize() - start;
-  // Eight ASCII bytes at a time are passed over only when the page keeps all of ASCII.
-  bool lost = false;
-  uint32_t i = 0;
-  for (; page->ascii && i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if ((w & 0x8080808080808080ULL) == 0) continue;
-    for (uint32_t k = i; k < i + 8; ++k) lost |= !kept[p[k]];
-  }
-  for (; i < n; ++i) lost |= !kept[p[i]];
-  if (lost) out.shorten(n);
-  return !lost;
+  if (page->keeps(out.getData() + start, n)) return true;
+  out.shorten(n);
+  return false;
 }
 
 void MimeMessage2::storeBody(DataBuffer& decoded, const Charset& charset) {
@@ -366,11 +320,18 @@ bool MimeMessage2::quotedPrintableWindow(int32_t codePage, const char** text, ui
   if (window_.loaded == nullptr || window_.coding != BodyCoding::kQuotedPrintable ||
       codePage != window_.codePage)
     return false;
-  // In its own charset the window reads as its decoded bytes when each of them comes back
-  // from UTF-8 as itself; the literal bytes of quoted-printable text are ASCII.
-  const KeptBytes* page = codePage != 0 ? bytesKeptThroughUtf8(codePage) : nullptr;
-  if (codePage != 0 && (page == nullptr || !page->ascii)) return false;
-  *escapable = page != nullptr ? page->byte.data() : nullptr;
+  // In its own single-byte charset the window reads as its decoded bytes when each of them
+  // comes back from UTF-8 as itself; the literal bytes of quoted-printable text are ASCII.
+  const KeptCodes* page = codePage != 0 ? codesKeptThroughUtf8(codePage) : nullptr;
+  if (codePage != 0 && (page == nullptr || page->doubleByte() || !page->keepsAscii())) return false;
+  *escapable = page != nullptr ? page->bytes() : nullptr;
+  *text = window_.text;
+  *n = window_.n;
+  return true;
+}
+
+bool MimeMessage2::quotedPrintableText(const char** text, uint32_t* n) const {
+  if (window_.loaded == nullptr || window_.coding != BodyCoding::kQuotedPrintable) return false;
   *text = window_.text;
   *n = window_.n;
   return true;

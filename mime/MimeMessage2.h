@@ -159,6 +159,9 @@ class MimeMessage2 : public VorlundObject {
   // its own single-byte charset, which keeps all of ASCII. False for any other body.
   bool quotedPrintableWindow(int32_t codePage, const char** text, uint32_t* n,
                              const bool** escapable) const;
+  // The loaded text of a body that is still a quoted-printable window, in whatever charset:
+  // the text whose decoded bytes readBodyInCharset gives when it gives any.
+  bool quotedPrintableText(const char** text, uint32_t* n) const;
   // Appends the body, converted from UTF-8 to `codePage` unless that is 0 or 65001.
   void getBodyBytes(DataBuffer& out, int32_t codePage) const;
   // The code page whose text a body in `charset` is held as UTF-8 for: the charset's code page
@@ -236,8 +239,8 @@ class MimeMessage2 : public VorlundObject {
   // `codePage` is not 0.
   static void decodeBody(BodyCoding coding, const char* text, uint32_t n, int32_t codePage,
                          DataBuffer& out);
-  // Appends the window decoded, in its own charset, when every byte of it comes back as itself
-  // from UTF-8; false, `out` as it was, otherwise.
+  // Appends the window decoded, in its own charset, when the decoded bytes come back as
+  // themselves from UTF-8; false, `out` as it was, otherwise.
   bool appendWindowInOwnCharset(DataBuffer& out) const;
   // Decodes the window into the body and lets go of the loaded text.
   void keepWindowDecoded() const;

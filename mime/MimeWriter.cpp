@@ -106,8 +106,8 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
   const int32_t codePage = entity.textCodePage(entity.charset());
   // A window is written from the loaded text itself where that gives the same bytes: taken
   // as it stands, base64 broken into lines anew, or quoted-printable in the encoder's form or
-  // broken into lines anew from its own tokens (also in its own single-byte charset, which the
-  // writer would read it back in).
+  // broken into lines anew from its own tokens (also in its own charset, which the writer
+  // would read it back in).
   const char* text = nullptr;
   uint32_t length = 0;
   bool base64 = false;
@@ -121,13 +121,20 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
     }
   }
   const bool* escapable = nullptr;
-  if (toQuotedPrintable && entity.quotedPrintableWindow(codePage, &text, &length, &escapable) &&
-      (coder.copyQuotedPrintableLines(text, length, escapable, out) ||
-       coder.rewrapQuotedPrintable(text, length, escapable, out)))
+  const bool qpWindow =
+      toQuotedPrintable && entity.quotedPrintableWindow(codePage, &text, &length, &escapable);
+  if (qpWindow && (coder.copyQuotedPrintableLines(text, length, escapable, out) ||
+                   coder.rewrapQuotedPrintable(text, length, escapable, out)))
     return;
   const unsigned char* bytes = nullptr;
   uint32_t n = 0;
   const bool inCharset = entity.readBodyInCharset(scratch.decoded, codePage, &bytes, &n);
+  // In a double-byte charset the window is known to read as its decoded bytes only once they
+  // are checked; its own text then stands for them as well.
+  if (inCharset && toQuotedPrintable && !qpWindow && entity.quotedPrintableText(&text, &length) &&
+      (coder.copyQuotedPrintableLines(text, length, nullptr, out) ||
+       coder.rewrapQuotedPrintable(text, length, nullptr, out)))
+    return;
   if (!inCharset) entity.readBody(scratch.decoded, &bytes, &n);
   if (n > 0 && codePage != 0 && !inCharset) {
     // Text bodies are held in UTF-8; on the wire they are in the charset they are labelled

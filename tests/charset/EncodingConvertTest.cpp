@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "charset/ConversionTables.h"
 #include "charset/EncodingConvert.h"
+#include "charset/KeptCodes.h"
 #include "foundation/DataBuffer.h"
 
 namespace {
@@ -133,6 +135,44 @@ TEST(EncodingConvert, MacArabicVisualRuns) {
   // the digits' right-to-left twins become ASCII.
   EXPECT_EQ(conv(10004, 65001, "\xB1\xB2 \xB3").bytes, "21 3");
   EXPECT_EQ(conv(10004, 65001, "x\xA8\xA9y").bytes, "x)(y");
+}
+
+// A text is kept exactly when the engine takes it to UTF-8 and back unchanged: every byte and
+// pair of double-byte pages (lead bytes without a trail or at the end, codes sharing a character,
+// user-defined codes, best-fit single bytes), then longer texts of codes and ASCII runs.
+TEST(KeptCodes, KeptExactlyWhatComesBackThroughUtf8) {
+  std::mt19937 rng(7);
+  for (int32_t cp : {932, 936, 950, 1252}) {
+    const KeptCodes* kept = codesKeptThroughUtf8(cp);
+    ASSERT_NE(kept, nullptr) << cp;
+    int mismatches = 0;
+    int keptTexts = 0;
+    auto check = [&](const std::string& s) {
+      const bool same = conv(65001, cp, conv(cp, 65001, s).bytes).bytes == s;
+      keptTexts += same;
+      if (kept->keeps(reinterpret_cast<const unsigned char*>(s.data()),
+                      static_cast<uint32_t>(s.size())) != same &&
+          ++mismatches <= 5)
+        ADD_FAILURE() << cp << ": " << hex(s) << (same ? " comes back" : " does not come back");
+    };
+    for (uint32_t k = 0; k < 0x10000; ++k) {
+      if (k < 0x100) check(std::string(1, static_cast<char>(k)));
+      if (kept->doubleByte()) check({static_cast<char>(k >> 8), static_cast<char>(k)});
+    }
+    for (int t = 0; t < 3000; ++t) {
+      std::string s;
+      for (int pieces = static_cast<int>(rng() % 6); pieces >= 0; --pieces) {
+        const uint32_t r = rng();
+        if (r % 3 == 0)
+          s.append(1 + r / 3 % 11, static_cast<char>('a' + r % 26));
+        else
+          s.push_back(static_cast<char>(0x80 | r >> 8));
+      }
+      check(s);
+    }
+    EXPECT_GT(keptTexts, kept->doubleByte() ? 20000 : 1000) << cp;
+  }
+  EXPECT_EQ(codesKeptThroughUtf8(50220), nullptr);  // stateful
 }
 
 TEST(ConversionTables, StoredListsDecodeToTheirMappings) {

@@ -45,7 +45,7 @@ std::string describe(const MimeMessage2& e, bool decodeFirst) {
     d.push_back(close);
   };
   add('[', str(encoded), ']');
-  for (int32_t cp : {0, 1252, 28592, 932, 65001}) {
+  for (int32_t cp : {0, 1252, 28592, 932, 950, 65001}) {
     DataBuffer bytes;
     e.getBodyBytes(bytes, cp);
     add('<', str(bytes), '>');
@@ -81,7 +81,9 @@ std::string qpText(const std::string& bytes, int32_t lineLength) {
 
 // Quoted-printable parts whose text is what this library's encoder writes (in a single-byte
 // charset, in a multi-byte one, without one) and parts whose text is not: lines of 76, lower
-// case hex, a blank left at a line end, a byte the charset does not hold.
+// case hex, a blank left at a line end, a byte the charset does not hold. The double-byte ones
+// also with a sequence that does not come back from UTF-8 as itself: codes sharing a character,
+// a lead byte at the end or before a line end, user-defined and best-fit codes.
 std::string quotedPrintableMessage() {
   std::string bytes = "Caf\xE9 na\xEFve r\xE9sum\xE9 \xFC\xF6\xE4, = signs, ";
   bytes += bytes + bytes + "\r\n.dot\r\nFrom here\r\ntrailing \r\nlone\rCR\nLF\t";
@@ -89,13 +91,22 @@ std::string quotedPrintableMessage() {
     return "--q\r\nContent-Type: " + std::string(type) +
            "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + text + "\r\n";
   };
+  const std::string jp = "\x93\xFA\x96\x7B\x8C\xEA text \x83\x65\x83\x4C\x83\x58 = x ";
+  const std::string zh = "\xA4\xA4\xA4\xE5 text \xA4\xE9\xA5\xBB = x ";
+  std::string doubleByte = part("text/plain; charset=shift_jis", qpText(jp + jp + jp, 76));
+  for (const char* odd : {"", "\x87\x90", "\xED\x40", "\x93", "\x93\r\n", "\xF0\x40\xA0\x80\xFD"}) {
+    doubleByte +=
+        part("text/plain; charset=shift_jis", qpText(jp + jp + odd + jp + "\r\n" + jp, 72));
+    doubleByte += part("text/plain; charset=big5", qpText(zh + zh + odd + "\r\n" + zh, 72));
+  }
   return "Content-Type: multipart/mixed; boundary=q\r\n\r\n" +
          part("text/plain; charset=iso-8859-1", qpText(bytes, 72)) +
          part("text/plain; charset=ISO-8859-1", qpText(bytes, 76)) +
          part("application/octet-stream", qpText(bytes, 72)) +
          part("text/plain; charset=shift_jis", qpText("\x93\xFA\x96\x7B\x8C\xEA", 72)) +
          part("text/plain; charset=windows-1252", qpText(bytes + "\x81", 72)) +
-         part("text/plain; charset=utf-8", "caf=c3=a9 \r\nnext") + "--q--\r\n";
+         part("text/plain; charset=x-mac-arabic", qpText("ab \x8C\x93 cd", 72)) +
+         part("text/plain; charset=utf-8", "caf=c3=a9 \r\nnext") + doubleByte + "--q--\r\n";
 }
 
 std::vector<std::string> corpus() {
