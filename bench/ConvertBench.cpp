@@ -1,6 +1,7 @@
 // Throughput of the conversion engine, each path beside glibc's iconv doing the same work
 // on the same 10 MB of text (compare the bytes_per_second of the pairs), and the cost of
-// building a double-byte code page's tables on first use.
+// building a double-byte code page's tables on first use. The Ascii cases are mail as a
+// message's text is: base64 lines, all ASCII.
 #include <benchmark/benchmark.h>
 #include <iconv.h>
 
@@ -39,6 +40,27 @@ const std::string& sample(const char* utf8, int32_t codePage) {
     std::string text;
     while (text.size() < kTextSize) text += utf8;
     slot = codePage == 65001 ? text : convertOnce(65001, codePage, text);
+  }
+  return slot;
+}
+
+// About 10 MB of base64 lines in the given code page.
+const std::string& base64Lines(int32_t codePage) {
+  static std::map<int32_t, std::string> cache;
+  std::string& slot = cache[codePage];
+  if (slot.empty()) {
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    uint32_t x = 1;
+    while (text.size() < kTextSize) {
+      for (int i = 0; i < 76; ++i) {
+        x = x * 1103515245u + 12345u;
+        text += alphabet[(x >> 16) & 63];
+      }
+      text += "\r\n";
+    }
+    slot = codePage == 1252 ? text : convertOnce(1252, codePage, text);
   }
   return slot;
 }
@@ -103,6 +125,23 @@ void BM_Utf8ToUtf16_iconv(benchmark::State& s) {
   theirs(s, "UTF-8", "UTF-16LE", sample(kLatin, 65001));
 }
 
+void BM_AsciiCp1252ToUtf16(benchmark::State& s) { ours(s, 1252, 1200, base64Lines(1252)); }
+void BM_AsciiCp1252ToUtf16_iconv(benchmark::State& s) {
+  theirs(s, "CP1252", "UTF-16LE", base64Lines(1252));
+}
+void BM_AsciiUtf16ToCp1252(benchmark::State& s) { ours(s, 1200, 1252, base64Lines(1200)); }
+void BM_AsciiUtf16ToCp1252_iconv(benchmark::State& s) {
+  theirs(s, "UTF-16LE", "CP1252", base64Lines(1200));
+}
+void BM_AsciiUtf8ToUtf16(benchmark::State& s) { ours(s, 65001, 1200, base64Lines(65001)); }
+void BM_AsciiUtf8ToUtf16_iconv(benchmark::State& s) {
+  theirs(s, "UTF-8", "UTF-16LE", base64Lines(65001));
+}
+void BM_AsciiUtf16ToUtf8(benchmark::State& s) { ours(s, 1200, 65001, base64Lines(1200)); }
+void BM_AsciiUtf16ToUtf8_iconv(benchmark::State& s) {
+  theirs(s, "UTF-16LE", "UTF-8", base64Lines(1200));
+}
+
 // The work of a first conversion from and to 932: the stored text decoded and decompressed
 // twice and both lookup tables filled. Items are table builds; bytes are the stored text.
 void BM_FirstUseTables932(benchmark::State& state) {
@@ -132,4 +171,8 @@ VORLUND_PAIR(BM_Utf16ToCp932);
 VORLUND_PAIR(BM_Cp936ToUtf8);
 VORLUND_PAIR(BM_Utf8ToCp936);
 VORLUND_PAIR(BM_Utf8ToUtf16);
+VORLUND_PAIR(BM_AsciiCp1252ToUtf16);
+VORLUND_PAIR(BM_AsciiUtf16ToCp1252);
+VORLUND_PAIR(BM_AsciiUtf8ToUtf16);
+VORLUND_PAIR(BM_AsciiUtf16ToUtf8);
 BENCHMARK(BM_FirstUseTables932)->Unit(benchmark::kMillisecond);

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "charset/EncodingUtf8.h"
 #include "charset/tables/StoredTables.h"
 #include "foundation/ByteCodecs.h"
 #include "foundation/DataBuffer.h"
@@ -187,6 +188,14 @@ void loadForward(int32_t codePage) {
       const unsigned char* v = temp.lookup(&key, 1, &len);
       lookup->units[b] = len == 2 ? le16(v) : 0;
     }
+    lookup->asciiRuns = true;
+    for (unsigned b = 1; b < 0x80; ++b) lookup->asciiRuns &= lookup->units[b] == b;
+    const EncodingUtf8& utf8 = EncodingUtf8::instance();
+    for (unsigned b = 0; b < 256; ++b) {
+      const uint16_t u = lookup->units[b];
+      if (u != 0 || b == 0)
+        lookup->utf8Length[b] = static_cast<unsigned char>(utf8.encodeUnit(u, lookup->utf8[b]));
+    }
     c.singleForward[codePage] = std::move(lookup);
   } else if (isMultiByteTablePage(codePage)) {
     if (c.multiForward.count(codePage) != 0) return;
@@ -247,6 +256,7 @@ std::unique_ptr<DenseForward> makeDenseForward(const HashConvert& table) {
   if (table.maxKeyLength() > 2) return nullptr;
   auto dense = std::make_unique<DenseForward>();
   dense->asciiTransparent = table.asciiTransparent();
+  dense->asciiRuns = table.asciiTransparent();
   bool representable = true;
   table.forEach(
       [&](const unsigned char* key, uint32_t klen, const unsigned char* v, uint32_t vlen) {
@@ -257,6 +267,7 @@ std::unique_ptr<DenseForward> makeDenseForward(const HashConvert& table) {
         }
         uint16_t& slot = klen == 1 ? dense->single[key[0]] : dense->pair[(key[0] << 8) | key[1]];
         if (slot == 0) slot = unit;  // the first entry of a key wins, as in a lookup
+        if (klen == 2 && key[0] < 0x80) dense->asciiRuns = false;
       });
   return representable ? std::move(dense) : nullptr;
 }

@@ -29,6 +29,7 @@ void loadReverse(int32_t codePage);
 // in the table they were made from, without hashing.
 struct DenseForward {
   bool asciiTransparent = false;
+  bool asciiRuns = false;     // transparent, and no two-byte code begins with an ASCII byte
   uint16_t single[256] = {};  // 0: no one-byte entry
   uint16_t pair[65536] = {};  // by lead << 8 | trail; 0: no two-byte entry
 };

@@ -1,5 +1,6 @@
 #include "charset/EncodingConvert.h"
 
+#include <bit>
 #include <cstring>
 
 #include "charset/CharsetNames.h"
@@ -23,12 +24,71 @@ constexpr int32_t kMacArabic = 10004;
 bool isIso2022Jp(int32_t cp) { return cp >= 50220 && cp <= 50222; }
 bool isTablePage(int32_t cp) { return isSingleByteTablePage(cp) || isMultiByteTablePage(cp); }
 
+// Mail text is nearly all ASCII. Where both sides write ASCII as itself, the converters take
+// blocks of 16 ASCII characters at once: one test of the high bits of whole words, then a
+// block copy, widening or narrowing (vector moves once compiled). Anything else is converted
+// as without blocks. Where characters differ in length, a block is looked for at an ASCII
+// character, and after a failed look not again within the next block's length, so mixed
+// text pays at most one test in 16 bytes.
+static_assert(std::endian::native == std::endian::little, "UTF-16LE units are moved as words");
+
+constexpr uint32_t kBlock = 16;  // characters
+
+inline uint64_t word(const unsigned char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The block's bytes at p are all ASCII.
+inline bool asciiBlock(const unsigned char* p) {
+  return ((word(p) | word(p + 8)) & 0x8080808080808080ULL) == 0;
+}
+
+// The block's UTF-16LE units at p are all ASCII.
+inline bool asciiUnitBlock(const unsigned char* p) {
+  return ((word(p) | word(p + 8) | word(p + 16) | word(p + 24)) & 0xFF80FF80FF80FF80ULL) == 0;
+}
+
+// A block of bytes at p as UTF-16LE units at dst.
+inline void widenBlock(const unsigned char* p, unsigned char* dst) {
+  unsigned char bytes[kBlock];
+  uint16_t units[kBlock];
+  std::memcpy(bytes, p, kBlock);
+  for (uint32_t k = 0; k < kBlock; ++k) units[k] = bytes[k];
+  std::memcpy(dst, units, sizeof units);
+}
+
+// A block of UTF-16LE units at p as their low bytes at dst.
+inline void narrowBlock(const unsigned char* p, unsigned char* dst) {
+  uint16_t units[kBlock];
+  unsigned char bytes[kBlock];
+  std::memcpy(units, p, sizeof units);
+  for (uint32_t k = 0; k < kBlock; ++k) bytes[k] = static_cast<unsigned char>(units[k]);
+  std::memcpy(dst, bytes, kBlock);
+}
+
+// The units in n bytes of UTF-16LE at p as UTF-8 at dst; returns the end.
+unsigned char* unitsToUtf8(const EncodingUtf8& codec, const unsigned char* p, uint32_t n,
+                           unsigned char* dst) {
+  for (uint32_t i = 0; i + 1 < n; i += 2)
+    dst += codec.encodeUnit(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst);
+  return dst;
+}
+
 void utf16ToUtf8(const unsigned char* p, uint32_t n, CodePageOutput& out) {
   const EncodingUtf8& codec = EncodingUtf8::instance();
   unsigned char* dst = out.reserve(static_cast<uint64_t>(n / 2) * 3 + 4);
-  for (uint32_t i = 0; i + 1 < n; i += 2)
-    dst += codec.encodeUnit(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst);
-  out.commit(dst);
+  uint32_t i = 0;
+  for (; i + 2 * kBlock <= n; i += 2 * kBlock) {
+    if (!asciiUnitBlock(p + i)) {
+      dst = unitsToUtf8(codec, p + i, 2 * kBlock, dst);
+      continue;
+    }
+    narrowBlock(p + i, dst);
+    dst += kBlock;
+  }
+  out.commit(unitsToUtf8(codec, p + i, n - i, dst));
 }
 
 // Invalid and incomplete sequences are skipped without making the result false.
@@ -36,8 +96,18 @@ void utf8ToUtf16(const unsigned char* p, uint32_t n, CodePageOutput& out) {
   const EncodingUtf8& codec = EncodingUtf8::instance();
   unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 2 + 4);
   ConvertState state{p, p + n};
+  const unsigned char* look = p;  // where a block of ASCII is looked for next
   while (state.pos < state.end) {
     if (*state.pos < 0x80) {  // the common case without the call
+      if (state.pos >= look && state.end - state.pos >= kBlock) {
+        if (asciiBlock(state.pos)) {
+          widenBlock(state.pos, dst);
+          state.pos += kBlock;
+          dst += 2 * kBlock;
+          continue;
+        }
+        look = state.pos + kBlock;
+      }
       *dst++ = *state.pos++;
       *dst++ = 0;
       continue;
@@ -79,29 +149,34 @@ bool singleToUtf16(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutpu
   if (table == nullptr) return false;
   bool ok = true;
   unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 2 + 4);
-  // Text is mostly ASCII: where the page maps ASCII to itself, eight ASCII bytes are widened
-  // at once.
-  bool asciiSame = true;
-  for (uint16_t b = 1; b < 0x80 && asciiSame; ++b) asciiSame = table->units[b] == b;
   uint32_t i = 0;
-  for (; asciiSame && i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if ((w & 0x8080808080808080ULL) != 0) {
-      dst = singleBytesToUtf16(*table, p + i, 8, dst, ok);
+  const bool runs = table->asciiRuns;  // held, as the writes could change it for all we know
+  for (; runs && i + kBlock <= n; i += kBlock) {
+    if (asciiBlock(p + i)) {
+      widenBlock(p + i, dst);
+      dst += 2 * kBlock;
       continue;
     }
-    for (uint32_t k = 0; k < 8; ++k) {
-      dst[2 * k] = p[i + k];
-      dst[2 * k + 1] = 0;
+    // Mixed text: its halves, either of which may still be all ASCII.
+    for (uint32_t half = i; half < i + kBlock; half += 8) {
+      if ((word(p + half) & 0x8080808080808080ULL) != 0) {
+        dst = singleBytesToUtf16(*table, p + half, 8, dst, ok);
+        continue;
+      }
+      for (uint32_t k = 0; k < 8; ++k) {
+        dst[2 * k] = p[half + k];
+        dst[2 * k + 1] = 0;
+      }
+      dst += 16;
     }
-    dst += 16;
   }
   dst = singleBytesToUtf16(*table, p + i, n - i, dst, ok);
   out.commit(dst);
   return ok;
 }
 
+// kRuns: t.asciiRuns, fixed for the loop.
+template <bool kRuns>
 bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n,
                        CodePageOutput& out) {
   bool ok = true;
@@ -110,9 +185,25 @@ bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n
     *dst++ = static_cast<unsigned char>(u);
     *dst++ = static_cast<unsigned char>(u >> 8);
   };
+  // A block starts where a character does, and no two-byte code starts with an ASCII byte.
+  uint32_t look = 0;  // where a block of ASCII is looked for next
   uint32_t i = 0;
   while (i < n) {
     const unsigned char b = p[i];
+    if (kRuns && b < 0x80) {
+      if (i >= look && n - i >= kBlock) {
+        if (asciiBlock(p + i)) {
+          widenBlock(p + i, dst);
+          i += kBlock;
+          dst += 2 * kBlock;
+          continue;
+        }
+        look = i + kBlock;
+      }
+      put(b);
+      ++i;
+      continue;
+    }
     if (i + 1 < n) {
       const uint16_t u = t.pair[(b << 8) | p[i + 1]];
       if (u != 0) {
@@ -134,8 +225,10 @@ bool denseMultiToUtf16(const DenseForward& t, const unsigned char* p, uint32_t n
 }
 
 bool multiToUtf16(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
-  if (const DenseForward* dense = denseMultiByteForward(cp))
-    return denseMultiToUtf16(*dense, p, n, out);
+  if (const DenseForward* dense = denseMultiByteForward(cp)) {
+    return dense->asciiRuns ? denseMultiToUtf16<true>(*dense, p, n, out)
+                            : denseMultiToUtf16<false>(*dense, p, n, out);
+  }
   const HashConvert* table = multiByteForward(cp);
   if (table == nullptr) return false;
   bool ok = true;
@@ -189,30 +282,39 @@ inline bool encodeDense(const DenseReverse& t, uint16_t u, unsigned char*& dst) 
   return true;
 }
 
+// The units in n bytes of UTF-16LE at p in the code page at dst; a unit it has no code for
+// is left out and clears `ok`. Returns the end.
+unsigned char* unitsToDense(const DenseReverse& t, const unsigned char* p, uint32_t n,
+                            unsigned char* dst, bool& ok) {
+  for (uint32_t i = 0; i + 1 < n; i += 2)
+    if (!encodeDense(t, static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst)) ok = false;
+  return dst;
+}
+
 bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
   if (n == 1) return false;
   if (const DenseReverse* dense = denseReverse(cp)) {
     bool ok = true;
     unsigned char* dst = out.reserve(n + 4);
     uint32_t i = 0;
-    // Four ASCII units at a time, the common case of text.
-    for (; dense->asciiTransparent && i + 8 <= n; i += 8) {
-      uint64_t w;
-      std::memcpy(&w, p + i, 8);
-      if ((w & 0xFF80FF80FF80FF80ULL) != 0) {
-        for (uint32_t k = i; k < i + 8; k += 2)
-          if (!encodeDense(*dense, static_cast<uint16_t>(p[k] | (p[k + 1] << 8)), dst)) ok = false;
+    const bool runs = dense->asciiTransparent;
+    for (; runs && i + 2 * kBlock <= n; i += 2 * kBlock) {
+      if (asciiUnitBlock(p + i)) {
+        narrowBlock(p + i, dst);
+        dst += kBlock;
         continue;
       }
-      dst[0] = p[i];
-      dst[1] = p[i + 2];
-      dst[2] = p[i + 4];
-      dst[3] = p[i + 6];
-      dst += 4;
+      // Mixed text: its quarters, any of which may still be all ASCII.
+      for (uint32_t quarter = i; quarter < i + 2 * kBlock; quarter += 8) {
+        if ((word(p + quarter) & 0xFF80FF80FF80FF80ULL) != 0) {
+          dst = unitsToDense(*dense, p + quarter, 8, dst, ok);
+          continue;
+        }
+        for (uint32_t k = 0; k < 4; ++k) dst[k] = p[quarter + 2 * k];
+        dst += 4;
+      }
     }
-    for (; i + 1 < n; i += 2)
-      if (!encodeDense(*dense, static_cast<uint16_t>(p[i] | (p[i + 1] << 8)), dst)) ok = false;
-    out.commit(dst);
+    out.commit(unitsToDense(*dense, p + i, n - i, dst, ok));
     return ok;
   }
   const HashConvert* table = reverseTable(cp);
@@ -246,30 +348,40 @@ bool utf16ToTable(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput
   return ok;
 }
 
-// A single-byte page straight to UTF-8: the same result as through UTF-16, in one pass.
-bool singleToUtf8(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
-  const UnicodeLookup* table = singleByteForward(cp);
-  if (table == nullptr) return false;
-  // The UTF-8 of every byte, made once per call: the loop then only copies.
-  const EncodingUtf8& codec = EncodingUtf8::instance();
-  unsigned char seq[256][4];
-  unsigned char len[256];
-  for (unsigned b = 0; b < 256; ++b) {
-    const uint16_t u = b == 0 ? 0 : table->units[b];
-    len[b] = (u == 0 && b != 0) ? 0 : static_cast<unsigned char>(codec.encodeUnit(u, seq[b]));
-  }
-  bool ok = true;
-  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 3 + 4);
+// n bytes of a single-byte page as UTF-8 at dst, which has room for 3n + 4 bytes; a byte the
+// page does not map is left out and clears `ok`. Returns the end.
+unsigned char* singleBytesToUtf8(const UnicodeLookup& table, const unsigned char* p, uint32_t n,
+                                 unsigned char* dst, bool& ok) {
   for (uint32_t i = 0; i < n; ++i) {
-    const unsigned char b = p[i];
-    const unsigned char l = len[b];
+    const size_t b = p[i];
+    const unsigned char l = table.utf8Length[b];
     if (l == 0) {
       ok = false;
       continue;
     }
-    std::memcpy(dst, seq[b], 4);  // room for 3n + 4 bytes makes the over-copy safe
+    std::memcpy(dst, table.utf8[b], 4);  // the room makes the over-copy safe
     dst += l;
   }
+  return dst;
+}
+
+// A single-byte page straight to UTF-8: the same result as through UTF-16, in one pass.
+bool singleToUtf8(int32_t cp, const unsigned char* p, uint32_t n, CodePageOutput& out) {
+  const UnicodeLookup* table = singleByteForward(cp);
+  if (table == nullptr) return false;
+  bool ok = true;
+  unsigned char* dst = out.reserve(static_cast<uint64_t>(n) * 3 + 4);
+  uint32_t i = 0;
+  const bool runs = table->asciiRuns;
+  for (; runs && i + kBlock <= n; i += kBlock) {
+    if (!asciiBlock(p + i)) {
+      dst = singleBytesToUtf8(*table, p + i, kBlock, dst, ok);
+      continue;
+    }
+    std::memcpy(dst, p + i, kBlock);
+    dst += kBlock;
+  }
+  dst = singleBytesToUtf8(*table, p + i, n - i, dst, ok);
   out.commit(dst);
   return ok;
 }
@@ -280,9 +392,20 @@ bool utf8ToDense(const DenseReverse& t, const unsigned char* p, uint32_t n, Code
   bool ok = true;
   unsigned char* dst = out.reserve(static_cast<uint64_t>(n) + 4);
   ConvertState state{p, p + n};
+  const bool runs = t.asciiTransparent;
+  const unsigned char* look = p;  // where a block of ASCII is looked for next
   while (state.pos < state.end) {
     uint16_t unit = *state.pos;
     if (unit < 0x80) {
+      if (runs && state.pos >= look && state.end - state.pos >= kBlock) {
+        if (asciiBlock(state.pos)) {
+          std::memcpy(dst, state.pos, kBlock);
+          state.pos += kBlock;
+          dst += kBlock;
+          continue;
+        }
+        look = state.pos + kBlock;
+      }
       ++state.pos;
     } else if (codec.decodeChar(state, &unit) != DecodeResult::kOk) {
       continue;

@@ -72,4 +72,10 @@ class UnicodeLookup {
   UnicodeLookup() = default;
   virtual ~UnicodeLookup() = default;
   uint16_t units[256] = {};
+  // Made with the units, so that a conversion has nothing to prepare: each byte's unit in
+  // UTF-8 (utf8Length[b] bytes of utf8[b]; length 0 where the byte is unmapped), and whether
+  // bytes 0x01-0x7F are the ASCII characters of their number.
+  unsigned char utf8[256][4] = {};
+  unsigned char utf8Length[256] = {};
+  bool asciiRuns = false;
 };

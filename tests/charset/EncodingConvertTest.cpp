@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "charset/ConversionTables.h"
 #include "charset/EncodingConvert.h"
@@ -111,6 +114,58 @@ TEST(EncodingConvert, StatefulForms) {
   EXPECT_EQ(hex(conv(65001, 50225, "한국어a").bytes), "1b2429430e475131393e6e0f61");
   EXPECT_EQ(hex(conv(65001, 50225, "a한").bytes), "1b242943610e4751");  // no closing SI
   EXPECT_EQ(conv(50225, 65001, unhex("1b2429430e475131393e6e0f61")).bytes, "한국어a");
+}
+
+// ASCII runs of every length to 40 between other characters (unmapped and broken ones among
+// them), at every offset from the text's start and the buffer's alignment: a text converts
+// as its characters do one by one. 37 and 20105 give ASCII bytes other meanings.
+TEST(EncodingConvert, AsciiRunsConvertAsTheirCharactersDo) {
+  using Chars = std::vector<std::string>;
+  const Chars units = {std::string("\xE9\0", 2), "\x2D\x4E", std::string("\0\xD8", 2), "\xAC\x20"};
+  const Chars utf8 = {"\xC3\xA9", "\xE4\xB8\xAD", "\xC3", "\xFF"};
+  // clang-format off
+  const std::tuple<int32_t, int32_t, Chars> cases[] = {
+      {1252, 1200, {"\xE9", "\x81"}}, {437, 65001, {"\x82"}}, {37, 1200, {"\xC1"}},
+      {20105, 65001, {"\xA4"}}, {932, 1200, {"\x93\xFA", "\xB6", "\x93 "}}, {65001, 1200, utf8},
+      {65001, 1252, utf8}, {65001, 37, utf8}, {1200, 1252, units}, {1200, 65001, units},
+      {1200, 932, units}, {1200, 37, units}};
+  // clang-format on
+  std::mt19937 rng(7);
+  for (const auto& [from, to, others] : cases) {
+    std::map<std::string, Converted> one;
+    for (int run = 0; run <= 40; ++run) {
+      for (int offset = 0; offset < 16; ++offset) {
+        std::string text(offset, ' ');
+        Converted expected{true, ""};
+        auto add = [&](const std::string& ch) {
+          text += ch;
+          const auto [it, fresh] = one.try_emplace(ch);
+          if (fresh) it->second = conv(from, to, ch);
+          expected.ok &= it->second.ok;
+          expected.bytes += it->second.bytes;
+        };
+        auto ascii = [&](int count) {
+          for (int k = 0; k < count; ++k)
+            add(std::string(from == 1200 ? 2 : 1, '\0')
+                    .replace(0, 1, 1, static_cast<char>(rng() % 128)));
+        };
+        ascii(offset);
+        for (int k = 0; k < 4; ++k) {
+          add(others[rng() % others.size()]);
+          ascii(k == 0 ? run : static_cast<int>(rng() % 41));
+        }
+        EncodingConvert engine;
+        DataBuffer out;
+        const bool ok =
+            engine.convert(from, to, reinterpret_cast<const unsigned char*>(text.data()) + offset,
+                           static_cast<uint32_t>(text.size()) - offset, out);
+        ASSERT_EQ(hex(std::string(reinterpret_cast<const char*>(out.getData()), out.getSize())),
+                  hex(expected.bytes))
+            << from << " to " << to << ", run " << run << " at " << offset;
+        ASSERT_EQ(ok, expected.ok) << from << " to " << to;
+      }
+    }
+  }
 }
 
 TEST(EncodingConvert, UnsupportedAndDegenerateInput) {
