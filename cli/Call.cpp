@@ -10,7 +10,7 @@
 #include "cli/HostFiles.h"
 #include "cli/MemberForms.h"
 #include "foundation/Conversion.h"
-#include "foundation/StringBuffer.h"
+#include "foundation/DataBuffer.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -151,15 +151,15 @@ class CallRunner {
       printText(bytesFromBstr(s, codePage));
       return;
     }
-    StringBuffer piece;
-    char last = '\0';
+    DataBuffer piece;  // converted into and written from, one piece after another
+    unsigned char last = '\0';
     for (UINT at = 0; at < units;) {
       UINT n = units - at < kPieceUnits ? units - at : kPieceUnits;
       if (at + n < units && s[at + n - 1] >= 0xD800 && s[at + n - 1] <= 0xDBFF) --n;
-      piece.clear();
-      convertCodePageSb(CP_UTF16LE, codePage, s + at, n * 2, piece);
-      std::fwrite(piece.getString(), 1, piece.getSize(), ctx_.out);
-      if (piece.getSize() > 0) last = piece.lastChar();
+      piece.setSize(0);
+      convertCodePage(CP_UTF16LE, codePage, s + at, n * 2, piece);
+      std::fwrite(piece.getData(), 1, piece.getSize(), ctx_.out);
+      if (piece.getSize() > 0) last = piece.getData()[piece.getSize() - 1];
       at += n;
     }
     if (last != '\n') std::fputc('\n', ctx_.out);

@@ -165,6 +165,10 @@ TEST(VormimeShow, ProgressOnlyOnATerminalAndOnlyForLargeInputs) {
                  "Content-Transfer-Encoding: base64\r\n\r\n" +
                      body + "--=_big_1--\r\n");
   EXPECT_EQ(runVormime("show " + q(big)).err, "");
+  // A result of millions of characters is printed a piece at a time, as the file holds it.
+  const CliRun printed =
+      runVormime("call " + q(big) + " SaveMime " + q(dir.file("saved.eml")) + " -- GetMime");
+  EXPECT_TRUE(printed.out == "1\n" + readWholeFile(dir.file("saved.eml")));
 
   // The terminal turns each "\n" into "\r\n".
   const std::string shown = runOnTerminal({"show", big});
