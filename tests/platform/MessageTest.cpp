@@ -334,8 +334,7 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   const TestCert erin = makeCert(
       {.subject = {{"CN", "erin"}},
        .issuer = &ca_,
-       .extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}},
-       .key = nullptr});
+       .extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}}});
   writeCertsAndKeys(files_, {{"erin", &erin}});
   ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
                                                CERT_STORE_ADD_NEW, nullptr));
