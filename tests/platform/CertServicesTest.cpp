@@ -42,18 +42,6 @@ std::vector<BYTE> decoded(PCCERT_CONTEXT c, const char* oid) {
   return {};
 }
 
-DWORD chainStatus(PCCERT_CONTEXT c, DWORD* elements = nullptr) {
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  CERT_CHAIN_PARA para{};
-  para.cbSize = sizeof para;
-  EXPECT_TRUE(CertGetCertificateChain(nullptr, c, nullptr, nullptr, &para, 0, nullptr, &chain));
-  if (chain == nullptr) return 0xFFFFFFFF;
-  const DWORD status = chain->TrustStatus.dwErrorStatus;
-  if (elements != nullptr) *elements = chain->rgpChain[0]->cElement;
-  CertFreeCertificateChain(chain);
-  return status;
-}
-
 class CertServices : public FreshCertRoot {};
 
 }  // namespace
@@ -95,10 +83,7 @@ TEST_F(CertServices, NamesInTheSystemsX500AndSimpleForms) {
   };
   auto key = newRsaKey();
   for (const auto& c : cases) {
-    CertSpec spec;
-    spec.subject = c.subject;
-    spec.key = key;
-    ContextPtr ctx = contextOf(makeCert(spec));
+    ContextPtr ctx = contextOf(makeCert({.subject = c.subject, .key = key}));
     ASSERT_NE(ctx, nullptr) << c.x500;
     EXPECT_EQ(nameString(ctx.get(), CERT_X500_NAME_STR), c.x500);
     EXPECT_EQ(nameString(ctx.get(), CERT_SIMPLE_NAME_STR), c.simple);
@@ -111,22 +96,18 @@ TEST_F(CertServices, NamesInTheSystemsX500AndSimpleForms) {
   char buf[8] = "xxxxxxx";
   EXPECT_EQ(CertNameToStrA(1, &garbage, CERT_X500_NAME_STR, buf, sizeof buf), 1u);
   EXPECT_STREQ(buf, "");
-  CertSpec spec;
-  spec.subject = {{"CN", "Alice"}};
-  spec.key = key;
-  ContextPtr alice = contextOf(makeCert(spec));
+  ContextPtr alice = contextOf(makeCert({.subject = {{"CN", "Alice"}}, .key = key}));
   EXPECT_EQ(CertNameToStrA(1, &alice->pCertInfo->Subject, CERT_X500_NAME_STR, buf, 5), 5u);
   EXPECT_STREQ(buf, "CN=A");
 }
 
 TEST_F(CertServices, ContextsHoldTheParsedRecordAndRefuseWhatIsNoCertificate) {
-  CertSpec spec;
-  spec.subject = {{"CN", "Rec"}};
-  spec.serial = 0x010203;
-  spec.notBeforeDays = -2;
-  spec.notAfterDays = 10;
-  spec.extensions = {{"keyUsage", "critical,digitalSignature"}, {"basicConstraints", "CA:FALSE"}};
-  const TestCert cert = makeCert(spec);
+  const TestCert cert = makeCert({.subject = {{"CN", "Rec"}},
+                                  .notBeforeDays = -2,
+                                  .notAfterDays = 10,
+                                  .serial = 0x010203,
+                                  .extensions = {{"keyUsage", "critical,digitalSignature"},
+                                                 {"basicConstraints", "CA:FALSE"}}});
   ContextPtr c = contextOf(cert);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(c->pbCertEncoded), c->cbCertEncoded), cert.der);
@@ -208,14 +189,13 @@ TEST_F(CertServices, ContextsHoldTheParsedRecordAndRefuseWhatIsNoCertificate) {
 }
 
 TEST_F(CertServices, DecodesKeyUsageAlternativeNamesAndExtendedKeyUsage) {
-  CertSpec spec;
-  spec.subject = {{"CN", "Ext"}};
-  spec.extensions = {
-      {"keyUsage", "digitalSignature,nonRepudiation,keyEncipherment,keyCertSign"},
-      {"subjectAltName",
-       "email:first@example.org,DNS:host.example.org,email:second@example.org,IP:10.1.2.3"},
-      {"extendedKeyUsage", "emailProtection,serverAuth,1.2.3.4"}};
-  ContextPtr c = contextOf(makeCert(spec));
+  ContextPtr c = contextOf(makeCert(
+      {.subject = {{"CN", "Ext"}},
+       .extensions = {
+           {"keyUsage", "digitalSignature,nonRepudiation,keyEncipherment,keyCertSign"},
+           {"subjectAltName",
+            "email:first@example.org,DNS:host.example.org,email:second@example.org,IP:10.1.2.3"},
+           {"extendedKeyUsage", "emailProtection,serverAuth,1.2.3.4"}}}));
   ASSERT_NE(c, nullptr);
 
   std::vector<BYTE> ku = decoded(c.get(), szOID_KEY_USAGE);
@@ -270,27 +250,18 @@ TEST_F(CertServices, ChainTrustFromTheRootStoresWithEveryErrorGathered) {
   const TestCert strangerRoot = makeCa("Stranger Root");
   const TestCert expiredUnderStranger = makeUser("lost", strangerRoot, -1);
   const TestCert orphan = makeUser("orphan", makeCa("Unseen"));
-  CertSpec critical;
-  critical.subject = {{"CN", "odd"}};
-  critical.issuer = &inter;
-  critical.extensions = {{"1.2.3.4", "critical,DER:05:00"}};
-  const TestCert unknownCritical = makeCert(critical);
-  CertSpec later;
-  later.subject = {{"CN", "not yet"}};
-  later.issuer = &inter;
-  later.notBeforeDays = 2;
-  later.notAfterDays = 10;
-  const TestCert notYetValid = makeCert(later);
+  const TestCert unknownCritical = makeCert({.subject = {{"CN", "odd"}},
+                                             .issuer = &inter,
+                                             .extensions = {{"1.2.3.4", "critical,DER:05:00"}}});
+  const TestCert notYetValid = makeCert(
+      {.subject = {{"CN", "not yet"}}, .issuer = &inter, .notBeforeDays = 2, .notAfterDays = 10});
   // Self-signed end certificates whose key usage leaves out certificate signing.
-  CertSpec leaf;
-  leaf.subject = {{"CN", "self leaf"}};
-  leaf.extensions = {{"keyUsage", "digitalSignature"}};
+  CertSpec leaf{.subject = {{"CN", "self leaf"}}, .extensions = {{"keyUsage", "digitalSignature"}}};
   const TestCert selfLeaf = makeCert(leaf);
   leaf.subject = {{"CN", "trusted self leaf"}};
   const TestCert trustedSelfLeaf = makeCert(leaf);
 
-  DWORD elements = 0;
-  EXPECT_EQ(chainStatus(contextOf(user).get()),
+  EXPECT_EQ(chainOf(contextOf(user).get()).status,
             CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)
       << "nothing in the stores yet";
   ASSERT_TRUE(addToSystemStore(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE, root));
@@ -303,6 +274,7 @@ TEST_F(CertServices, ChainTrustFromTheRootStoresWithEveryErrorGathered) {
   } cases[] = {
       {&user, 0, 3},
       {&expiredUser, CERT_TRUST_IS_NOT_TIME_VALID, 3},
+      {&notYetValid, CERT_TRUST_IS_NOT_TIME_VALID, 3},
       {&root, 0, 1},
       {&strangerRoot, CERT_TRUST_IS_UNTRUSTED_ROOT, 1},
       {&expiredUnderStranger,
@@ -311,54 +283,42 @@ TEST_F(CertServices, ChainTrustFromTheRootStoresWithEveryErrorGathered) {
       {&orphan, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT, 1},
       {&unknownCritical, CERT_TRUST_INVALID_EXTENSION | CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT,
        3},
+      {&selfLeaf, CERT_TRUST_IS_UNTRUSTED_ROOT, 1},
+      {&trustedSelfLeaf, 0, 1},
   };
   for (const auto& c : cases) {
     ContextPtr ctx = contextOf(*c.cert);
-    EXPECT_EQ(chainStatus(ctx.get(), &elements), c.status)
-        << nameString(ctx.get(), CERT_X500_NAME_STR);
-    if (c.elements != 0) {
-      EXPECT_EQ(elements, c.elements) << nameString(ctx.get(), CERT_X500_NAME_STR);
-    }
+    const ChainResult chain = chainOf(ctx.get());
+    EXPECT_EQ(chain.status, c.status) << nameString(ctx.get(), CERT_X500_NAME_STR);
+    EXPECT_EQ(chain.elements, c.elements) << nameString(ctx.get(), CERT_X500_NAME_STR);
   }
   // With the stranger's root found (in an additional store of the call) the chain is whole
   // but its root untrusted: both faults are reported.
   HCERTSTORE extra = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-  ContextPtr stranger = contextOf(strangerRoot);
-  ASSERT_TRUE(CertAddCertificateContextToStore(extra, stranger.get(), CERT_STORE_ADD_NEW, nullptr));
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  ContextPtr lost = contextOf(expiredUnderStranger);
-  ASSERT_TRUE(
-      CertGetCertificateChain(nullptr, lost.get(), nullptr, extra, nullptr, 0, nullptr, &chain));
-  EXPECT_EQ(chain->rgpChain[0]->cElement, 2u);
-  EXPECT_EQ(chain->TrustStatus.dwErrorStatus,
-            CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_UNTRUSTED_ROOT);
-  EXPECT_EQ(chain->rgpChain[0]->rgpElement[0]->TrustStatus.dwErrorStatus,
-            CERT_TRUST_IS_NOT_TIME_VALID);
-  CertFreeCertificateChain(chain);
+  ASSERT_TRUE(CertAddCertificateContextToStore(extra, contextOf(strangerRoot).get(),
+                                               CERT_STORE_ADD_NEW, nullptr));
+  const ChainResult found = chainOf(contextOf(expiredUnderStranger).get(), extra);
   CertCloseStore(extra, 0);
+  EXPECT_EQ(found.elements, 2u);
+  EXPECT_EQ(found.status, CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_UNTRUSTED_ROOT);
+  EXPECT_EQ(found.endStatus, CERT_TRUST_IS_NOT_TIME_VALID);
 
   // A time in the past, when the expired certificate was still valid.
   FILETIME then;
   GetSystemTimeAsFileTime(&then);
   then = fileTimeFromUnix(unixFromFileTime(then) - 5 * 86400);
-  ContextPtr expired = contextOf(expiredUser);
-  ASSERT_TRUE(
-      CertGetCertificateChain(nullptr, expired.get(), &then, nullptr, nullptr, 0, nullptr, &chain));
-  EXPECT_EQ(chain->TrustStatus.dwErrorStatus, 0u);
-  CertFreeCertificateChain(chain);
+  EXPECT_EQ(chainOf(contextOf(expiredUser).get(), nullptr, &then).status, 0u);
 }
 
 TEST_F(CertServices, ChainsThatLoopOrRunDeepEndWithoutHanging) {
   // Two authorities that issued each other, both in CA, and a user under one of them.
-  auto keyA = newRsaKey(), keyB = newRsaKey();
-  CertSpec a;
-  a.subject = {{"CN", "Loop A"}};
-  a.key = keyA;
-  a.extensions = {{"basicConstraints", "CA:TRUE"}};
-  TestCert selfA = makeCert(a);
+  CertSpec a{.subject = {{"CN", "Loop A"}},
+             .extensions = {{"basicConstraints", "CA:TRUE"}},
+             .key = newRsaKey()};
+  const TestCert selfA = makeCert(a);
   CertSpec b = a;
   b.subject = {{"CN", "Loop B"}};
-  b.key = keyB;
+  b.key = newRsaKey();
   b.issuer = &selfA;
   const TestCert bByA = makeCert(b);
   a.issuer = &bByA;
@@ -367,7 +327,7 @@ TEST_F(CertServices, ChainsThatLoopOrRunDeepEndWithoutHanging) {
   ASSERT_TRUE(addToSystemStore(u"CA", CERT_SYSTEM_STORE_CURRENT_USER, aByB));
   ASSERT_TRUE(addToSystemStore(u"CA", CERT_SYSTEM_STORE_CURRENT_USER, bByA));
   const TestCert user = makeUser("looped", aByB);
-  EXPECT_NE(chainStatus(contextOf(user).get()) & CERT_TRUST_IS_UNTRUSTED_ROOT, 0u);
+  EXPECT_NE(chainOf(contextOf(user).get()).status & CERT_TRUST_IS_UNTRUSTED_ROOT, 0u);
 
   std::vector<TestCert> levels{makeCa("Deep 0")};
   ASSERT_TRUE(addToSystemStore(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER, levels[0]));
@@ -375,9 +335,9 @@ TEST_F(CertServices, ChainsThatLoopOrRunDeepEndWithoutHanging) {
     levels.push_back(makeCa("Deep " + std::to_string(i), &levels.back()));
     ASSERT_TRUE(addToSystemStore(u"CA", CERT_SYSTEM_STORE_LOCAL_MACHINE, levels.back()));
   }
-  DWORD elements = 0;
-  EXPECT_EQ(chainStatus(contextOf(makeUser("deep", levels.back())).get(), &elements), 0u);
-  EXPECT_EQ(elements, 26u);
+  const ChainResult deep = chainOf(contextOf(makeUser("deep", levels.back())).get());
+  EXPECT_EQ(deep.status, 0u);
+  EXPECT_EQ(deep.elements, 26u);
 }
 
 TEST_F(CertServices, Pkcs12ImportOfModernAndLegacyFiles) {

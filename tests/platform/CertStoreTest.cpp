@@ -95,11 +95,8 @@ TEST_F(CertStores, SystemAndRegistryStoresPersistTheSameCertificates) {
 
 TEST_F(CertStores, AddingFollowsTheDispositionAndDeletingRemoves) {
   const TestCert ca = makeCa("Dispo CA");
-  CertSpec spec;
-  spec.subject = {{"CN", "same serial"}};
-  spec.issuer = &ca;
-  spec.serial = 77;
-  spec.notBeforeDays = -10;
+  CertSpec spec{
+      .subject = {{"CN", "same serial"}}, .issuer = &ca, .notBeforeDays = -10, .serial = 77};
   const TestCert older = makeCert(spec);
   spec.notBeforeDays = -1;
   const TestCert newer = makeCert(spec);
@@ -146,10 +143,9 @@ TEST_F(CertStores, FileStoresReadAndWriteTheSerializedForm) {
   TempDir dir;
   const TestCert a = makeCa("File A"), b = makeCa("File B");
   HCERTSTORE mem = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-  for (const TestCert* t : {&a, &b}) {
-    ContextPtr c = contextOf(*t);
-    ASSERT_TRUE(CertAddCertificateContextToStore(mem, c.get(), CERT_STORE_ADD_NEW, nullptr));
-  }
+  for (const TestCert* t : {&a, &b})
+    ASSERT_TRUE(
+        CertAddCertificateContextToStore(mem, contextOf(*t).get(), CERT_STORE_ADD_NEW, nullptr));
   const std::string path = dir.file("store.sst");
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                          nullptr);
@@ -264,19 +260,11 @@ TEST_F(CertStores, TheMachineRootShowsTheTrustedAuthoritiesReadOnly) {
   EXPECT_EQ(countInSystemStore(u"ROOT", CERT_SYSTEM_STORE_CURRENT_USER, CERT_STORE_READONLY_FLAG),
             0);
   // A certificate under a public authority is trusted; the bundle is never written to the store.
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  ContextPtr user = contextOf(makeUser("public", pub2));
-  ASSERT_TRUE(
-      CertGetCertificateChain(nullptr, user.get(), nullptr, nullptr, nullptr, 0, nullptr, &chain));
-  EXPECT_EQ(chain->TrustStatus.dwErrorStatus, 0u);
-  CertFreeCertificateChain(chain);
+  EXPECT_EQ(chainOf(contextOf(makeUser("public", pub2)).get()).status, 0u);
   // The chain goes on through the authorities of the bundle, wherever they stand in it.
-  user = contextOf(makeUser("below", mid));
-  ASSERT_TRUE(
-      CertGetCertificateChain(nullptr, user.get(), nullptr, nullptr, nullptr, 0, nullptr, &chain));
-  EXPECT_EQ(chain->TrustStatus.dwErrorStatus, 0u);
-  EXPECT_EQ(chain->rgpChain[0]->cElement, 3u);
-  CertFreeCertificateChain(chain);
+  const ChainResult below = chainOf(contextOf(makeUser("below", mid)).get());
+  EXPECT_EQ(below.status, 0u);
+  EXPECT_EQ(below.elements, 3u);
   setTrustedBundleForTesting("");
   EXPECT_EQ(countInSystemStore(u"ROOT", CERT_SYSTEM_STORE_LOCAL_MACHINE), 1);
 }

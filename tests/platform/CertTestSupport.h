@@ -66,6 +66,24 @@ inline ContextPtr installWithKey(const TestCert& cert, const std::u16string& con
   return c;
 }
 
+// A chain as CertGetCertificateChain builds it (at `time`, else now; `extra` searched too): its
+// trust errors, its length and the errors of the end certificate; all ones when none is built.
+struct ChainResult {
+  DWORD status = 0xFFFFFFFF, elements = 0, endStatus = 0xFFFFFFFF;
+};
+inline ChainResult chainOf(PCCERT_CONTEXT c, HCERTSTORE extra = nullptr, FILETIME* time = nullptr) {
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
+  EXPECT_TRUE(CertGetCertificateChain(nullptr, c, time, extra, &para, 0, nullptr, &chain));
+  if (chain == nullptr) return {};
+  const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+  const ChainResult r{chain->TrustStatus.dwErrorStatus, simple.cElement,
+                      simple.rgpElement[0]->TrustStatus.dwErrorStatus};
+  CertFreeCertificateChain(chain);
+  return r;
+}
+
 // The bytes of a string as the blob the system's calls take (they do not write to it).
 inline CRYPT_DATA_BLOB blobOf(const std::string& s) {
   return {DWORD(s.size()), reinterpret_cast<BYTE*>(const_cast<char*>(s.data()))};

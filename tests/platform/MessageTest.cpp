@@ -9,6 +9,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/KeyContainer.h"
@@ -26,7 +27,36 @@ struct StoreClose {
 using StorePtr = std::unique_ptr<void, StoreClose>;
 
 std::vector<BYTE> bytesOf(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
-std::string textOf(const std::vector<BYTE>& b) { return std::string(b.begin(), b.end()); }
+std::vector<BYTE> withFlip(std::vector<BYTE> b, size_t at, BYTE mask = 1) {
+  b[at] ^= mask;
+  return b;
+}
+
+const std::vector<BYTE> kText = bytesOf("Content-Type: text/plain\r\n\r\nHello, world.\r\n");
+
+// What CryptEncodeObject writes, by the size protocol: a buffer one byte short is refused.
+std::vector<BYTE> encoded(DWORD encoding, const char* type, const void* value) {
+  DWORD size = 0;
+  EXPECT_TRUE(CryptEncodeObject(encoding, type, value, nullptr, &size));
+  if (size == 0) return {};
+  std::vector<BYTE> out(size);
+  DWORD small = size - 1;
+  EXPECT_FALSE(CryptEncodeObject(encoding, type, value, out.data(), &small));
+  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+  EXPECT_TRUE(CryptEncodeObject(encoding, type, value, out.data(), &size));
+  out.resize(size);
+  return out;
+}
+
+// What verifying a signer gave: the last error (0 when it verified), the signer's name and the
+// content of a message that carries it.
+struct Verified {
+  DWORD error = 0;
+  std::string signer;
+  std::vector<BYTE> content;
+};
+// What decrypting gave: the last error (0 on success), the plaintext and the recipient's name.
+using Opened = std::tuple<DWORD, std::vector<BYTE>, std::string>;
 
 class Messages : public FreshCertRoot {
  protected:
@@ -42,6 +72,7 @@ class Messages : public FreshCertRoot {
   void SetUp() override {
     FreshCertRoot::SetUp();
     writeWholeFile(files_.file("ca.pem"), ca_.pem());
+    put("data", kText);
     writeCertsAndKeys(files_,
                       {{"alice", &alice_}, {"bob", &bob_}, {"carol", &carol_}, {"dave", &dave_}});
     aliceCtx_ = installWithKey(alice_, u"alice-box", false);
@@ -53,14 +84,12 @@ class Messages : public FreshCertRoot {
   }
 
   TestCert makeEcUser(const std::string& cn) {
-    CertSpec spec;
-    spec.subject = {{"CN", cn}};
-    spec.issuer = &ca_;
-    spec.serial = 77;
-    spec.key = std::shared_ptr<EVP_PKEY>(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    spec.extensions = {{"keyUsage", "digitalSignature,keyAgreement"},
-                       {"extendedKeyUsage", "emailProtection"}};
-    return makeCert(spec);
+    return makeCert({.subject = {{"CN", cn}},
+                     .issuer = &ca_,
+                     .serial = 77,
+                     .extensions = {{"keyUsage", "digitalSignature,keyAgreement"},
+                                    {"extendedKeyUsage", "emailProtection"}},
+                     .key = std::shared_ptr<EVP_PKEY>(EVP_EC_gen("P-256"), EVP_PKEY_free)});
   }
 
   // A key the context holds for its life only, from a PKCS #12 file imported without a container.
@@ -80,7 +109,7 @@ class Messages : public FreshCertRoot {
   std::string file(const std::string& name) const { return files_.file(name); }
   int openssl(const std::string& args) { return runQuietly("openssl " + args); }
   void put(const std::string& name, const std::vector<BYTE>& b) {
-    writeWholeFile(file(name), textOf(b));
+    writeWholeFile(file(name), std::string(b.begin(), b.end()));
   }
   std::vector<BYTE> get(const std::string& name) { return bytesOf(readWholeFile(file(name))); }
   // The message as `openssl cms -cmsout -print` shows it.
@@ -89,6 +118,15 @@ class Messages : public FreshCertRoot {
     EXPECT_EQ(
         openssl("cms -cmsout -print -inform DER -in " + file("msg") + " -out " + file("print")), 0);
     return readWholeFile(file("print"));
+  }
+  // The content `openssl cms -verify` finds in a signature it verifies against our root.
+  std::vector<BYTE> opensslVerified(const std::vector<BYTE>& sig, bool detached) {
+    put("sig", sig);
+    EXPECT_EQ(openssl("cms -verify -binary -inform DER -in " + file("sig") + " -CAfile " +
+                      file("ca.pem") + (detached ? " -content " + file("data") : "") + " -out " +
+                      file("out")),
+              0);
+    return get("out");
   }
 
   std::vector<BYTE> sign(PCCERT_CONTEXT signer, const char* hashOid, bool detached,
@@ -103,11 +141,8 @@ class Messages : public FreshCertRoot {
     para.rgpMsgCert = &signer;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    BYTE time[32];
-    DWORD timeSize = sizeof time;
-    EXPECT_TRUE(
-        CryptEncodeObject(PKCS_7_ASN_ENCODING, szOID_RSA_signingTime, &now, time, &timeSize));
-    CRYPT_ATTR_BLOB value{timeSize, time};
+    std::vector<BYTE> time = encoded(PKCS_7_ASN_ENCODING, szOID_RSA_signingTime, &now);
+    CRYPT_ATTR_BLOB value{DWORD(time.size()), time.data()};
     CRYPT_ATTRIBUTE attr{const_cast<char*>(szOID_RSA_signingTime), 1, &value};
     if (withTime) {
       para.cAuthAttr = 1;
@@ -127,10 +162,10 @@ class Messages : public FreshCertRoot {
     return out;
   }
 
-  // The last error of verifying signer `index` (0 when it verified), with the signer's name.
-  DWORD verify(const std::vector<BYTE>& sig, const std::vector<BYTE>* detached, DWORD index,
-               std::string* signer = nullptr, bool callback = false,
-               std::vector<BYTE>* content = nullptr) {
+  // Verifies signer `index`; the signer's certificate comes from `store_` with `callback`.
+  Verified verify(const std::vector<BYTE>& sig, const std::vector<BYTE>* detached, DWORD index,
+                  bool callback = false) {
+    Verified v;
     CRYPT_VERIFY_MESSAGE_PARA para{sizeof para, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, nullptr,
                                    this};
     if (callback)
@@ -155,13 +190,13 @@ class Messages : public FreshCertRoot {
                                          &size, &cert);
       else
         cert = nullptr;
-      if (content != nullptr) *content = std::vector<BYTE>(out.begin(), out.begin() + size);
+      v.content.assign(out.begin(), out.begin() + size);
     }
-    const DWORD error = ok ? 0 : GetLastError();
+    v.error = ok ? 0 : GetLastError();
     EXPECT_EQ(ok, cert != nullptr);
-    if (cert != nullptr && signer != nullptr) *signer = nameOf(cert);
+    if (cert != nullptr) v.signer = nameOf(cert);
     CertFreeCertificateContext(cert);
-    return error;
+    return v;
   }
 
   static std::string nameOf(PCCERT_CONTEXT c) {
@@ -188,8 +223,7 @@ class Messages : public FreshCertRoot {
     return out;
   }
 
-  // The last error of decrypting (0 on success) with the plaintext and the recipient's name.
-  DWORD decrypt(const std::vector<BYTE>& msg, std::vector<BYTE>* plain, std::string* who) {
+  Opened decrypt(const std::vector<BYTE>& msg) {
     HCERTSTORE stores[] = {store_.get()};
     CRYPT_DECRYPT_MESSAGE_PARA para{sizeof para, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 1,
                                     stores};
@@ -197,48 +231,36 @@ class Messages : public FreshCertRoot {
     PCCERT_CONTEXT cert = reinterpret_cast<PCCERT_CONTEXT>(1);
     if (!CryptDecryptMessage(&para, msg.data(), DWORD(msg.size()), nullptr, &size, &cert)) {
       EXPECT_EQ(cert, nullptr);
-      return GetLastError();
+      return {GetLastError(), {}, ""};
     }
     EXPECT_EQ(cert, nullptr) << "a sizing call hands out no certificate";
-    plain->resize(size);
+    std::vector<BYTE> plain(size);
     EXPECT_TRUE(
-        CryptDecryptMessage(&para, msg.data(), DWORD(msg.size()), plain->data(), &size, &cert));
-    plain->resize(size);
-    if (cert != nullptr) *who = nameOf(cert);
+        CryptDecryptMessage(&para, msg.data(), DWORD(msg.size()), plain.data(), &size, &cert));
+    plain.resize(size);
+    const std::string who = cert != nullptr ? nameOf(cert) : "";
     CertFreeCertificateContext(cert);
-    return 0;
+    return {0, plain, who};
   }
 };
 
-const std::vector<BYTE> kText = bytesOf("Content-Type: text/plain\r\n\r\nHello, world.\r\n");
-
 TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
-  put("data", kText);
   for (PCCERT_CONTEXT signer : {aliceCtx_.get(), bobCtx_.get(), daveCtx_.get()}) {
     for (const char* hash : {kSha1, kSha256}) {
       for (bool detached : {true, false}) {
         SCOPED_TRACE(nameOf(signer) + hash + (detached ? " detached" : " attached"));
         const std::vector<BYTE> sig = sign(signer, hash, detached, kText);
         ASSERT_FALSE(sig.empty()) << std::hex << GetLastError();
-        put("sig", sig);
-        EXPECT_EQ(openssl("cms -verify -binary -inform DER -in " + file("sig") + " -CAfile " +
-                          file("ca.pem") + (detached ? " -content " + file("data") : "") +
-                          " -out " + file("out")),
-                  0);
-        EXPECT_EQ(get("out"), kText);
-        std::string who;
-        std::vector<BYTE> content;
-        EXPECT_EQ(verify(sig, detached ? &kText : nullptr, 0, &who, false, &content), 0u);
-        EXPECT_EQ(who, nameOf(signer));
-        if (!detached) {
-          EXPECT_EQ(content, kText);
-        }
-        EXPECT_EQ(verify(sig, detached ? &kText : nullptr, 1), CRYPT_E_NO_SIGNER);
-        // One changed byte of signed content.
-        std::vector<BYTE> changed = kText;
-        changed[30] ^= 1;
-        if (detached) {
-          EXPECT_EQ(verify(sig, &changed, 0), CRYPT_E_HASH_VALUE);
+        EXPECT_EQ(opensslVerified(sig, detached), kText);
+        const std::vector<BYTE>* content = detached ? &kText : nullptr;
+        const Verified v = verify(sig, content, 0);
+        EXPECT_EQ(v.error, 0u);
+        EXPECT_EQ(v.signer, nameOf(signer));
+        EXPECT_EQ(v.content, detached ? std::vector<BYTE>() : kText);
+        EXPECT_EQ(verify(sig, content, 1).error, CRYPT_E_NO_SIGNER);
+        if (detached) {  // one changed byte of signed content
+          const std::vector<BYTE> changed = withFlip(kText, 30);
+          EXPECT_EQ(verify(sig, &changed, 0).error, CRYPT_E_HASH_VALUE);
         }
       }
     }
@@ -252,10 +274,9 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
   EXPECT_EQ(shown.find("smimeCapabilities"), std::string::npos);
   const std::vector<BYTE> bare = sign(aliceCtx_.get(), kSha1, true, kText, false);
   EXPECT_NE(printed(bare).find("signedAttrs:\n          <ABSENT>"), std::string::npos);
-  EXPECT_EQ(verify(bare, &kText, 0), 0u);
-  std::vector<BYTE> changed = kText;
-  changed[0] ^= 1;
-  EXPECT_EQ(verify(bare, &changed, 0), NTE_BAD_SIGNATURE);
+  EXPECT_EQ(verify(bare, &kText, 0).error, 0u);
+  const std::vector<BYTE> changed = withFlip(kText, 0);
+  EXPECT_EQ(verify(bare, &changed, 0).error, NTE_BAD_SIGNATURE);
 
   // CRLs, unauthenticated attributes and an inner content type as the caller gives them, in a
   // signature over a signed message.
@@ -295,13 +316,9 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
   EXPECT_TRUE(nested(7).empty()) << "no such message type";
   CertFreeCRLContext(crl);
   const std::string nestedPrint = printed(outer);
-  put("outer", outer);
   for (const char* present : {"eContentType: pkcs7-signedData", "crls:", "1.3.6.1.4.1.55555.1"})
     EXPECT_NE(nestedPrint.find(present), std::string::npos) << present;
-  EXPECT_EQ(openssl("cms -verify -binary -inform DER -in " + file("outer") + " -CAfile " +
-                    file("ca.pem") + " -out " + file("out")),
-            0);
-  EXPECT_EQ(get("out"), inner);
+  EXPECT_EQ(opensslVerified(outer, false), inner);
   CRYPT_VERIFY_MESSAGE_PARA verifyPara{sizeof verifyPara, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                        0, nullptr, nullptr};
   DWORD type = 0, innerType = 0, size = 0;
@@ -313,35 +330,32 @@ TEST_F(Messages, OurSignaturesVerifyHereAndWithOpenSsl) {
 }
 
 TEST_F(Messages, OpenSslSignaturesVerifyHere) {
-  put("data", kText);
+  // A signer named by subject key identifier, its certificate only in the callback's store.
+  const TestCert erin = makeCert(
+      {.subject = {{"CN", "erin"}},
+       .issuer = &ca_,
+       .extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}}});
+  writeCertsAndKeys(files_, {{"erin", &erin}});
+  ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
+                                               CERT_STORE_ADD_NEW, nullptr));
   const std::string sign = "cms -sign -binary -outform DER -in " + file("data");
   auto signer = [&](const std::string& name) {
     return " -signer " + file(name + ".pem") + " -inkey " + file(name + ".key");
   };
-  const std::string alice = signer("alice");
-  ASSERT_EQ(openssl(sign + alice + " -out " + file("detached")), 0);
-  ASSERT_EQ(openssl(sign + alice + " -nodetach -out " + file("attached")), 0);
-  ASSERT_EQ(openssl(sign + alice + signer("bob") + " -out " + file("two")), 0);
-  ASSERT_EQ(openssl(sign + alice + " -nocerts -out " + file("nocerts")), 0);
-  // A signer named by subject key identifier, its certificate only in the callback's store.
-  CertSpec spec;
-  spec.subject = {{"CN", "erin"}};
-  spec.issuer = &ca_;
-  spec.extensions = {{"subjectKeyIdentifier", "hash"}, {"extendedKeyUsage", "emailProtection"}};
-  const TestCert erin = makeCert(spec);
-  writeCertsAndKeys(files_, {{"erin", &erin}});
-  ASSERT_TRUE(CertAddCertificateContextToStore(store_.get(), contextOf(erin).get(),
-                                               CERT_STORE_ADD_NEW, nullptr));
-  ASSERT_EQ(openssl(sign + signer("erin") + " -keyid -nocerts -out " + file("keyid")), 0);
-  ASSERT_EQ(openssl(sign + alice + " -keyopt rsa_padding_mode:pss -md sha512 -out " + file("pss")),
-            0);
-  ASSERT_EQ(openssl(sign + signer("dave") + " -md sha384 -nodetach -out " + file("ecdsa")), 0);
-  ASSERT_EQ(openssl("crl2pkcs7 -nocrl -outform DER -certfile " + file("alice.pem") + " -out " +
-                    file("nosigner")),
-            0);
-  ASSERT_EQ(openssl("cms -data_create -binary -outform DER -in " + file("data") + " -out " +
-                    file("plain")),
-            0);
+  const std::string alice = sign + signer("alice");
+  const std::pair<const char*, std::string> made[] = {
+      {"detached", alice},
+      {"attached", alice + " -nodetach"},
+      {"two", alice + signer("bob")},
+      {"nocerts", alice + " -nocerts"},
+      {"keyid", sign + signer("erin") + " -keyid -nocerts"},
+      {"pss", alice + " -keyopt rsa_padding_mode:pss -md sha512"},
+      {"ecdsa", sign + signer("dave") + " -md sha384 -nodetach"},
+      {"nosigner", "crl2pkcs7 -nocrl -outform DER -certfile " + file("alice.pem")},
+      {"plain", "cms -data_create -binary -outform DER -in " + file("data")},
+  };
+  for (const auto& [name, command] : made)
+    ASSERT_EQ(openssl(command + " -out " + file(name)), 0) << name;
   const struct {
     const char* file;
     bool detached;
@@ -367,40 +381,30 @@ TEST_F(Messages, OpenSslSignaturesVerifyHere) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.index));
-    std::string who;
-    std::vector<BYTE> content;
-    EXPECT_EQ(
-        verify(get(c.file), c.detached ? &kText : nullptr, c.index, &who, c.callback, &content),
-        c.error);
+    const Verified v = verify(get(c.file), c.detached ? &kText : nullptr, c.index, c.callback);
+    EXPECT_EQ(v.error, c.error);
     if (c.signer != nullptr) {
-      EXPECT_EQ(who, c.signer);
-      EXPECT_EQ(content, c.detached ? std::vector<BYTE>() : kText);
+      EXPECT_EQ(v.signer, c.signer);
+      EXPECT_EQ(v.content, c.detached ? std::vector<BYTE>() : kText);
     }
   }
 }
 
 TEST_F(Messages, EnvelopesBothWays) {
-  put("data", kText);
   // Ours, opened by OpenSSL and by us; RC2 with the key length its parameters give.
-  BYTE rc2[16];
-  DWORD rc2Size = sizeof rc2;
   CRYPT_RC2_CBC_PARAMETERS v58{CRYPT_RC2_128BIT_VERSION, FALSE, {}};
-  ASSERT_TRUE(CryptEncodeObject(0x10001, szOID_RSA_RC2CBC, &v58, rc2, &rc2Size));
-  const struct {
-    const char* oid;
-    CRYPT_OBJID_BLOB params;
-    const char* cipher;  // as `openssl cms -cmsout -print` names it
-  } ours[] = {
-      {"2.16.840.1.101.3.4.1.42", {}, "aes-256-cbc"},
-      {"2.16.840.1.101.3.4.1.2", {}, "aes-128-cbc"},
-      {"1.2.840.113549.3.7", {}, "des-ede3-cbc"},
-      {"1.3.14.3.2.7", {}, "des-cbc"},
-      {"1.2.840.113549.3.2", {rc2Size, rc2}, "rc2-cbc"},
-      {"1.2.840.113549.3.2", {}, "rc2-cbc"},
+  std::vector<BYTE> rc2 = encoded(0x10001, szOID_RSA_RC2CBC, &v58);
+  const std::pair<const char*, CRYPT_OBJID_BLOB> ours[] = {
+      {"2.16.840.1.101.3.4.1.42", {}},  // AES-256
+      {"2.16.840.1.101.3.4.1.2", {}},   // AES-128
+      {"1.2.840.113549.3.7", {}},       // 3DES
+      {"1.3.14.3.2.7", {}},             // DES
+      {"1.2.840.113549.3.2", {DWORD(rc2.size()), rc2.data()}},
+      {"1.2.840.113549.3.2", {}},  // RC2 without parameters
   };
-  for (const auto& c : ours) {
-    SCOPED_TRACE(c.oid);
-    const std::vector<BYTE> msg = encrypt(c.oid, c.params, aliceCtx_.get(), kText);
+  for (const auto& [oid, params] : ours) {
+    SCOPED_TRACE(oid);
+    const std::vector<BYTE> msg = encrypt(oid, params, aliceCtx_.get(), kText);
     ASSERT_FALSE(msg.empty()) << std::hex << GetLastError();
     put("env", msg);
     EXPECT_EQ(openssl(std::string("cms -decrypt -binary -inform DER -in ") + file("env") +
@@ -408,11 +412,7 @@ TEST_F(Messages, EnvelopesBothWays) {
                       " -out " + file("out")),
               0);
     EXPECT_EQ(get("out"), kText);
-    std::vector<BYTE> plain;
-    std::string who;
-    EXPECT_EQ(decrypt(msg, &plain, &who), 0u);
-    EXPECT_EQ(plain, kText);
-    EXPECT_EQ(who, "DE, Vorlund Test, alice");
+    EXPECT_EQ(decrypt(msg), Opened(0, kText, "DE, Vorlund Test, alice"));
   }
   EXPECT_TRUE(encrypt("1.2.3.4", {}, aliceCtx_.get(), kText).empty());
   EXPECT_EQ(GetLastError(), CRYPT_E_UNKNOWN_ALGO);
@@ -442,28 +442,21 @@ TEST_F(Messages, EnvelopesBothWays) {
     ASSERT_EQ(openssl(enc + " -recip " + file(std::string(c.recipient) + ".pem") + c.options +
                       kLegacy + " -out " + file("env")),
               0);
-    std::vector<BYTE> plain;
-    std::string who;
-    EXPECT_EQ(decrypt(get("env"), &plain, &who), c.error);
-    if (c.who != nullptr) {
-      EXPECT_EQ(plain, kText);
-      EXPECT_EQ(who, c.who);
-    }
+    EXPECT_EQ(decrypt(get("env")),
+              c.who != nullptr ? Opened(c.error, kText, c.who) : Opened(c.error, {}, ""));
   }
   // A container whose key was replaced, after its key was used: the new key counts, and it
   // does not belong to the certificate; alice's own key written back serves again.
-  put("env", encrypt("2.16.840.1.101.3.4.1.42", {}, aliceCtx_.get(), kText));
-  std::vector<BYTE> plain;
-  std::string who;
+  const std::vector<BYTE> env = encrypt("2.16.840.1.101.3.4.1.42", {}, aliceCtx_.get(), kText);
   ASSERT_TRUE(writeKeyContainer(u"alice-box", false, bob_.key.get()));
-  EXPECT_EQ(decrypt(get("env"), &plain, &who), CRYPT_E_NO_DECRYPT_CERT);
+  EXPECT_EQ(std::get<0>(decrypt(env)), CRYPT_E_NO_DECRYPT_CERT);
   EXPECT_TRUE(sign(aliceCtx_.get(), kSha1, true, kText).empty());
   EXPECT_EQ(GetLastError(), 0x80090003u) << "NTE_BAD_KEY";
   ASSERT_TRUE(writeKeyContainer(u"alice-box", false, alice_.key.get()));
-  EXPECT_EQ(decrypt(get("env"), &plain, &who), 0u);
+  EXPECT_EQ(std::get<0>(decrypt(env)), 0u);
   // A deleted key container: the recipient matches but its key is gone.
   ASSERT_TRUE(deleteKeyContainer(u"alice-box", false));
-  EXPECT_EQ(decrypt(get("env"), &plain, &who), CRYPT_E_NO_DECRYPT_CERT);
+  EXPECT_EQ(std::get<0>(decrypt(env)), CRYPT_E_NO_DECRYPT_CERT);
   EXPECT_TRUE(sign(aliceCtx_.get(), kSha1, true, kText).empty());
   EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
   EXPECT_TRUE(sign(carolCtx_.get(), kSha1, true, kText).empty());
@@ -472,9 +465,8 @@ TEST_F(Messages, EnvelopesBothWays) {
 
 TEST_F(Messages, BrokenInputEncodingsAndDecoding) {
   const std::vector<BYTE> sig = sign(bobCtx_.get(), kSha1, false, kText);
-  std::vector<BYTE> cut(sig.begin(), sig.begin() + sig.size() / 2);
-  std::vector<BYTE> flipped = sig;
-  flipped[sig.size() - 10] ^= 0xFF;  // inside the signature value
+  const std::vector<BYTE> cut(sig.begin(), sig.begin() + sig.size() / 2);
+  const std::vector<BYTE> flipped = withFlip(sig, sig.size() - 10, 0xFF);  // in the signature
   const std::vector<BYTE> env = encrypt("2.16.840.1.101.3.4.1.42", {}, bobCtx_.get(), kText);
   const struct {
     std::vector<BYTE> bytes;
@@ -489,20 +481,17 @@ TEST_F(Messages, BrokenInputEncodingsAndDecoding) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes.size());
-    EXPECT_EQ(verify(c.bytes, nullptr, 0), c.verifyError);
-    EXPECT_EQ(verify(c.bytes, &kText, 0), c.verifyError);
-    std::vector<BYTE> plain;
-    std::string who;
-    EXPECT_EQ(decrypt(c.bytes, &plain, &who), c.decryptError);
+    EXPECT_EQ(verify(c.bytes, nullptr, 0).error, c.verifyError);
+    EXPECT_EQ(verify(c.bytes, &kText, 0).error, c.verifyError);
+    EXPECT_EQ(std::get<0>(decrypt(c.bytes)), c.decryptError);
   }
 
   // Empty content signs and verifies like any other.
-  const std::vector<BYTE> nothing;
-  const std::vector<BYTE> empty = sign(bobCtx_.get(), kSha256, false, nothing);
+  const std::vector<BYTE> empty = sign(bobCtx_.get(), kSha256, false, {});
   ASSERT_FALSE(empty.empty());
-  std::vector<BYTE> content = {1};
-  EXPECT_EQ(verify(empty, nullptr, 0, nullptr, false, &content), 0u);
-  EXPECT_TRUE(content.empty());
+  const Verified v = verify(empty, nullptr, 0);
+  EXPECT_EQ(v.error, 0u);
+  EXPECT_TRUE(v.content.empty());
 
   // One level per call: the signed message, then the enveloped one.
   HCERTSTORE stores[] = {store_.get()};
@@ -528,62 +517,43 @@ TEST_F(Messages, BrokenInputEncodingsAndDecoding) {
     EXPECT_EQ(GetLastError(), CRYPT_E_UNEXPECTED_MSG_TYPE);
   }
 
-  // Encodings: UTCTime up to 2049, GeneralizedTime after; RC2 versions as DER integers.
-  const struct {
-    int64_t unixTime;
-    const char* der;
-  } times[] = {{1704164645, "170d3234303130323033303430355a"},
-               {2524608000, "180f32303530303130313030303030305a"}};
-  for (const auto& t : times) {
-    const FILETIME ft = fileTimeFromUnix(t.unixTime);
-    BYTE out[32];
-    DWORD size = sizeof out;
-    ASSERT_TRUE(CryptEncodeObject(PKCS_7_ASN_ENCODING, szOID_RSA_signingTime, &ft, out, &size));
-    std::string hex;
-    for (DWORD i = 0; i < size; ++i)
-      hex += "0123456789abcdef"[out[i] >> 4], hex += "0123456789abcdef"[out[i] & 15];
-    EXPECT_EQ(hex, t.der);
-  }
-  const struct {
-    DWORD version;
-    std::vector<BYTE> der;
-  } rc2[] = {{58, {0x30, 0x03, 0x02, 0x01, 0x3a}},
-             {120, {0x30, 0x03, 0x02, 0x01, 0x78}},
-             {160, {0x30, 0x04, 0x02, 0x02, 0x00, 0xa0}}};
-  for (const auto& r : rc2) {
-    CRYPT_RC2_CBC_PARAMETERS p{r.version, FALSE, {}};
-    DWORD size = 0;
-    ASSERT_TRUE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, nullptr, &size));
-    std::vector<BYTE> out(size);
-    DWORD small = size - 1;
-    EXPECT_FALSE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, out.data(), &small));
-    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
-    ASSERT_TRUE(CryptEncodeObject(0x10001, PKCS_RC2_CBC_PARAMETERS, &p, out.data(), &size));
-    EXPECT_EQ(out, r.der);
-  }
+  // Encodings: UTCTime up to 2049, GeneralizedTime after; RC2 versions as DER integers;
   // S/MIME capabilities (AES-256, RC2 with its parameters) and an OCTET STRING.
+  const FILETIME y2024 = fileTimeFromUnix(1704164645), y2050 = fileTimeFromUnix(2524608000);
+  const CRYPT_RC2_CBC_PARAMETERS v58{58, FALSE, {}}, v120{120, FALSE, {}}, v160{160, FALSE, {}};
   BYTE rc2Version[] = {0x02, 0x01, 0x3a};
   CRYPT_SMIME_CAPABILITY capability[] = {
       {const_cast<char*>("2.16.840.1.101.3.4.1.42"), {}},
       {const_cast<char*>(szOID_RSA_RC2CBC), {sizeof rc2Version, rc2Version}}};
   CRYPT_SMIME_CAPABILITIES capabilities{2, capability};
+  const CRYPT_DATA_BLOB octets{3, rc2Version};
+  const std::vector<BYTE> capsDer = {0x30, 0x1c, 0x30, 0x0b, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                     0x65, 0x03, 0x04, 0x01, 0x2a, 0x30, 0x0d, 0x06, 0x08, 0x2a,
+                                     0x86, 0x48, 0x86, 0xf7, 0x0d, 0x03, 0x02, 0x02, 0x01, 0x3a};
+  const struct {
+    const char* what;
+    DWORD encoding;
+    const char* type;
+    const void* value;
+    std::vector<BYTE> der;
+  } encodings[] = {
+      {"UTCTime in 2024", PKCS_7_ASN_ENCODING, szOID_RSA_signingTime, &y2024,
+       bytesOf("\027\015240102030405Z")},
+      {"GeneralizedTime in 2050", PKCS_7_ASN_ENCODING, szOID_RSA_signingTime, &y2050,
+       bytesOf("\030\01720500101000000Z")},
+      {"RC2 58", 0x10001, PKCS_RC2_CBC_PARAMETERS, &v58, {0x30, 0x03, 0x02, 0x01, 0x3a}},
+      {"RC2 120", 0x10001, PKCS_RC2_CBC_PARAMETERS, &v120, {0x30, 0x03, 0x02, 0x01, 0x78}},
+      {"RC2 160", 0x10001, PKCS_RC2_CBC_PARAMETERS, &v160, {0x30, 0x04, 0x02, 0x02, 0x00, 0xa0}},
+      {"capabilities", PKCS_7_ASN_ENCODING, szOID_RSA_SMIMECapabilities, &capabilities, capsDer},
+      {"octets", X509_ASN_ENCODING, X509_OCTET_STRING, &octets, {0x04, 0x03, 0x02, 0x01, 0x3a}},
+  };
+  for (const auto& e : encodings) EXPECT_EQ(encoded(e.encoding, e.type, e.value), e.der) << e.what;
   BYTE out[64];
   DWORD size = sizeof out;
-  ASSERT_TRUE(CryptEncodeObject(PKCS_7_ASN_ENCODING, szOID_RSA_SMIMECapabilities, &capabilities,
-                                out, &size));
-  EXPECT_EQ(std::vector<BYTE>(out, out + size),
-            (std::vector<BYTE>{0x30, 0x1c, 0x30, 0x0b, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                               0x65, 0x03, 0x04, 0x01, 0x2a, 0x30, 0x0d, 0x06, 0x08, 0x2a,
-                               0x86, 0x48, 0x86, 0xf7, 0x0d, 0x03, 0x02, 0x02, 0x01, 0x3a}));
   capability[1].pszObjId = const_cast<char*>("not an oid");
-  size = sizeof out;
   EXPECT_FALSE(
       CryptEncodeObject(PKCS_7_ASN_ENCODING, PKCS_SMIME_CAPABILITIES, &capabilities, out, &size));
   EXPECT_EQ(GetLastError(), CRYPT_E_BAD_ENCODE);
-  CRYPT_DATA_BLOB octets{3, rc2Version};
-  size = sizeof out;
-  ASSERT_TRUE(CryptEncodeObject(X509_ASN_ENCODING, X509_OCTET_STRING, &octets, out, &size));
-  EXPECT_EQ(std::vector<BYTE>(out, out + size), (std::vector<BYTE>{0x04, 0x03, 0x02, 0x01, 0x3a}));
   EXPECT_FALSE(CryptEncodeObject(0x10001, "1.2.3", &size, nullptr, &size));
   EXPECT_EQ(GetLastError(), 2u);
 }

@@ -135,6 +135,18 @@ std::vector<std::string> asideFiles(const std::string& hive) {
   return found;
 }
 
+// The subkeys of HKCR once a new process meets `hive` (grown to `size` bytes when given) as its
+// file, with nothing set aside before.
+Names meet(const std::string& hive, uintmax_t size = 0) {
+  const std::string path = registryHivePath(HKEY_CLASSES_ROOT);
+  resetRegistryForTesting();
+  for (const std::string& f : asideFiles(path)) std::filesystem::remove(f);
+  writeWholeFile(path, hive);
+  if (size != 0) std::filesystem::resize_file(path, size);
+  resetRegistryForTesting();
+  return subkeys(HKEY_CLASSES_ROOT);
+}
+
 }  // namespace
 
 TEST_F(Registry, EveryCallGivesTheWin32ResultAHostExpects) {
@@ -365,10 +377,9 @@ TEST_F(Registry, ConcurrentWritersAllLand) {
   }
   ASSERT_EQ(write(start[1], "gg", 2), 2);
   int threadFailures[2] = {0, 0};
-  std::thread t1([&] { threadFailures[0] = writer("t", 50); });
-  std::thread t2([&] { threadFailures[1] = writer("u", 50); });
-  t1.join();
-  t2.join();
+  std::thread threads[] = {std::thread([&] { threadFailures[0] = writer("t", 50); }),
+                           std::thread([&] { threadFailures[1] = writer("u", 50); })};
+  for (std::thread& t : threads) t.join();
   for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
   close(start[0]);
   close(start[1]);
@@ -439,11 +450,7 @@ TEST_F(Registry, DamagedHivesAreSetAsideAndKept) {
   };
   for (const auto& [what, bytes] : damaged) {
     SCOPED_TRACE(what);
-    resetRegistryForTesting();
-    for (const std::string& f : asideFiles(hivePath())) std::filesystem::remove(f);
-    writeWholeFile(hivePath(), bytes);
-    resetRegistryForTesting();  // a new process meets the damaged file
-
+    EXPECT_EQ(meet(bytes), Names{});
     EXPECT_FALSE(exists("Precious\\Data"));
     const std::vector<std::string> aside = asideFiles(hivePath());
     ASSERT_EQ(aside.size(), 1u);
@@ -458,18 +465,7 @@ TEST_F(Registry, DamagedHivesAreSetAsideAndKept) {
 
 TEST_F(Registry, HostileHivesAreBoundedAndNeverCrash) {
   ASSERT_EQ(setString(HKEY_CLASSES_ROOT, "seed", "x"), kOk);
-  // The subkeys of HKCR once a new process meets `hive`, and whether it was set aside.
-  bool setAside = false;
-  auto meet = [&](const std::string& hive, uintmax_t size = 0) {
-    resetRegistryForTesting();
-    for (const std::string& f : asideFiles(hivePath())) std::filesystem::remove(f);
-    writeWholeFile(hivePath(), hive);
-    if (size != 0) std::filesystem::resize_file(hivePath(), size);
-    resetRegistryForTesting();
-    Names names = subkeys(HKEY_CLASSES_ROOT);
-    setAside = asideFiles(hivePath()).size() == 1;
-    return names;
-  };
+  auto setAside = [&] { return asideFiles(hivePath()).size() == 1; };
   const std::string header = "vorlund-registry 1\ngeneration 1\n";
   auto levels = [&](int n) {
     std::string hive = header;
@@ -493,15 +489,15 @@ TEST_F(Registry, HostileHivesAreBoundedAndNeverCrash) {
   };
   for (const auto& [what, hive] : refused) {
     EXPECT_EQ(meet(hive), Names{}) << what;
-    EXPECT_TRUE(setAside) << what;
+    EXPECT_TRUE(setAside()) << what;
   }
 
   // 512 levels is the deepest a hive holds, and it loads.
   EXPECT_EQ(meet(levels(512)), Names{"k"});
-  EXPECT_FALSE(setAside);
+  EXPECT_FALSE(setAside());
 
   // A file larger than a hive may be is set aside without being read.
   EXPECT_EQ(meet(header, (64u << 20) + 1), Names{});
-  EXPECT_TRUE(setAside);
+  EXPECT_TRUE(setAside());
   EXPECT_NE(registryLastProblem().find("larger"), std::string::npos);
 }

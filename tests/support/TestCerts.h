@@ -25,15 +25,15 @@ struct TestCert {
 };
 
 struct CertSpec {
-  std::vector<NameEntry> subject;
+  std::vector<NameEntry> subject{};
   const TestCert* issuer = nullptr;  // null: self-signed
   long notBeforeDays = -1;           // relative to now
   long notAfterDays = 365;
   long serial = 1;
   // Extensions in the form of an OpenSSL configuration, e.g. {"keyUsage",
   // "critical,digitalSignature"}.
-  std::vector<std::pair<std::string, std::string>> extensions;
-  std::shared_ptr<EVP_PKEY> key;  // null: a new RSA key
+  std::vector<std::pair<std::string, std::string>> extensions{};
+  std::shared_ptr<EVP_PKEY> key{};  // null: a new RSA key
 };
 
 TestCert makeCert(const CertSpec& spec);
