@@ -59,7 +59,7 @@ class StringSink : public TextSink {
 bool saveMime(const MimeMessage2& entity, BSTR fileName, LogBase* log) {
   XString path;
   path.setFromBSTR(fileName);
-  if (path.isEmpty() || !writtenThroughAnsi(path)) {
+  if (path.isEmpty() || !ansiFormOnly(path)) {
     StringBuffer out;
     writeEntire(entity, out);
     return saveText(fileName, out, log);

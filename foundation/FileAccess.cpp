@@ -168,13 +168,14 @@ uint32_t fileSize(const OLECHAR* widePath, LogBase* log, bool& ok) {
   return sizeOfOpenFile(h, log, name.getUtf8(), ok);
 }
 
+bool ansiFormOnly(XString& name) { return name.isAnsiCompatible() || WindowsVersion().isWin9x(); }
+
 uint32_t fileSizeUtf8(const char* utf8Path, LogBase* log, bool& ok) {
   ok = false;
   if (isBlank(utf8Path)) return 0;
   XString name;
   name.setFromUtf8(utf8Path);
-  if (!name.isAnsiCompatible() && !WindowsVersion().isWin9x())
-    return fileSize(name.getUnicode(), log, ok);
+  if (!ansiFormOnly(name)) return fileSize(name.getUnicode(), log, ok);
   return fileSize(name.getAnsi(), log, ok);
 }
 
@@ -251,15 +252,11 @@ bool writeFile(const OLECHAR* widePath, const void* bytes, uint32_t n, LogBase* 
   return file.close();
 }
 
-bool writtenThroughAnsi(XString& name) {
-  return name.isAnsiCompatible() || WindowsVersion().isWin9x();
-}
-
 bool writeFileUtf8(const char* utf8Path, const void* bytes, uint32_t n, LogBase* log) {
   if (isBlank(utf8Path)) return false;
   XString name;
   name.setFromUtf8(utf8Path);
-  if (!writtenThroughAnsi(name)) {
+  if (!ansiFormOnly(name)) {
     if (writeFile(name.getUnicode(), bytes, n, log)) return true;
   }
   return writeFile(name.getAnsi(), bytes, n, log);

@@ -48,8 +48,9 @@ bool writeFile(const char* ansiPath, const void* bytes, uint32_t n, LogBase* log
 bool writeFile(const OLECHAR* widePath, const void* bytes, uint32_t n, LogBase* log);
 // The wide form first when the name is not ANSI-compatible, falling back to the ANSI form.
 bool writeFileUtf8(const char* utf8Path, const void* bytes, uint32_t n, LogBase* log);
-// Whether writeFileUtf8 writes the name through the ANSI form alone.
-bool writtenThroughAnsi(XString& name);
+// Whether fileSizeUtf8 and writeFileUtf8 reach the file by the name's ANSI form alone: the
+// name is ANSI-compatible, or the platform has no wide-character file functions.
+bool ansiFormOnly(XString& name);
 
 // A file written in pieces as they are made, so a large text need not be held whole: created
 // or replaced as writeFile(ansiPath) does it, with its messages, and in place only once closed

@@ -317,16 +317,12 @@ bool MimeMessage2::windowText(const char** text, uint32_t* n, bool* base64) cons
 
 bool MimeMessage2::quotedPrintableWindow(int32_t codePage, const char** text, uint32_t* n,
                                          const bool** escapable) const {
-  if (window_.loaded == nullptr || window_.coding != BodyCoding::kQuotedPrintable ||
-      codePage != window_.codePage)
-    return false;
+  if (codePage != window_.codePage || !quotedPrintableText(text, n)) return false;
   // In its own single-byte charset the window reads as its decoded bytes when each of them
   // comes back from UTF-8 as itself; the literal bytes of quoted-printable text are ASCII.
   const KeptCodes* page = codePage != 0 ? codesKeptThroughUtf8(codePage) : nullptr;
   if (codePage != 0 && (page == nullptr || page->doubleByte() || !page->keepsAscii())) return false;
   *escapable = page != nullptr ? page->bytes() : nullptr;
-  *text = window_.text;
-  *n = window_.n;
   return true;
 }
 

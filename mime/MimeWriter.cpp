@@ -120,20 +120,22 @@ void encodeBodyWith(const MimeMessage2& entity, BodyScratch& scratch, StringBuff
       return;
     }
   }
+  // Quoted-printable text as the encoder writes it, or broken into lines anew.
+  auto fromOwnText = [&](const bool* escapable) {
+    return coder.copyQuotedPrintableLines(text, length, escapable, out) ||
+           coder.rewrapQuotedPrintable(text, length, escapable, out);
+  };
   const bool* escapable = nullptr;
   const bool qpWindow =
       toQuotedPrintable && entity.quotedPrintableWindow(codePage, &text, &length, &escapable);
-  if (qpWindow && (coder.copyQuotedPrintableLines(text, length, escapable, out) ||
-                   coder.rewrapQuotedPrintable(text, length, escapable, out)))
-    return;
+  if (qpWindow && fromOwnText(escapable)) return;
   const unsigned char* bytes = nullptr;
   uint32_t n = 0;
   const bool inCharset = entity.readBodyInCharset(scratch.decoded, codePage, &bytes, &n);
   // In a double-byte charset the window is known to read as its decoded bytes only once they
   // are checked; its own text then stands for them as well.
   if (inCharset && toQuotedPrintable && !qpWindow && entity.quotedPrintableText(&text, &length) &&
-      (coder.copyQuotedPrintableLines(text, length, nullptr, out) ||
-       coder.rewrapQuotedPrintable(text, length, nullptr, out)))
+      fromOwnText(nullptr))
     return;
   if (!inCharset) entity.readBody(scratch.decoded, &bytes, &n);
   if (n > 0 && codePage != 0 && !inCharset) {
